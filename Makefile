@@ -1,0 +1,60 @@
+# Vantrel Server: build, run and test.
+#   make run      build the Linux program and start it
+#   make test     build both platforms and run every test (Linux, then Wine)
+#   make asan     Linux tests under AddressSanitizer + UndefinedBehaviorSanitizer
+#   make tsan     Linux tests under ThreadSanitizer
+#   make windows  dist/vantrel.exe, statically linked
+#   make bench    bridge benchmark against socat (see bench/README.md)
+
+JOBS   ?= $(shell nproc)
+CMAKE  ?= cmake
+CTEST  ?= ctest --output-on-failure -j$(JOBS)
+GEN    := -G Ninja
+
+.PHONY: all deps run build test test-linux test-windows asan tsan windows bench clean
+
+all: build
+
+deps:
+	@./scripts/deps.sh
+
+build/build.ninja: | deps
+	$(CMAKE) -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps build/build.ninja
+	$(CMAKE) --build build -j$(JOBS)
+
+run: build
+	./build/vantrel
+
+test: test-linux test-windows
+
+test-linux: build
+	cd build && $(CTEST)
+
+build-win/build.ninja: | deps
+	$(CMAKE) -S . -B build-win $(GEN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+
+test-windows: deps build-win/build.ninja
+	$(CMAKE) --build build-win -j$(JOBS)
+	cd build-win && $(CTEST)
+
+windows: deps build-win/build.ninja
+	$(CMAKE) --build build-win -j$(JOBS) --target vantrel
+	mkdir -p dist && cp build-win/vantrel.exe dist/vantrel.exe
+
+asan: deps
+	$(CMAKE) -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=address,undefined
+	$(CMAKE) --build build-asan -j$(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+
+tsan: deps
+	$(CMAKE) -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=thread
+	$(CMAKE) --build build-tsan -j$(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST)
+
+bench: build
+	./bench/run.sh
+
+clean:
+	rm -rf build build-win build-asan build-tsan dist

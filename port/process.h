@@ -1,0 +1,101 @@
+#pragma once
+// Processes, named events and the single-instance claim that join the
+// manager and its workers. Windows: the Win32 calls of the same purpose
+// (GetModuleFileNameA, CreateMutexA, CreateEventA/OpenEventA, CreateProcessA,
+// GetExitCodeProcess, WaitForSingleObject, TerminateProcess). POSIX: the same
+// observable effects (see posix/process.cpp).
+
+#include <cstdint>
+#include <string>
+
+namespace port {
+
+// Full path of the running executable.
+std::string module_path();
+
+uint32_t current_process_id();
+
+// Machine-wide single-instance claim under `name`. True when this process
+// now holds it; the claim lasts until the process ends. False when another
+// live process holds it.
+bool claim_single_instance(const std::string& name);
+
+// A named, manual-reset event that another process can open by name. The
+// creating object owns the name: it disappears when that object is
+// destroyed. Move-only; the destructor closes it.
+class NamedEvent {
+public:
+    NamedEvent() = default;
+    NamedEvent(NamedEvent&& other) noexcept;
+    NamedEvent& operator=(NamedEvent&& other) noexcept;
+    NamedEvent(const NamedEvent&) = delete;
+    NamedEvent& operator=(const NamedEvent&) = delete;
+    ~NamedEvent();
+
+    // Creates the event, initially clear; !valid() on failure.
+    static NamedEvent create(const std::string& name);
+    // Opens an existing event; !valid() when there is none of that name.
+    static NamedEvent open(const std::string& name);
+
+    bool valid() const;
+    bool set();
+    bool reset();
+    // Tests without waiting.
+    bool is_set() const;
+    // Waits at most timeout_ms (negative: no limit); true when set.
+    bool wait(int timeout_ms) const;
+    // What the platform waits on: a HANDLE on Windows; on POSIX a
+    // descriptor that polls readable while the event is set.
+    intptr_t native() const { return handle_; }
+    void close();
+
+private:
+    intptr_t handle_ = -1;
+    bool owner_ = false;
+    std::string name_;
+};
+
+// Exit code reported while a process still runs (Windows' STILL_ACTIVE).
+constexpr uint32_t STILL_ACTIVE_CODE = 259;
+
+enum class WaitResult { Ended, TimedOut, Failed };
+
+// A started child process: what process creation returned. Move-only; the
+// destructor closes the handles (it does not end the process).
+class Process {
+public:
+    Process() = default;
+    Process(Process&& other) noexcept;
+    Process& operator=(Process&& other) noexcept;
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    ~Process();
+
+    // Starts command_line, split by the Windows command-line rules (its
+    // first word the quoted executable path), hidden, with this process's
+    // standard handles. False when the process could not be created.
+    static bool start_hidden(const std::string& command_line, Process& out);
+
+    bool valid() const;
+    uint32_t id() const { return process_id_; }
+    uint32_t thread_id() const { return thread_id_; }
+    // Non-blocking end test: false when the query fails; code is
+    // STILL_ACTIVE_CODE while the process runs.
+    bool exit_code(uint32_t& code);
+    // Waits at most timeout_ms for the process to end.
+    WaitResult wait(int timeout_ms);
+    // Ends the process at once with the given exit code.
+    void terminate(uint32_t exit_code);
+    // Closes the process and thread handles.
+    void close();
+
+private:
+    intptr_t process_ = 0;
+    intptr_t thread_ = 0;
+    uint32_t process_id_ = 0;
+    uint32_t thread_id_ = 0;
+    bool reaped_ = false;
+    uint32_t status_ = STILL_ACTIVE_CODE;
+};
+
+} // namespace port

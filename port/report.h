@@ -1,0 +1,41 @@
+#pragma once
+// A worker's final status report to the manager: its process id and one
+// zero-terminated text. Windows: SendMessageA with WM_COPYDATA to the window
+// handle of the worker's eighth argument. POSIX: a datagram to the report
+// endpoint that the same number names, acknowledged by the manager.
+
+#include <cstdint>
+#include <functional>
+
+namespace port {
+
+// Worker side: delivers {process_id, byte count including the terminating
+// zero, text} to `target` and waits, bounded, until the receiver has handled
+// it. A target of 0 sends nothing.
+void send_report(uintptr_t target, uint32_t process_id, const char* text);
+
+// Manager side on POSIX (Windows receives WM_COPYDATA in its main window).
+class ReportReceiver {
+public:
+    ReportReceiver() = default;
+    ReportReceiver(const ReportReceiver&) = delete;
+    ReportReceiver& operator=(const ReportReceiver&) = delete;
+    ~ReportReceiver();
+
+    // Opens the endpoint; false on failure.
+    bool open();
+    // The number a worker receives as its eighth argument; 0 when not open.
+    uintptr_t target() const { return target_; }
+    // A descriptor that polls readable while a report is waiting.
+    int fd() const { return fd_; }
+    // Handles every waiting report without blocking: calls handler(process
+    // id, text) and acknowledges to the sender when it returns. Returns the
+    // number of reports handled.
+    int dispatch(const std::function<bool(uint32_t process_id, const char* text)>& handler);
+
+private:
+    int fd_ = -1;
+    uintptr_t target_ = 0;
+};
+
+} // namespace port

@@ -1,0 +1,18 @@
+#!/bin/sh
+# Installs the Debian packages the build and the tests need, if any is
+# missing. Runs apt-get as root, through sudo otherwise.
+set -e
+pkgs="cmake ninja-build g++ make pkg-config googletest libgtest-dev
+      qt6-base-dev libgl-dev
+      g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
+      xvfb xauth socat procps"
+missing=""
+for p in $pkgs; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "Installing:$missing"
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update
+$sudo apt-get install -y --no-install-recommends $missing

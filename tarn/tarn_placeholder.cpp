@@ -1,0 +1,2 @@
+#include "tarn/tarn.h"
+std::atomic<int> tarn_error{0};

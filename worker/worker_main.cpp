@@ -1,0 +1,6 @@
+#include "worker/worker.h"
+
+int worker_main(int, char**)
+{
+    return 0;
+}
