@@ -1,0 +1,25 @@
+#pragma once
+// Serial port names ("COM3") and the device each one stands for.
+
+#include <string>
+
+namespace port {
+
+// The device path that a serial port name such as COM3 stands for, or an
+// empty string when the name stands for nothing. Whether the device exists
+// is not checked here; opening it tells.
+//
+// Windows: "\\.\" followed by the name.
+//
+// POSIX, in the manner of a Windows emulator's device map:
+//  1. a directory entry named like the port, in any letter case ("com3",
+//     "COM3"), usually a symbolic link to the device node, in the device-map
+//     folder: $VANTREL_DEVICE_DIR when set, else "devices" under the
+//     machine-wide configuration folder ($VANTREL_CONFIG_DIR, default
+//     /etc/vantrel);
+//  2. else the built-in scheme COM1-COM32 -> /dev/ttyS0-31,
+//     COM33-COM64 -> /dev/ttyUSB0-31, COM65-COM96 -> /dev/ttyACM0-31
+//     ("COM" in any letter case, the number without leading zeros).
+std::string serial_device_path(const std::string& name);
+
+} // namespace port
