@@ -1,0 +1,129 @@
+#pragma once
+// Serial ports: an exclusively opened communications device with
+// asynchronous reads and writes, so that one thread may read while another
+// writes, and a cancellable wait for the next port event.
+//
+// Windows: CreateFileA on "\\.\NAME" in overlapped mode, SetupComm,
+// Get/SetCommState, PurgeComm, EscapeCommFunction, ClearCommError,
+// overlapped ReadFile/WriteFile/WaitCommEvent waited on in 1 ms steps.
+//
+// POSIX: the device that port::serial_device_path() names, opened with
+// O_NOCTTY | O_NONBLOCK and held exclusively (TIOCEXCL plus a non-blocking
+// exclusive flock), raw termios. A device without modem-control lines (a
+// pseudo-terminal) accepts every DTR change, so pseudo-terminals can stand
+// in for boards. Error flags come from the driver's counters (TIOCGICOUNT)
+// where it keeps them; a device without them never reports a line error.
+//
+// DTR test seam (POSIX only): when the environment variable VANTREL_DTR_LOG
+// names a file, every DTR change, the raise at open included, appends one
+// line "<CLOCK_MONOTONIC milliseconds> <0|1>\n" to it.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace port {
+
+// Error flags of fetch_status(), in the Windows numbering (CE_*).
+enum : uint32_t {
+    SERIAL_ERR_RXOVER = 0x0001,
+    SERIAL_ERR_OVERRUN = 0x0002,
+    SERIAL_ERR_PARITY = 0x0004,
+    SERIAL_ERR_FRAME = 0x0008,
+    SERIAL_ERR_BREAK = 0x0010,
+    SERIAL_ERR_MODE = 0x8000,
+};
+
+// Event mask bits of set_event_mask(), in the Windows numbering (EV_*).
+enum : uint32_t {
+    SERIAL_EV_RXCHAR = 0x0001,
+    SERIAL_EV_ERR = 0x0080,
+};
+
+// Line settings: serial_line_flags bits.
+enum : int {
+    SERIAL_LINE_XONXOFF = 0x01,
+    SERIAL_LINE_RTSCTS = 0x02,
+    SERIAL_LINE_PARITY = 0x20,
+    SERIAL_LINE_ODD = 0x40,
+    SERIAL_LINE_TWO_STOP = 0x80,
+};
+
+struct SerialStatus {
+    uint32_t errors = 0; // SERIAL_ERR_* raised since the last fetch
+    uint32_t queued = 0; // bytes waiting in the input queue
+};
+
+enum class SerialWait { Event, Cancelled, Failed };
+
+// An open serial port. Move is not offered: the object is shared by the
+// threads of a relay and must stay where it is while they run. The
+// destructor closes the device.
+class SerialPort {
+public:
+    SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+    ~SerialPort();
+
+    // Opens the named port ("COM3") exclusively for reading and writing.
+    // False when the name maps to no device, the device does not open or
+    // another holder has it.
+    bool open(const std::string& name);
+    bool is_open() const;
+
+    // Driver queue sizes (SetupComm); POSIX accepts any size.
+    bool set_queue_sizes(uint32_t input, uint32_t output);
+    // Read-modify-write of the line settings: the baud rate, 8 data bits,
+    // parity, stop bits and flow control from a serial_line_flags word, DTR
+    // on, raw bytes. False when the driver refuses them, including a baud
+    // rate of 0 or below.
+    bool apply_line_settings(long baud, int flags);
+    // Discards pending I/O and both queues.
+    bool purge();
+    // Raises DTR at open (EscapeCommFunction SETDTR).
+    bool raise_dtr();
+    // Sets the DTR control of the line settings on or off.
+    bool set_dtr(bool on);
+
+    // Fetches and clears the error flags, with the count of queued input.
+    // False when the port cannot be asked (a device gone, a closed port).
+    bool fetch_status(SerialStatus& status);
+
+    // One read of at most n bytes of what is already queued: the count
+    // read (0 when nothing is), -1 on failure.
+    int read(void* buffer, uint32_t n);
+    // Writes all n bytes, waiting while the driver is busy or flow control
+    // holds the line; a cancel() ends the wait. The count written, -1 on
+    // failure or when cancelled before anything was written.
+    int write(const void* buffer, uint32_t n);
+
+    // Event waits (the serial-to-socket direction of a relay).
+    bool set_event_mask(uint32_t mask);
+    // Waits without time limit for the next event of the mask: received
+    // data or a line error (POSIX: received data, or the device reporting a
+    // hang-up as a failure). Returns Cancelled at once while a cancel()
+    // holds.
+    SerialWait wait_event();
+    // Ends a wait_event() or write() pending in another thread and makes
+    // every later one return at once, until resume(). Safe from any thread
+    // while the port is open; the relay calls it before it joins its
+    // threads and closes the port.
+    void cancel();
+    void resume();
+
+    // Purges, drops the exclusive hold and closes. Safe to repeat.
+    void close();
+
+private:
+    intptr_t handle_ = -1;        // Windows HANDLE or POSIX descriptor
+    intptr_t wake_ = -1;          // POSIX: eventfd that cancel() makes readable
+    std::atomic<bool> cancelled_{false};
+    uint32_t event_mask_ = 0;
+    std::mutex status_lock_;      // POSIX: the driver counters below
+    uint32_t counters_[5] = {};   // POSIX: last TIOCGICOUNT (brk, frame, overrun, parity, buf_overrun)
+    bool have_counters_ = false;
+};
+
+} // namespace port

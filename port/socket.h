@@ -1,0 +1,93 @@
+#pragma once
+// IPv4 TCP sockets in the manner of Windows Sockets 1.1. Every failing call
+// leaves its error number in socket_last_error() (per thread), in the
+// Windows Sockets numbering on every platform (10035 would block, 10048
+// address in use, 11001 host not found, ...), so that one text table
+// serves both.
+//
+// Windows: ws2_32 (WSAStartup, socket, ioctlsocket, select, ...).
+// POSIX: BSD sockets; errno values are mapped to the same numbers, sends
+// never raise SIGPIPE, and a bound listening socket may take over a port
+// whose old connections still linger (the Windows default).
+
+#include <cstdint>
+#include <string>
+
+namespace port {
+
+// Start-up of the socket library, version 1.1 asked for. Returns 0 or the
+// error number; info gets the version granted and the library's
+// description text. Every successful start-up needs one socket_cleanup().
+struct SocketLibraryInfo {
+    int major = 0;
+    int minor = 0;
+    std::string description;
+};
+int socket_startup(SocketLibraryInfo& info);
+void socket_cleanup();
+
+int socket_last_error();
+void socket_set_last_error(int code);
+
+// Services database lookup for protocol "tcp": the port in host order.
+// False with the last error set (11004 when the name is not known).
+bool lookup_service(const char* name, uint16_t& port);
+// Host name resolution: the first IPv4 address, in host order. False with
+// the last error set (11001 host not found, 11002 try again, 11003
+// non-recoverable, 11004 no address).
+bool lookup_host(const char* name, uint32_t& address);
+
+// A socket handle; move-only, the destructor closes it.
+class Socket {
+public:
+    Socket() = default;
+    Socket(Socket&& other) noexcept;
+    Socket& operator=(Socket&& other) noexcept;
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    ~Socket();
+
+    // A new IPv4 stream socket (blocking); !valid() on failure.
+    static Socket stream();
+
+    bool valid() const { return handle_ != -1; }
+    intptr_t native() const { return handle_; }
+
+    bool set_nonblocking(bool on);
+    bool set_nodelay(bool on);
+    bool set_reuse_address(bool on);
+
+    // Addresses and ports in host order; INADDR_ANY is 0.
+    bool bind(uint32_t address, uint16_t port);
+    bool listen(int backlog);
+    // The bound local port, 0 when unknown.
+    uint16_t local_port() const;
+    // Accepts one pending connection into out (non-blocking when this
+    // socket is; Nagle untouched). False with the last error (10035 when
+    // none is pending on a non-blocking socket).
+    bool accept(Socket& out);
+    bool connect(uint32_t address, uint16_t port);
+
+    // Readiness waits of at most timeout_ms (negative: no limit): 1 ready,
+    // 0 timed out, -1 failure. wait_writable also answers 1 when a pending
+    // connection attempt has ended, made or failed; pending_error() tells.
+    int wait_readable(int timeout_ms) const;
+    int wait_writable(int timeout_ms) const;
+    // The socket's pending error (SO_ERROR) in the same numbering, 0 none.
+    int pending_error() const;
+
+    // One attempt each: the count, or -1 with the last error (10035 when
+    // nothing can be moved now). recv answers 0 for an orderly close.
+    int recv(void* buffer, int size);
+    int send(const void* buffer, int count);
+    // Shuts down the sending direction (a clean end of stream for the peer).
+    bool shutdown_send();
+
+    void close();
+
+private:
+    explicit Socket(intptr_t handle) : handle_(handle) {}
+    intptr_t handle_ = -1;
+};
+
+} // namespace port

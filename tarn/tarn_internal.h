@@ -1,0 +1,49 @@
+#pragma once
+// The parts of tarn that the relay and the library's own tests use beside
+// the public interface of tarn.h.
+
+#include "port/serial.h"
+#include "port/socket.h"
+#include "tarn/tarn.h"
+
+#include <cstdint>
+#include <optional>
+
+// The slot's kind: TARN_FREE, TARN_SERIAL or TARN_SOCKET; TARN_FREE for a
+// descriptor outside 0..1.
+int tarn_slot_kind(int descriptor);
+
+// The slot's single read and write attempt (read_fn / write_fn), without
+// abort polling. Serial: the count read (0 when nothing is queued) or
+// written, -1 with code 7. Socket: the count, 0 when nothing can be moved
+// now, -1 with code 3 (peer closed) or 5 ("recv: %s" / "send: %s").
+// The descriptor must be open.
+int tarn_slot_read(int descriptor, void* buffer, int size);
+int tarn_slot_write(int descriptor, const void* buffer, int count);
+
+// The descriptor's connected socket (a server's current client or a
+// client's connection) for readiness waits; null when the descriptor is not
+// a socket or has no connection.
+port::Socket* tarn_slot_socket(int descriptor);
+
+// The descriptor's open serial port, for status fetches, the event mask
+// and the cancellable event wait; null when the descriptor is not a serial
+// port.
+port::SerialPort* tarn_slot_serial(int descriptor);
+
+// Formats a failure text into the message buffer and sets tarn_error to 5,
+// both under one lock; a text longer than 255 bytes is cut.
+void tarn_fail(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// The lookups of the socket driver. Service: the TCP port in host order; a
+// text beginning with 1-9 is a decimal number (above 65535 refused), any
+// other a services database name with the fallbacks telnet = 23 and
+// ftxp = 3010. Host: a text beginning with a digit is a dotted address of
+// one to four parts, a.b.c.d, a.b (= a << 24 | b) or a (the whole address);
+// any other is resolved. Both leave tarn_error set on failure.
+std::optional<uint16_t> tarn_lookup_service(const char* text);
+std::optional<uint32_t> tarn_lookup_host(const char* text);
