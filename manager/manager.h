@@ -226,6 +226,10 @@ public:
     void updateAutostart();
 
 private:
+    void showRow(int row);                       // all ten cells from the record
+    void setStatus(int row, const std::string& status);
+    void finishStop(int row);                    // wait, kill on time-out, mark stopped
+
     ManagerFrontEnd& frontEnd_;
     std::vector<std::unique_ptr<ServiceRecord>> rows_;
     int sortColumn_ = -1;

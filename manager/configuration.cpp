@@ -1,0 +1,133 @@
+// The configuration file and the autostart entry derived from it.
+
+#include "manager/manager.h"
+
+#include "port/autostart.h"
+#include "port/config.h"
+#include "port/profile.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// A damaged count must not make the manager build services until memory
+// runs out.
+constexpr int MAX_SERVICES = 10000;
+
+std::string checked(const std::string& value, const std::vector<std::string>& domain,
+                    const char* fallback)
+{
+    return std::find(domain.begin(), domain.end(), value) != domain.end() ? value : fallback;
+}
+
+// Values are written as they are, but a line break inside one would end
+// its line early and let the rest be read as keys of their own.
+std::string oneLine(std::string value)
+{
+    std::replace_if(value.begin(), value.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    return value;
+}
+
+void print(std::string& out, const char* format, int value)
+{
+    char line[64];
+    std::snprintf(line, sizeof line, format, value);
+    out += line;
+}
+
+void print(std::string& out, const char* key, const std::string& value)
+{
+    out += key;
+    out += oneLine(value);
+    out += '\n';
+}
+
+} // namespace
+
+void ServiceTable::loadConfiguration()
+{
+    port::Profile profile(CONFIG_FILE_NAME);
+    if (profile.get_int("General", "autostart", 0) != 0)
+        frontEnd_.setAutostartChecked(true);
+    int services = profile.get_int("General", "services", 0);
+    WindowFields& fields = frontEnd_.windowFields();
+    fields.xpos = profile.get_int("General", "xpos", 0);
+    fields.ypos = profile.get_int("General", "ypos", 0);
+    fields.width = profile.get_int("General", "width", 0);
+    fields.height = profile.get_int("General", "heigth", 0);
+    fields.minimized = profile.get_int("General", "minimized", 0);
+
+    if (profile.get_int("General", "columns", 0) == SERVICE_COLUMNS) {
+        for (int column = 0; column < SERVICE_COLUMNS; ++column) {
+            char key[16];
+            std::snprintf(key, sizeof key, "column%d", column);
+            int width = profile.get_int("General", key, -1);
+            if (width >= 0)
+                frontEnd_.setColumnWidth(column, width & 0xFFFF);
+        }
+    }
+
+    services = std::min(services, MAX_SERVICES);
+    for (int k = 1; k <= services; ++k) {
+        auto service = newServiceRecord();
+        char section[32];
+        std::snprintf(section, sizeof section, "Service%d", k);
+        service->name = profile.get_string(section, "name", "");
+        service->tcpip = profile.get_string(section, "tcpip", "");
+        service->comport = profile.get_string(section, "comport", "");
+        service->baudrate = checked(profile.get_string(section, "baudrate", "19200"), baudRateChoices, "19200");
+        service->handshake = checked(profile.get_string(section, "handshake", "None"), handshakeChoices, "None");
+        service->parity = checked(profile.get_string(section, "parity", "None"), parityChoices, "None");
+        service->stopbits = checked(profile.get_string(section, "stopbits", "1"), stopBitsChoices, "1");
+        service->dtro = checked(profile.get_string(section, "dtro", "No"), dtroChoices, "No");
+        service->dtrc = checked(profile.get_string(section, "dtrc", "No"), dtrcChoices, "No");
+        int row = addService(std::move(service));
+        if (row >= 0 && profile.get_int(section, "active", 0) != 0)
+            startService(row);
+    }
+}
+
+void ServiceTable::saveConfiguration(bool endingSession)
+{
+    updateAutostart();
+
+    WindowRect rect = frontEnd_.normalRect();
+    std::string out = "[General]\n";
+    print(out, "autostart = %d\n", frontEnd_.autostartChecked() ? 1 : 0);
+    print(out, "services   = %d\n", count());
+    print(out, "xpos      = %d\n", rect.left);
+    print(out, "ypos      = %d\n", rect.top);
+    print(out, "width     = %d\n", rect.right - rect.left);
+    print(out, "heigth    = %d\n", rect.bottom - rect.top);
+    if (endingSession)
+        print(out, "minimized = %d\n", frontEnd_.windowFields().minimized);
+    print(out, "columns   = %d\n", SERVICE_COLUMNS);
+    for (int column = 0; column < SERVICE_COLUMNS; ++column) {
+        char line[64];
+        std::snprintf(line, sizeof line, "column%d   = %d\n", column, frontEnd_.columnWidth(column));
+        out += line;
+    }
+    for (int row = 0; row < count(); ++row) {
+        print(out, "\n[Service%d]\n", row + 1);
+        const ServiceRecord* service = rows_[row].get();
+        if (!service)
+            continue;
+        print(out, "name      = ", service->name);
+        print(out, "tcpip     = ", service->tcpip);
+        print(out, "comport   = ", service->comport);
+        print(out, "baudrate  = ", service->baudrate);
+        print(out, "handshake = ", service->handshake);
+        print(out, "parity    = ", service->parity);
+        print(out, "stopbits  = ", service->stopbits);
+        print(out, "dtro      = ", service->dtro);
+        print(out, "dtrc      = ", service->dtrc);
+        print(out, "active    = %d\n", service->active ? 1 : 0);
+    }
+    port::save_config_file(CONFIG_FILE_NAME, out);
+}
+
+void ServiceTable::updateAutostart()
+{
+    port::set_autostart(AUTOSTART_VALUE_NAME, managerGlobals.modulePath, frontEnd_.autostartChecked());
+}

@@ -1,1 +1,0 @@
-#include "manager/manager.h"

@@ -1,0 +1,83 @@
+// The service record: its defaults, value domains, stop-event name, flags
+// word and the worker command line.
+
+#include "manager/manager.h"
+
+#include <cstdio>
+#include <stdexcept>
+#include <utility>
+
+ManagerGlobals managerGlobals;
+
+const std::array<const char*, SERVICE_COLUMNS> columnHeaders = {
+    "Name", "Status", "TCP/IP Port", "Serial Port", "Baud Rate",
+    "Handshake", "Parity", "Stop Bits", "DTRO", "DTRC",
+};
+const std::array<int, SERVICE_COLUMNS> defaultColumnWidths = {70, 60, 70, 60, 55, 70, 50, 55, 45, 45};
+
+const std::vector<std::string> baudRateChoices = {
+    "2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200", "230400",
+};
+const std::vector<std::string> handshakeChoices = {"Xon/Xoff", "RTS/CTS", "None"};
+const std::vector<std::string> parityChoices = {"Even", "Odd", "None"};
+const std::vector<std::string> stopBitsChoices = {"1", "2"};
+const std::vector<std::string> dtroChoices = {"No", "Yes"};
+const std::vector<std::string> dtrcChoices = {"No", "Yes"};
+
+std::string& ServiceRecord::field(int column)
+{
+    return const_cast<std::string&>(std::as_const(*this).field(column));
+}
+
+const std::string& ServiceRecord::field(int column) const
+{
+    switch (column) {
+    case COLUMN_NAME: return name;
+    case COLUMN_STATUS: return status;
+    case COLUMN_TCPIP: return tcpip;
+    case COLUMN_COMPORT: return comport;
+    case COLUMN_BAUDRATE: return baudrate;
+    case COLUMN_HANDSHAKE: return handshake;
+    case COLUMN_PARITY: return parity;
+    case COLUMN_STOPBITS: return stopbits;
+    case COLUMN_DTRO: return dtro;
+    case COLUMN_DTRC: return dtrc;
+    }
+    throw std::out_of_range("service column");
+}
+
+std::unique_ptr<ServiceRecord> newServiceRecord()
+{
+    auto record = std::make_unique<ServiceRecord>();
+    char name[96];
+    std::snprintf(name, sizeof name, "%s%d_%d", PRODUCT_PREFIX,
+                  static_cast<int>(managerGlobals.processId), managerGlobals.serviceCounter++);
+    record->eventName = name;
+    return record;
+}
+
+int serviceLineFlags(const ServiceRecord& record)
+{
+    int flags = 0;
+    if (record.handshake == "Xon/Xoff")
+        flags |= 0x01;
+    else if (record.handshake == "RTS/CTS")
+        flags |= 0x02;
+    if (record.parity == "Even")
+        flags |= 0x20;
+    else if (record.parity == "Odd")
+        flags |= 0x60;
+    if (record.stopbits == "2")
+        flags |= 0x80;
+    return flags;
+}
+
+std::string workerCommandLine(const ServiceRecord& record, uintptr_t reportTarget)
+{
+    auto quoted = [](const std::string& text) { return "\"" + text + "\""; };
+    return quoted(managerGlobals.modulePath) + ' ' + quoted(record.eventName) + ' ' +
+           quoted(record.tcpip) + ' ' + quoted(record.comport) + ' ' + record.baudrate + ' ' +
+           std::to_string(serviceLineFlags(record)) + ' ' +
+           (record.dtro == "Yes" ? "1" : "0") + ' ' + (record.dtrc == "Yes" ? "1" : "0") + ' ' +
+           std::to_string(reportTarget);
+}

@@ -1,0 +1,36 @@
+#pragma once
+// Reading the configuration file by the private-profile rules: section and
+// key names match without regard to letter case, blanks around keys and
+// values are ignored, a text value is cut to 259 characters, and integers
+// are decimal (leading blanks, one sign, digits up to the first other
+// character; no digits give 0). The first of duplicate sections or keys
+// counts. Windows: GetPrivateProfileStringA and GetPrivateProfileIntA on the
+// bare file name, which the platform looks up in the Windows directory.
+// POSIX: the file of port::config_read_path, read once; lines whose first
+// non-blank character is ';' or '#' are comments.
+
+#include <memory>
+#include <string>
+
+namespace port {
+
+inline constexpr int PROFILE_VALUE_MAX = 259;
+
+class Profile {
+public:
+    // The configuration file named `file_name`; a missing file reads as
+    // empty, so every query gives its default.
+    explicit Profile(const std::string& file_name);
+    ~Profile();
+    Profile(const Profile&) = delete;
+    Profile& operator=(const Profile&) = delete;
+
+    int get_int(const char* section, const char* key, int default_value) const;
+    std::string get_string(const char* section, const char* key, const char* default_value) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace port
