@@ -32,7 +32,8 @@ public:
     NamedEvent& operator=(const NamedEvent&) = delete;
     ~NamedEvent();
 
-    // Creates the event, initially clear; !valid() on failure.
+    // Creates the event, initially clear; !valid() on failure. When the name
+    // exists already, that event is opened with its state, as Windows does.
     static NamedEvent create(const std::string& name);
     // Opens an existing event; !valid() when there is none of that name.
     static NamedEvent open(const std::string& name);
@@ -73,7 +74,9 @@ public:
 
     // Starts command_line, split by the Windows command-line rules (its
     // first word the quoted executable path), hidden, with this process's
-    // standard handles. False when the process could not be created.
+    // standard handles and no other inherited descriptor. False when the
+    // process could not be created (on POSIX also when the program could
+    // not be executed).
     static bool start_hidden(const std::string& command_line, Process& out);
 
     bool valid() const;
@@ -82,20 +85,25 @@ public:
     // Non-blocking end test: false when the query fails; code is
     // STILL_ACTIVE_CODE while the process runs.
     bool exit_code(uint32_t& code);
-    // Waits at most timeout_ms for the process to end.
+    // Waits at most timeout_ms for the process to end (negative: no limit).
     WaitResult wait(int timeout_ms);
     // Ends the process at once with the given exit code.
     void terminate(uint32_t exit_code);
-    // Closes the process and thread handles.
+    // Closes the process and thread handles. On POSIX a process whose end
+    // was observed has been reaped; close() reaps one that has ended since.
     void close();
 
 private:
-    intptr_t process_ = 0;
-    intptr_t thread_ = 0;
+    // Windows: process and thread HANDLEs. POSIX: a process descriptor
+    // (pidfd) when the kernel offers one; no thread handle.
+    intptr_t process_ = -1;
+    intptr_t thread_ = -1;
     uint32_t process_id_ = 0;
     uint32_t thread_id_ = 0;
     bool reaped_ = false;
     uint32_t status_ = STILL_ACTIVE_CODE;
+    bool killed_ = false;      // POSIX: terminate() sent SIGKILL
+    uint32_t kill_code_ = 0;   // POSIX: the exit code terminate() was given
 };
 
 } // namespace port

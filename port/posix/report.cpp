@@ -1,0 +1,206 @@
+// The worker's status report on Linux.
+//
+// The manager binds a Unix datagram socket in the abstract namespace under
+// a name made of its user id and a number; that number is the worker's
+// eighth argument. A worker sends one datagram {process id, byte count,
+// text with its terminating zero} from a socket of its own and waits,
+// bounded, for the manager's acknowledgement, as a synchronous window
+// message would. The receiver accepts reports only from its own user (the
+// kernel vouches for the sender's credentials).
+
+#include "port/report.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <poll.h>
+#include <random>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+namespace port {
+
+namespace {
+
+// How long a worker waits for the manager to take its report.
+constexpr int ACK_TIMEOUT_MS = 5000;
+// Largest text a report carries (the worker's texts are below 256 bytes).
+constexpr size_t MAX_TEXT = 4096;
+
+struct Header {
+    uint32_t process_id;
+    uint32_t byte_count; // text length + 1
+};
+
+socklen_t endpoint_address(uintptr_t target, sockaddr_un& addr)
+{
+    std::string name = "vantrel-report-" + std::to_string(geteuid()) + "-" + std::to_string(target);
+    addr = {};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name.data(), name.size());
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Polls fd for `events` until the deadline; true when ready.
+bool wait_for(int fd, short events, Clock::time_point deadline)
+{
+    for (;;) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd p{fd, events, 0};
+        int r = ::poll(&p, 1, static_cast<int>(left));
+        if (r > 0)
+            return (p.revents & events) != 0;
+        if (r < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+} // namespace
+
+void send_report(uintptr_t target, uint32_t process_id, const char* text)
+{
+    if (target == 0 || text == nullptr)
+        return;
+    size_t length = strnlen(text, MAX_TEXT - 1);
+    std::vector<char> message(sizeof(Header) + length + 1);
+    Header header{process_id, static_cast<uint32_t>(length + 1)};
+    std::memcpy(message.data(), &header, sizeof header);
+    std::memcpy(message.data() + sizeof header, text, length);
+    message.back() = '\0';
+
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return;
+    // An address of our own (autobind) for the acknowledgement; connecting
+    // lets only the manager's endpoint answer.
+    sa_family_t family = AF_UNIX;
+    sockaddr_un manager{};
+    socklen_t manager_len = endpoint_address(target, manager);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&family), sizeof family) != 0
+        || connect(fd, reinterpret_cast<sockaddr*>(&manager), manager_len) != 0) {
+        ::close(fd);
+        return;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(ACK_TIMEOUT_MS);
+    for (;;) {
+        ssize_t n = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
+        if (n == static_cast<ssize_t>(message.size()))
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        // A full queue at the manager: wait for room, bounded.
+        if (n < 0 && errno == EAGAIN && wait_for(fd, POLLOUT, deadline))
+            continue;
+        ::close(fd);
+        return;
+    }
+    char ack[sizeof(Header)];
+    while (wait_for(fd, POLLIN, deadline)) {
+        ssize_t n = ::recv(fd, ack, sizeof ack, 0);
+        if (n >= 0 || errno != EINTR)
+            break;
+    }
+    ::close(fd);
+}
+
+ReportReceiver::~ReportReceiver()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool ReportReceiver::open()
+{
+    if (fd_ >= 0)
+        return true;
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return false;
+    int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+        ::close(fd);
+        return false;
+    }
+    // The number must survive the worker's atoi: 1 .. INT32_MAX. The
+    // process id is the first choice, then random numbers.
+    std::random_device seed;
+    std::mt19937 random(seed());
+    uintptr_t candidate = static_cast<uintptr_t>(getpid());
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        sockaddr_un addr{};
+        socklen_t len = endpoint_address(candidate, addr);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0) {
+            fd_ = fd;
+            target_ = candidate;
+            return true;
+        }
+        if (errno != EADDRINUSE)
+            break;
+        candidate = 1 + random() % 0x7ffffffeu;
+    }
+    ::close(fd);
+    return false;
+}
+
+int ReportReceiver::dispatch(const std::function<bool(uint32_t process_id, const char* text)>& handler)
+{
+    if (fd_ < 0)
+        return 0;
+    int handled = 0;
+    std::vector<char> buffer(sizeof(Header) + MAX_TEXT + 1);
+    // Bounded: what arrives meanwhile keeps the descriptor readable for the
+    // next call.
+    for (int turn = 0; turn < 256; ++turn) {
+        sockaddr_un from{};
+        iovec io{buffer.data(), buffer.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+        msghdr msg{};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &io;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        ssize_t n = recvmsg(fd_, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        bool trusted = false;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS) {
+                ucred cred;
+                std::memcpy(&cred, CMSG_DATA(c), sizeof cred);
+                trusted = cred.uid == geteuid();
+            }
+        }
+        Header header{};
+        if (n >= static_cast<ssize_t>(sizeof header))
+            std::memcpy(&header, buffer.data(), sizeof header);
+        const size_t text_size = static_cast<size_t>(n) - sizeof header;
+        const char* text = buffer.data() + sizeof header;
+        // A well-formed report: header, then exactly byte_count bytes of
+        // text ending in its zero.
+        if (!trusted || (msg.msg_flags & MSG_TRUNC) || n < static_cast<ssize_t>(sizeof header) + 1
+            || header.byte_count != text_size || text[text_size - 1] != '\0')
+            continue;
+        bool result = handler(header.process_id, text);
+        ++handled;
+        if (msg.msg_namelen > sizeof(sa_family_t)) {
+            Header ack{header.process_id, result ? 1u : 0u};
+            ::sendto(fd_, &ack, sizeof ack, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&from),
+                     msg.msg_namelen);
+        }
+    }
+    return handled;
+}
+
+} // namespace port

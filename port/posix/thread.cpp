@@ -1,0 +1,114 @@
+// Threads with an end signal on Linux: an eventfd per thread, written when
+// the body returns, so poll() can wait for "event set or a thread ended".
+
+#include "port/thread.h"
+
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace port {
+
+struct Thread::State {
+    int ended_fd = -1;
+    std::thread thread;
+};
+
+Thread::Thread() = default;
+
+Thread::~Thread()
+{
+    join();
+}
+
+bool Thread::start(std::function<void()> body)
+{
+    if (started())
+        return false;
+    auto state = std::make_unique<State>();
+    state->ended_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (state->ended_fd < 0)
+        return false;
+    try {
+        state->thread = std::thread([fd = state->ended_fd, body = std::move(body)] {
+            body();
+            const uint64_t one = 1;
+            while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+            }
+        });
+    } catch (const std::system_error&) {
+        ::close(state->ended_fd);
+        return false;
+    }
+    state_ = std::move(state);
+    return true;
+}
+
+bool Thread::started() const
+{
+    return state_ != nullptr;
+}
+
+intptr_t Thread::native() const
+{
+    return state_ ? state_->ended_fd : -1;
+}
+
+bool Thread::ended() const
+{
+    if (!started())
+        return false;
+    pollfd p{state_->ended_fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+void Thread::join()
+{
+    if (!state_)
+        return;
+    state_->thread.join();
+    ::close(state_->ended_fd);
+    state_.reset();
+}
+
+int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threads, int timeout_ms)
+{
+    if (!event || !event->valid())
+        return WAIT_FAILED;
+    std::vector<pollfd> fds;
+    fds.push_back({static_cast<int>(event->native()), POLLIN, 0});
+    for (const Thread* t : threads) {
+        if (!t || !t->started())
+            return WAIT_FAILED;
+        fds.push_back({static_cast<int>(t->native()), POLLIN, 0});
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    for (;;) {
+        int wait_ms = -1;
+        if (timeout_ms >= 0) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait_ms = left > 0 ? static_cast<int>(left) : 0;
+        }
+        int r = ::poll(fds.data(), fds.size(), wait_ms);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return WAIT_FAILED;
+        if (r == 0)
+            return WAIT_TIMEOUT;
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].revents & (POLLERR | POLLNVAL))
+                return WAIT_FAILED;
+            if (fds[i].revents & POLLIN)
+                return i == 0 ? WAIT_EVENT : WAIT_THREAD + static_cast<int>(i - 1);
+        }
+    }
+}
+
+} // namespace port

@@ -1,0 +1,88 @@
+// A child process for the process-facility tests. Modes:
+//   echo <file> <words...>        writes its words to <file>, one per line
+//   wait-event <name> <ms>        0 when the event is set in time, 1 if not,
+//                                 2 when it does not open
+//   set-event <name>              sets the event; 2 when it does not open
+//   sleep <ms> <code>             sleeps, then exits with <code>
+//   claim <name> <ready-event>    claims the single instance; 3 when taken;
+//                                 otherwise sets <ready-event> and waits for
+//                                 it to be reset (at most 60 s)
+//   report <target> <text>        sends a status report, then exits 0
+//   fds <file>                    writes its open descriptors to <file>
+
+#include "port/process.h"
+#include "port/report.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#ifndef _WIN32
+#include <dirent.h>
+#endif
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return 100;
+    std::string mode = argv[1];
+    if (mode == "echo" && argc >= 3) {
+        FILE* f = std::fopen(argv[2], "wb");
+        if (!f)
+            return 101;
+        for (int i = 3; i < argc; ++i)
+            std::fprintf(f, "%s\n", argv[i]);
+        std::fclose(f);
+        return 0;
+    }
+    if (mode == "wait-event" && argc == 4) {
+        auto event = port::NamedEvent::open(argv[2]);
+        if (!event.valid())
+            return 2;
+        return event.wait(std::atoi(argv[3])) ? 0 : 1;
+    }
+    if (mode == "set-event" && argc == 3) {
+        auto event = port::NamedEvent::open(argv[2]);
+        return event.valid() && event.set() ? 0 : 2;
+    }
+    if (mode == "sleep" && argc == 4) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[2])));
+        return std::atoi(argv[3]);
+    }
+    if (mode == "claim" && argc == 4) {
+        if (!port::claim_single_instance(argv[2]))
+            return 3;
+        auto ready = port::NamedEvent::open(argv[3]);
+        if (!ready.valid() || !ready.set())
+            return 2;
+        for (int i = 0; i < 600 && ready.is_set(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return 0;
+    }
+    if (mode == "report" && argc == 4) {
+        port::send_report(static_cast<uintptr_t>(std::strtoull(argv[2], nullptr, 10)),
+                          port::current_process_id(), argv[3]);
+        return 0;
+    }
+#ifndef _WIN32
+    if (mode == "fds" && argc == 3) {
+        FILE* f = std::fopen(argv[2], "wb");
+        if (!f)
+            return 101;
+        DIR* dir = opendir("/proc/self/fd");
+        if (!dir)
+            return 102;
+        int own = dirfd(dir);
+        while (dirent* e = readdir(dir)) {
+            if (e->d_name[0] != '.' && std::atoi(e->d_name) != own && std::atoi(e->d_name) != fileno(f))
+                std::fprintf(f, "%s\n", e->d_name);
+        }
+        closedir(dir);
+        std::fclose(f);
+        return 0;
+    }
+#endif
+    return 100;
+}
