@@ -1,0 +1,311 @@
+#include "port/serial.h"
+#include "port/serial_names.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+namespace port {
+
+bool set_custom_baud(int fd, long baud); // serial_baud.cpp
+
+namespace {
+
+speed_t standard_speed(long baud)
+{
+    switch (baud) {
+    case 50: return B50;
+    case 75: return B75;
+    case 110: return B110;
+    case 134: return B134;
+    case 150: return B150;
+    case 200: return B200;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 500000: return B500000;
+    case 576000: return B576000;
+    case 921600: return B921600;
+    case 1000000: return B1000000;
+    case 1152000: return B1152000;
+    case 1500000: return B1500000;
+    case 2000000: return B2000000;
+    case 2500000: return B2500000;
+    case 3000000: return B3000000;
+    case 3500000: return B3500000;
+    case 4000000: return B4000000;
+    default: return B0;
+    }
+}
+
+// The test seam: one line per DTR change when VANTREL_DTR_LOG names a file.
+void log_dtr(bool on)
+{
+    const char* path = std::getenv("VANTREL_DTR_LOG");
+    if (!path || !*path)
+        return;
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    char line[48];
+    int n = std::snprintf(line, sizeof line, "%lld %d\n",
+                          static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000, on ? 1 : 0);
+    int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    ssize_t w = ::write(fd, line, n);
+    (void)w;
+    ::close(fd);
+}
+
+} // namespace
+
+SerialPort::SerialPort() = default;
+
+SerialPort::~SerialPort() { close(); }
+
+bool SerialPort::open(const std::string& name)
+{
+    close();
+    std::string path = serial_device_path(name);
+    if (path.empty())
+        return false;
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // TIOCEXCL keeps out other openers (but not root); the lock keeps out
+    // every other holder that asks for it, this library included.
+    if (!isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) {
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    wake_ = wake;
+    cancelled_ = false;
+    event_mask_ = 0;
+    serial_icounter_struct c{};
+    have_counters_ = ::ioctl(fd, TIOCGICOUNT, &c) == 0;
+    counters_[0] = c.brk;
+    counters_[1] = c.frame;
+    counters_[2] = c.overrun;
+    counters_[3] = c.parity;
+    counters_[4] = c.buf_overrun;
+    return true;
+}
+
+bool SerialPort::is_open() const { return handle_ != -1; }
+
+bool SerialPort::set_queue_sizes(uint32_t, uint32_t) { return is_open(); }
+
+bool SerialPort::apply_line_settings(long baud, int flags)
+{
+    if (baud <= 0 || baud > INT_MAX)
+        return false;
+    int fd = static_cast<int>(handle_);
+    termios t{};
+    if (tcgetattr(fd, &t) != 0)
+        return false;
+    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY | INPCK);
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CMSPAR);
+    t.c_cflag |= CS8 | CREAD | CLOCAL;
+    if (flags & SERIAL_LINE_PARITY)
+        t.c_cflag |= (flags & SERIAL_LINE_ODD) ? PARENB | PARODD : PARENB;
+    if (flags & SERIAL_LINE_TWO_STOP)
+        t.c_cflag |= CSTOPB;
+    if (flags & SERIAL_LINE_RTSCTS)
+        t.c_cflag |= CRTSCTS;
+    if (flags & SERIAL_LINE_XONXOFF)
+        t.c_iflag |= IXON | IXOFF;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    speed_t speed = standard_speed(baud);
+    if (speed != B0 && (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0))
+        return false;
+    if (tcsetattr(fd, TCSANOW, &t) != 0)
+        return false;
+    return speed != B0 || set_custom_baud(fd, baud);
+}
+
+bool SerialPort::purge() { return is_open() && tcflush(static_cast<int>(handle_), TCIOFLUSH) == 0; }
+
+bool SerialPort::raise_dtr() { return set_dtr(true); }
+
+bool SerialPort::set_dtr(bool on)
+{
+    if (!is_open())
+        return false;
+    int bit = TIOCM_DTR;
+    if (::ioctl(static_cast<int>(handle_), on ? TIOCMBIS : TIOCMBIC, &bit) != 0 && errno != EINVAL &&
+        errno != ENOTTY)
+        return false; // a line without modem control (a pseudo-terminal) takes any change
+    log_dtr(on);
+    return true;
+}
+
+bool SerialPort::fetch_status(SerialStatus& status)
+{
+    if (!is_open())
+        return false;
+    int fd = static_cast<int>(handle_);
+    int queued = 0;
+    if (::ioctl(fd, FIONREAD, &queued) != 0)
+        return false;
+    status.queued = queued > 0 ? static_cast<uint32_t>(queued) : 0;
+    status.errors = 0;
+    std::lock_guard lock(status_lock_);
+    serial_icounter_struct c{};
+    if (have_counters_ && ::ioctl(fd, TIOCGICOUNT, &c) == 0) {
+        const uint32_t now[5] = {static_cast<uint32_t>(c.brk), static_cast<uint32_t>(c.frame),
+                                 static_cast<uint32_t>(c.overrun), static_cast<uint32_t>(c.parity),
+                                 static_cast<uint32_t>(c.buf_overrun)};
+        const uint32_t flag[5] = {SERIAL_ERR_BREAK, SERIAL_ERR_FRAME, SERIAL_ERR_OVERRUN, SERIAL_ERR_PARITY,
+                                  SERIAL_ERR_RXOVER};
+        for (int i = 0; i < 5; ++i) {
+            if (now[i] != counters_[i])
+                status.errors |= flag[i];
+            counters_[i] = now[i];
+        }
+    }
+    return true;
+}
+
+int SerialPort::read(void* buffer, uint32_t n)
+{
+    if (!is_open())
+        return -1;
+    if (n == 0)
+        return 0;
+    for (;;) {
+        ssize_t r = ::read(static_cast<int>(handle_), buffer, n);
+        if (r >= 0)
+            return static_cast<int>(r);
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+int SerialPort::write(const void* buffer, uint32_t n)
+{
+    if (!is_open())
+        return -1;
+    const char* p = static_cast<const char*>(buffer);
+    uint32_t done = 0;
+    while (done < n) {
+        ssize_t r = ::write(static_cast<int>(handle_), p + done, n - done);
+        if (r > 0) {
+            done += static_cast<uint32_t>(r);
+            continue;
+        }
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return done ? static_cast<int>(done) : -1;
+        // The driver's queue is full or flow control holds the line: wait
+        // for room or for a cancel.
+        if (cancelled_)
+            return done ? static_cast<int>(done) : -1;
+        pollfd p2[2] = {{static_cast<int>(handle_), POLLOUT, 0}, {static_cast<int>(wake_), POLLIN, 0}};
+        if (::poll(p2, 2, -1) < 0 && errno != EINTR)
+            return done ? static_cast<int>(done) : -1;
+    }
+    return static_cast<int>(done);
+}
+
+bool SerialPort::set_event_mask(uint32_t mask)
+{
+    if (!is_open())
+        return false;
+    event_mask_ = mask;
+    return true;
+}
+
+SerialWait SerialPort::wait_event()
+{
+    if (!is_open())
+        return SerialWait::Failed;
+    short events = (event_mask_ & (SERIAL_EV_RXCHAR | SERIAL_EV_ERR)) ? POLLIN : 0;
+    for (;;) {
+        if (cancelled_)
+            return SerialWait::Cancelled;
+        pollfd p[2] = {{static_cast<int>(handle_), events, 0}, {static_cast<int>(wake_), POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return SerialWait::Failed;
+        }
+        if (p[1].revents)
+            return SerialWait::Cancelled;
+        if (p[0].revents & POLLIN)
+            return SerialWait::Event;
+        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL))
+            return SerialWait::Failed; // the other end hung up or the device went away
+    }
+}
+
+void SerialPort::cancel()
+{
+    cancelled_ = true;
+    if (wake_ != -1) {
+        uint64_t one = 1;
+        ssize_t w = ::write(static_cast<int>(wake_), &one, sizeof one);
+        (void)w;
+    }
+}
+
+void SerialPort::resume()
+{
+    cancelled_ = false;
+    if (wake_ != -1) {
+        uint64_t value;
+        ssize_t r = ::read(static_cast<int>(wake_), &value, sizeof value);
+        (void)r;
+    }
+}
+
+void SerialPort::close()
+{
+    if (handle_ != -1) {
+        int fd = static_cast<int>(handle_);
+        tcflush(fd, TCIOFLUSH);
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        handle_ = -1;
+    }
+    if (wake_ != -1) {
+        ::close(static_cast<int>(wake_));
+        wake_ = -1;
+    }
+}
+
+} // namespace port

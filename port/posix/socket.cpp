@@ -1,0 +1,299 @@
+#include "port/socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace port {
+namespace {
+
+thread_local int last_error = 0;
+
+// errno in the Windows Sockets numbering (10000 plus the BSD number the
+// Windows table was made from).
+int wsa_number(int e)
+{
+    switch (e) {
+    case EINTR: return 10004;
+    case EBADF: return 10009;
+    case EACCES: case EPERM: return 10013;
+    case EFAULT: return 10014;
+    case EINVAL: return 10022;
+    case EMFILE: case ENFILE: return 10024;
+    case EWOULDBLOCK: return 10035;
+    case EINPROGRESS: return 10036;
+    case EALREADY: return 10037;
+    case ENOTSOCK: return 10038;
+    case EDESTADDRREQ: return 10039;
+    case EMSGSIZE: return 10040;
+    case EPROTOTYPE: return 10041;
+    case ENOPROTOOPT: return 10042;
+    case EPROTONOSUPPORT: return 10043;
+    case ESOCKTNOSUPPORT: return 10044;
+    case EOPNOTSUPP: return 10045;
+    case EPFNOSUPPORT: return 10046;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return 10048;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return 10051;
+    case ENETRESET: return 10052;
+    case ECONNABORTED: return 10053;
+    case ECONNRESET: case EPIPE: return 10054; // EPIPE: the peer is gone
+    case ENOBUFS: case ENOMEM: return 10055;
+    case EISCONN: return 10056;
+    case ENOTCONN: return 10057;
+    case ESHUTDOWN: return 10058;
+    case ETOOMANYREFS: return 10059;
+    case ETIMEDOUT: return 10060;
+    case ECONNREFUSED: return 10061;
+    case ELOOP: return 10062;
+    case ENAMETOOLONG: return 10063;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    case ENOTEMPTY: return 10066;
+    case EUSERS: return 10068;
+    case EDQUOT: return 10069;
+    case ESTALE: return 10070;
+    case EREMOTE: return 10071;
+    default: return e;
+    }
+}
+
+bool fail()
+{
+    last_error = wsa_number(errno);
+    return false;
+}
+
+int fail_int()
+{
+    last_error = wsa_number(errno);
+    return -1;
+}
+
+std::mutex library_lock;
+int library_count = 0;
+
+int wait_for(int fd, short events, int timeout_ms)
+{
+    pollfd p{fd, events, 0};
+    for (;;) {
+        int r = ::poll(&p, 1, timeout_ms < 0 ? -1 : timeout_ms);
+        if (r >= 0)
+            return r > 0 ? 1 : 0;
+        if (errno != EINTR)
+            return fail_int();
+    }
+}
+
+} // namespace
+
+int socket_startup(SocketLibraryInfo& info)
+{
+    std::lock_guard lock(library_lock);
+    ++library_count;
+    info.major = 1;
+    info.minor = 1;
+    info.description = "BSD sockets";
+    return 0;
+}
+
+void socket_cleanup()
+{
+    std::lock_guard lock(library_lock);
+    if (library_count > 0)
+        --library_count;
+}
+
+int socket_last_error() { return last_error; }
+void socket_set_last_error(int code) { last_error = code; }
+
+bool lookup_service(const char* name, uint16_t& port)
+{
+    servent entry{};
+    servent* found = nullptr;
+    std::vector<char> buffer(1024);
+    int r;
+    while ((r = getservbyname_r(name, "tcp", &entry, buffer.data(), buffer.size(), &found)) == ERANGE &&
+           buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (r != 0 || !found) {
+        last_error = 11004;
+        return false;
+    }
+    port = ntohs(static_cast<uint16_t>(found->s_port));
+    return true;
+}
+
+bool lookup_host(const char* name, uint32_t& address)
+{
+    hostent entry{};
+    hostent* found = nullptr;
+    int herr = 0;
+    std::vector<char> buffer(2048);
+    int r;
+    while ((r = gethostbyname_r(name, &entry, buffer.data(), buffer.size(), &found, &herr)) == ERANGE &&
+           buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (r != 0 || !found) {
+        switch (herr) {
+        case HOST_NOT_FOUND: last_error = 11001; break;
+        case TRY_AGAIN: last_error = 11002; break;
+        case NO_RECOVERY: last_error = 11003; break;
+        default: last_error = 11004; break;
+        }
+        return false;
+    }
+    if (found->h_addrtype != AF_INET || found->h_length != 4 || !found->h_addr_list[0]) {
+        last_error = 11004;
+        return false;
+    }
+    in_addr a;
+    std::memcpy(&a, found->h_addr_list[0], 4);
+    address = ntohl(a.s_addr);
+    return true;
+}
+
+Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+Socket& Socket::operator=(Socket&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+Socket::~Socket() { close(); }
+
+Socket Socket::stream()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        fail();
+    return Socket(fd);
+}
+
+bool Socket::set_nonblocking(bool on)
+{
+    int flags = ::fcntl(handle_, F_GETFL);
+    if (flags < 0)
+        return fail();
+    flags = on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+    return ::fcntl(handle_, F_SETFL, flags) == 0 || fail();
+}
+
+bool Socket::set_nodelay(bool on)
+{
+    int v = on ? 1 : 0;
+    return ::setsockopt(handle_, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v) == 0 || fail();
+}
+
+bool Socket::set_reuse_address(bool on)
+{
+    int v = on ? 1 : 0;
+    return ::setsockopt(handle_, SOL_SOCKET, SO_REUSEADDR, &v, sizeof v) == 0 || fail();
+}
+
+bool Socket::bind(uint32_t address, uint16_t port)
+{
+    // Windows lets a new socket bind a port whose closed connections still
+    // linger; on this system that takes SO_REUSEADDR, which still refuses a
+    // port on which another socket listens.
+    set_reuse_address(true);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(address);
+    return ::bind(handle_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 || fail();
+}
+
+bool Socket::listen(int backlog) { return ::listen(handle_, backlog) == 0 || fail(); }
+
+uint16_t Socket::local_port() const
+{
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (::getsockname(handle_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+bool Socket::accept(Socket& out)
+{
+    int flags = ::fcntl(handle_, F_GETFL);
+    if (flags < 0)
+        return fail();
+    // Windows hands the accepted socket the listener's blocking mode.
+    int mode = SOCK_CLOEXEC | ((flags & O_NONBLOCK) ? SOCK_NONBLOCK : 0);
+    int fd;
+    while ((fd = ::accept4(handle_, nullptr, nullptr, mode)) < 0 && errno == EINTR) {
+    }
+    if (fd < 0)
+        return fail();
+    out = Socket(fd);
+    return true;
+}
+
+bool Socket::connect(uint32_t address, uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(address);
+    return ::connect(handle_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 || fail();
+}
+
+int Socket::wait_readable(int timeout_ms) const { return wait_for(handle_, POLLIN, timeout_ms); }
+
+int Socket::wait_writable(int timeout_ms) const { return wait_for(handle_, POLLOUT, timeout_ms); }
+
+int Socket::pending_error() const
+{
+    int e = 0;
+    socklen_t len = sizeof e;
+    if (::getsockopt(handle_, SOL_SOCKET, SO_ERROR, &e, &len) != 0)
+        return wsa_number(errno);
+    return e ? wsa_number(e) : 0;
+}
+
+int Socket::recv(void* buffer, int size)
+{
+    ssize_t n;
+    while ((n = ::recv(handle_, buffer, size > 0 ? size : 0, 0)) < 0 && errno == EINTR) {
+    }
+    return n >= 0 ? static_cast<int>(n) : fail_int();
+}
+
+int Socket::send(const void* buffer, int count)
+{
+    ssize_t n;
+    while ((n = ::send(handle_, buffer, count > 0 ? count : 0, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    }
+    return n >= 0 ? static_cast<int>(n) : fail_int();
+}
+
+bool Socket::shutdown_send() { return ::shutdown(handle_, SHUT_WR) == 0 || fail(); }
+
+void Socket::close()
+{
+    if (handle_ != -1) {
+        ::close(static_cast<int>(handle_));
+        handle_ = -1;
+    }
+}
+
+} // namespace port

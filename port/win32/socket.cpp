@@ -1,0 +1,188 @@
+#include "port/socket.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+namespace port {
+namespace {
+
+SOCKET s(intptr_t handle) { return static_cast<SOCKET>(handle); }
+
+int wait_for(intptr_t handle, bool write, int timeout_ms)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s(handle), &set);
+    fd_set failed;
+    FD_ZERO(&failed);
+    FD_SET(s(handle), &failed);
+    timeval tv{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
+    // A failed connection attempt shows in the exception set.
+    int r = ::select(0, write ? nullptr : &set, write ? &set : nullptr, write ? &failed : nullptr,
+                     timeout_ms < 0 ? nullptr : &tv);
+    if (r == SOCKET_ERROR)
+        return -1;
+    return r > 0 ? 1 : 0;
+}
+
+} // namespace
+
+int socket_startup(SocketLibraryInfo& info)
+{
+    WSADATA data{};
+    int r = WSAStartup(MAKEWORD(1, 1), &data);
+    if (r != 0)
+        return r;
+    info.major = LOBYTE(data.wVersion);
+    info.minor = HIBYTE(data.wVersion);
+    info.description = data.szDescription;
+    return 0;
+}
+
+void socket_cleanup() { WSACleanup(); }
+
+int socket_last_error() { return WSAGetLastError(); }
+void socket_set_last_error(int code) { WSASetLastError(code); }
+
+bool lookup_service(const char* name, uint16_t& port)
+{
+    const servent* found = ::getservbyname(name, "tcp");
+    if (!found) {
+        if (WSAGetLastError() == 0)
+            WSASetLastError(WSANO_DATA);
+        return false;
+    }
+    port = ntohs(static_cast<u_short>(found->s_port));
+    return true;
+}
+
+bool lookup_host(const char* name, uint32_t& address)
+{
+    const hostent* found = ::gethostbyname(name);
+    if (!found) {
+        if (WSAGetLastError() == 0)
+            WSASetLastError(WSAHOST_NOT_FOUND);
+        return false;
+    }
+    if (found->h_addrtype != AF_INET || found->h_length != 4 || !found->h_addr_list[0]) {
+        WSASetLastError(WSANO_DATA);
+        return false;
+    }
+    in_addr a;
+    memcpy(&a, found->h_addr_list[0], 4);
+    address = ntohl(a.s_addr);
+    return true;
+}
+
+Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+Socket& Socket::operator=(Socket&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+Socket::~Socket() { close(); }
+
+Socket Socket::stream()
+{
+    SOCKET fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    return Socket(fd == INVALID_SOCKET ? -1 : static_cast<intptr_t>(fd));
+}
+
+bool Socket::set_nonblocking(bool on)
+{
+    u_long v = on ? 1 : 0;
+    return ::ioctlsocket(s(handle_), FIONBIO, &v) == 0;
+}
+
+bool Socket::set_nodelay(bool on)
+{
+    int v = on ? 1 : 0;
+    return ::setsockopt(s(handle_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&v), sizeof v) == 0;
+}
+
+bool Socket::set_reuse_address(bool on)
+{
+    int v = on ? 1 : 0;
+    return ::setsockopt(s(handle_), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&v), sizeof v) == 0;
+}
+
+bool Socket::bind(uint32_t address, uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(address);
+    return ::bind(s(handle_), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
+bool Socket::listen(int backlog) { return ::listen(s(handle_), backlog) == 0; }
+
+uint16_t Socket::local_port() const
+{
+    sockaddr_in a{};
+    int len = sizeof a;
+    if (::getsockname(s(handle_), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+bool Socket::accept(Socket& out)
+{
+    SOCKET fd = ::accept(s(handle_), nullptr, nullptr);
+    if (fd == INVALID_SOCKET)
+        return false;
+    out = Socket(static_cast<intptr_t>(fd));
+    return true;
+}
+
+bool Socket::connect(uint32_t address, uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(address);
+    return ::connect(s(handle_), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+
+int Socket::wait_readable(int timeout_ms) const { return wait_for(handle_, false, timeout_ms); }
+
+int Socket::wait_writable(int timeout_ms) const { return wait_for(handle_, true, timeout_ms); }
+
+int Socket::pending_error() const
+{
+    int e = 0;
+    int len = sizeof e;
+    if (::getsockopt(s(handle_), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&e), &len) != 0)
+        return WSAGetLastError();
+    return e;
+}
+
+int Socket::recv(void* buffer, int size)
+{
+    int n = ::recv(s(handle_), static_cast<char*>(buffer), size > 0 ? size : 0, 0);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+int Socket::send(const void* buffer, int count)
+{
+    int n = ::send(s(handle_), static_cast<const char*>(buffer), count > 0 ? count : 0, 0);
+    return n == SOCKET_ERROR ? -1 : n;
+}
+
+bool Socket::shutdown_send() { return ::shutdown(s(handle_), SD_SEND) == 0; }
+
+void Socket::close()
+{
+    if (handle_ != -1) {
+        ::closesocket(s(handle_));
+        handle_ = -1;
+    }
+}
+
+} // namespace port

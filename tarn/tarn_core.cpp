@@ -1,0 +1,385 @@
+// The descriptor table, error codes and texts, the kind-independent
+// operations, the time functions and opening by name.
+
+#include "tarn/tarn_internal.h"
+#include "tarn/tarn_slots.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <new>
+#include <thread>
+
+std::atomic<int> tarn_error{0};
+tarn_slot tarn_slots[TARN_SLOTS];
+
+namespace {
+
+// The message buffer holds the text of code 5. Formatting and setting the
+// code happen under one lock so that a text and its code go together; the
+// last failure wins.
+std::mutex message_lock;
+char message_buffer[256];
+
+void format_message(const char* format, va_list args)
+{
+    std::lock_guard lock(message_lock);
+    std::vsnprintf(message_buffer, sizeof message_buffer, format, args);
+    tarn_error = 5;
+}
+
+const char* const error_texts[] = {
+    nullptr,
+    "illegal or unsupported baudrate",
+    "operation aborted",
+    "connection closed by peer",
+    "no more tarn file descriptors",
+    nullptr, // 5: the message buffer
+    "can not get tty port attributes",
+    "communication error",
+    "not enough memory",
+    "unsupported operation",
+    "can not open port to execution environment",
+    "illegal or unsupported port",
+    "can not set tty port attributes",
+    "read timed out",
+    "can not get terminal attributes",
+    "transparency mode requires a tty",
+    "can not set terminal attributes",
+    "PWTCP not installed",
+    "unknown host name",
+    "unknown TCP/IP service",
+    "services database not available",
+    "no more sockets available",
+    "can not set socket in nonblocking mode",
+    "can not set TCP NODELAY option",
+    nullptr, // 24: the message buffer
+    "WINSOCK version out of range",
+    "WINSOCK version too old",
+    "WINSOCK found but TCP/IP not enabled",
+};
+
+struct socket_text {
+    int code;
+    const char* text;
+};
+
+const socket_text socket_texts[] = {
+    {10004, "Interrupted system call"},
+    {10009, "Bad file number"},
+    {10013, "Permission denied"},
+    {10014, "Bad address"},
+    {10022, "Invalid argument"},
+    {10024, "Too many open files"},
+    {10035, "Operation would block"},
+    {10036, "Operation now in progress"},
+    {10037, "Operation already in progress"},
+    {10038, "Socket operation on non-socket"},
+    {10039, "Destination address required"},
+    {10040, "Message too long"},
+    {10041, "Protocol wrong type for socket"},
+    {10042, "Bad protocol option"},
+    {10043, "Protocol not supported"},
+    {10044, "Socket type not supported"},
+    {10045, "Operation not supported on socket"},
+    {10046, "Protocol family not supported"},
+    {10047, "Address family not supported by protocol family"},
+    {10048, "Address already in use"},
+    {10049, "Can't assign requested address"},
+    {10050, "Network is down"},
+    {10051, "Network is unreachable"},
+    {10052, "Network dropped connection or reset"},
+    {10053, "Software caused connection abort"},
+    {10054, "Connection reset by peer"},
+    {10055, "No buffer space available"},
+    {10056, "Socket is already connected"},
+    {10057, "Socket is not connected"},
+    {10058, "Can't send after socket shutdown"},
+    {10059, "Too many references, can't splice"},
+    {10060, "Connection timed out"},
+    {10061, "Connection refused"},
+    {10062, "Too many levels of symbolic links"},
+    {10063, "File name too long"},
+    {10064, "Host is down"},
+    {10065, "No Route to Host"},
+    {10066, "Directory not empty"},
+    {10067, "Too many processes"},
+    {10068, "Too many users"},
+    {10069, "Disc Quota Exceeded"},
+    {10070, "Stale NFS file handle"},
+    {10071, "Too many levels of remote in path"},
+    {10091, "Network SubSystem is unavailable"},
+    {10092, "WINSOCK DLL Version out of range"},
+    {10093, "Successful WSASTARTUP not yet performed"},
+    {11001, "Host not found"},
+    {11002, "Non-Authoritative Host not found"},
+    {11003, "Non-Recoverable errors: FORMERR, REFUSED, NOTIMP"},
+    {11004, "Valid name, no data record of requested type"},
+};
+
+// "error %d" and runtime texts, one buffer per thread.
+thread_local char number_text[128];
+
+long decimal_value(const char* text) { return std::strtol(text, nullptr, 10); }
+
+bool ends_with_colon(const char* s)
+{
+    size_t n = std::strlen(s);
+    return n > 0 && s[n - 1] == ':';
+}
+
+bool is_directory(const char* name)
+{
+    std::error_code ec;
+    return std::filesystem::is_directory(std::filesystem::path(name), ec);
+}
+
+bool is_socket_kind(const char* name, const char* parameter)
+{
+    if (std::strcmp(name, " server ") == 0)
+        return true;
+    unsigned char c = static_cast<unsigned char>(parameter[0]);
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+        return true;
+    long value = decimal_value(parameter);
+    if (value == 23)
+        return true;
+    if (value > 2400 && value < 65536 && value % 1200 != 0)
+        return true;
+    return !ends_with_colon(name) && is_directory(name);
+}
+
+// Undoes a slot whose open did not complete: its kind's library reference
+// was not taken, so no release hook runs.
+void abandon(tarn_slot& s)
+{
+    s.release_hook = nullptr;
+    s.name.clear();
+    s.name.shrink_to_fit();
+    s.parameter.clear();
+    s.parameter.shrink_to_fit();
+    s.kind = TARN_FREE;
+}
+
+} // namespace
+
+void tarn_fail(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    format_message(format, args);
+    va_end(args);
+}
+
+const char* tarn_error_text()
+{
+    int code = tarn_error;
+    if (code == 5 || code == 24)
+        return message_buffer;
+    if (code >= 1 && code <= 27)
+        return error_texts[code];
+    tarn_fail("tarn error %d", code);
+    return message_buffer;
+}
+
+const char* tarn_socket_error_text(int code)
+{
+    for (const socket_text& t : socket_texts) {
+        if (t.code == code)
+            return t.text;
+    }
+    if (code > 0)
+        std::snprintf(number_text, sizeof number_text, "%s", std::strerror(code));
+    else
+        std::snprintf(number_text, sizeof number_text, "error %d", code);
+    return number_text;
+}
+
+int tarn_poll_abort()
+{
+    int answer = 0;
+    for (tarn_slot& s : tarn_slots) {
+        if (s.kind != TARN_FREE && s.abort_callback)
+            answer |= s.abort_callback();
+    }
+    return answer;
+}
+
+int tarn_read(int d, void* buffer, int size, int minimum)
+{
+    if (size <= 0)
+        return 0;
+    char* p = static_cast<char*>(buffer);
+    int total = 0;
+    int last = 0;
+    for (;;) {
+        if (total < minimum && tarn_poll_abort()) {
+            tarn_error = 2;
+            last = -1;
+            break;
+        }
+        last = tarn_slots[d].read_fn(d, p + total, size - total);
+        if (last < 0)
+            break;
+        total += last;
+        if (total >= minimum || total >= size)
+            break;
+    }
+    return total != 0 ? total : last;
+}
+
+int tarn_read_full(int d, void* buffer, int size) { return tarn_read(d, buffer, size, size); }
+
+int tarn_write(int d, const void* buffer, int count)
+{
+    if (count <= 0)
+        return 0;
+    const char* p = static_cast<const char*>(buffer);
+    int total = 0;
+    int last = 0;
+    while (total < count) {
+        if (tarn_poll_abort()) {
+            tarn_error = 2;
+            last = -1;
+            break;
+        }
+        last = tarn_slots[d].write_fn(d, p + total, count - total);
+        if (last < 0)
+            break;
+        total += last;
+    }
+    return total != 0 ? total : last;
+}
+
+void tarn_release(int d)
+{
+    if (!tarn_valid(d) || tarn_slots[d].kind == TARN_FREE)
+        return;
+    tarn_slot& s = tarn_slots[d];
+    if (s.release_hook)
+        s.release_hook(d);
+    s.name.clear();
+    s.name.shrink_to_fit();
+    s.parameter.clear();
+    s.parameter.shrink_to_fit();
+    s.kind = TARN_FREE;
+}
+
+void tarn_close(int d)
+{
+    if (!tarn_valid(d) || tarn_slots[d].kind == TARN_FREE)
+        return;
+    if (tarn_slots[d].close_hook)
+        tarn_slots[d].close_hook(d);
+    tarn_release(d);
+}
+
+int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn abort_callback)
+{
+    int d = 0;
+    while (d < TARN_SLOTS && tarn_slots[d].kind != TARN_FREE)
+        ++d;
+    if (d == TARN_SLOTS) {
+        tarn_error = 4;
+        return -1;
+    }
+    if (!name || !*name) {
+        tarn_error = 11;
+        return -1;
+    }
+    if (!parameter || !*parameter) {
+        tarn_error = 1;
+        return -1;
+    }
+
+    tarn_slot& s = tarn_slots[d];
+    s.serial.close();
+    s.open_hook = nullptr;
+    s.release_hook = nullptr;
+    s.close_hook = nullptr;
+    s.read_fn = nullptr;
+    s.write_fn = nullptr;
+    s.abort_callback = nullptr;
+    bool socket = is_socket_kind(name, parameter);
+    if (socket)
+        tarn_socket_hooks(s);
+    else
+        tarn_serial_hooks(s);
+    try {
+        s.name = name;
+        s.parameter = parameter;
+    } catch (const std::bad_alloc&) {
+        tarn_error = 8;
+        abandon(s);
+        return -1;
+    }
+    s.abort_callback = abort_callback;
+    s.kind = socket ? TARN_SOCKET : TARN_SERIAL;
+    if (s.open_hook(d) != 0) {
+        abandon(s);
+        return -1;
+    }
+    return socket ? tarn_socket_open(parameter, d, name) : tarn_serial_open(d, name, flags, parameter);
+}
+
+int tarn_slot_kind(int d) { return tarn_valid(d) ? tarn_slots[d].kind.load() : TARN_FREE; }
+
+int tarn_slot_read(int d, void* buffer, int size) { return tarn_slots[d].read_fn(d, buffer, size); }
+
+int tarn_slot_write(int d, const void* buffer, int count) { return tarn_slots[d].write_fn(d, buffer, count); }
+
+port::SerialPort* tarn_slot_serial(int d)
+{
+    return tarn_slot_kind(d) == TARN_SERIAL ? &tarn_slots[d].serial : nullptr;
+}
+
+// Time. The clock is monotonic, so a step of the system clock does not
+// stretch or cut a wait; the arithmetic is that of calendar time.
+void tarn_now(tarn_time* t)
+{
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now().time_since_epoch())
+                  .count();
+    t->seconds = static_cast<int32_t>(ms / 1000);
+    t->milliseconds = static_cast<int32_t>(ms % 1000);
+}
+
+void tarn_time_add(tarn_time* t, int seconds, unsigned milliseconds)
+{
+    unsigned m = static_cast<unsigned>(t->milliseconds) + milliseconds;
+    t->milliseconds = static_cast<int32_t>(m % 1000);
+    t->seconds = t->seconds + seconds + static_cast<int32_t>(m / 1000);
+}
+
+bool tarn_time_passed(const tarn_time* t)
+{
+    tarn_time now;
+    tarn_now(&now);
+    return now.seconds > t->seconds || (now.seconds == t->seconds && now.milliseconds > t->milliseconds);
+}
+
+void tarn_pace()
+{
+    // Per thread, so that two pacing threads do not share a count.
+    thread_local int counter = 0;
+    thread_local tarn_time window_end{0, 0};
+    if (counter >= 32) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        counter = 0;
+    } else if (counter == 16) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ++counter;
+    } else if (tarn_time_passed(&window_end)) {
+        counter = 0;
+    } else {
+        ++counter;
+        return;
+    }
+    tarn_now(&window_end);
+    tarn_time_add(&window_end, 0, 1);
+}

@@ -1,2 +1,0 @@
-#include "tarn/tarn.h"
-std::atomic<int> tarn_error{0};

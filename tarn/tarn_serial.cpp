@@ -1,0 +1,104 @@
+// The serial port driver.
+
+#include "tarn/tarn_internal.h"
+#include "tarn/tarn_slots.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t queue_size = 1024;
+constexpr size_t longest_name = 251; // what a 256-byte device path leaves
+
+// A break or a mode error pending on the port fails the next transfer; any
+// other line error is cleared and forgotten.
+bool line_usable(port::SerialPort& p, port::SerialStatus& status)
+{
+    if (!p.fetch_status(status) || (status.errors & (port::SERIAL_ERR_BREAK | port::SERIAL_ERR_MODE))) {
+        tarn_error = 7;
+        return false;
+    }
+    return true;
+}
+
+int serial_read(int d, void* buffer, int size)
+{
+    port::SerialPort& p = tarn_slots[d].serial;
+    port::SerialStatus status;
+    if (!line_usable(p, status))
+        return -1;
+    uint32_t n = size > 0 ? std::min(static_cast<uint32_t>(size), status.queued) : 0;
+    int got = p.read(buffer, n);
+    if (got < 0)
+        tarn_error = 7;
+    return got;
+}
+
+int serial_write(int d, const void* buffer, int count)
+{
+    if (count <= 0)
+        return 0;
+    port::SerialPort& p = tarn_slots[d].serial;
+    port::SerialStatus status;
+    if (!line_usable(p, status))
+        return -1;
+    int put = p.write(buffer, static_cast<uint32_t>(count));
+    if (put < 0)
+        tarn_error = 7;
+    return put;
+}
+
+int serial_open_hook(int d)
+{
+    tarn_slots[d].read_fn = serial_read;
+    tarn_slots[d].write_fn = serial_write;
+    return 0;
+}
+
+void serial_release_hook(int) {}
+
+void serial_close_hook(int d)
+{
+    tarn_slots[d].serial.purge();
+    tarn_slots[d].serial.close();
+}
+
+} // namespace
+
+void tarn_serial_hooks(tarn_slot& s)
+{
+    s.open_hook = serial_open_hook;
+    s.release_hook = serial_release_hook;
+    s.close_hook = serial_close_hook;
+}
+
+int tarn_serial_open(int d, const char* name, int flags, const char* baud)
+{
+    port::SerialPort& p = tarn_slots[d].serial;
+    if (std::strlen(name) > longest_name || !p.open(name)) {
+        tarn_error = 10;
+        tarn_release(d);
+        return -1;
+    }
+    if (!p.set_queue_sizes(queue_size, queue_size) || !p.apply_line_settings(std::strtol(baud, nullptr, 10), flags) ||
+        !p.purge() || !p.raise_dtr()) {
+        p.close();
+        tarn_error = 12;
+        tarn_release(d);
+        return -1;
+    }
+    return d;
+}
+
+int tarn_set_dtr(int d, int on)
+{
+    if (tarn_slot_kind(d) != TARN_SERIAL)
+        return -1;
+    if (!tarn_slots[d].serial.set_dtr(on != 0)) {
+        tarn_fail("cannot %s DTR line", on ? "set" : "clear");
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The descriptor table shared by the files of the library.
+
+#include "port/serial.h"
+#include "port/socket.h"
+#include "tarn/tarn.h"
+
+#include <atomic>
+#include <string>
+
+struct tarn_slot {
+    std::atomic<int> kind{TARN_FREE};
+    port::SerialPort serial; // the OS handle of a serial port
+    std::string name;
+    std::string parameter;
+    int (*open_hook)(int) = nullptr;
+    void (*release_hook)(int) = nullptr;
+    void (*close_hook)(int) = nullptr;
+    tarn_abort_fn abort_callback = nullptr;
+    int (*read_fn)(int, void*, int) = nullptr;
+    int (*write_fn)(int, const void*, int) = nullptr;
+};
+
+inline constexpr int TARN_SLOTS = 2;
+extern tarn_slot tarn_slots[TARN_SLOTS];
+
+inline bool tarn_valid(int d) { return d >= 0 && d < TARN_SLOTS; }
+
+void tarn_release(int descriptor);
+
+// Serial driver.
+void tarn_serial_hooks(tarn_slot& slot);
+int tarn_serial_open(int descriptor, const char* name, int flags, const char* baud);
+
+// Socket driver.
+void tarn_socket_hooks(tarn_slot& slot);
+int tarn_socket_open(const char* service, int descriptor, const char* name);

@@ -1,0 +1,341 @@
+// The TCP socket driver.
+
+#include "tarn/tarn_internal.h"
+#include "tarn/tarn_slots.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct socket_pair {
+    port::Socket data_socket;
+    port::Socket listen_socket;
+};
+socket_pair sockets[TARN_SLOTS];
+
+// The socket library is started by the first socket descriptor and stopped
+// when the last one is released. Opens and releases happen on one thread.
+int library_users = 0;
+port::SocketLibraryInfo library_info;
+
+constexpr int wait_slice_ms = 50;
+
+const char* last_error_text() { return tarn_socket_error_text(port::socket_last_error()); }
+
+bool transient(int e) { return e == 10035 || e == 10036; }
+
+// Creates a non-blocking IPv4 stream socket.
+port::Socket new_socket()
+{
+    port::Socket s = port::Socket::stream();
+    if (!s.valid()) {
+        if (port::socket_last_error() == 10047)
+            tarn_fail("socket: %s\nhas TCP/IP been configured?", last_error_text());
+        else
+            tarn_fail("socket: %s", last_error_text());
+        return s;
+    }
+    if (!s.set_nonblocking(true)) {
+        s.close();
+        tarn_error = 22;
+    }
+    return s;
+}
+
+bool nagle_off(int d)
+{
+    if (sockets[d].data_socket.set_nodelay(true))
+        return true;
+    tarn_fail("on setting TCP_NODELAY: %s", last_error_text());
+    return false;
+}
+
+int socket_read(int d, void* buffer, int size)
+{
+    int n = sockets[d].data_socket.recv(buffer, size);
+    if (n < 0) {
+        if (port::socket_last_error() == 10035)
+            return 0;
+        tarn_fail("recv: %s", last_error_text());
+        return -1;
+    }
+    if (n == 0 && size > 0) {
+        tarn_error = 3;
+        return -1;
+    }
+    return n;
+}
+
+int socket_write(int d, const void* buffer, int count)
+{
+    int n = sockets[d].data_socket.send(buffer, count);
+    if (n < 0) {
+        if (port::socket_last_error() == 10035)
+            return 0;
+        tarn_fail("send: %s", last_error_text());
+        return -1;
+    }
+    return n;
+}
+
+int socket_open_hook(int d)
+{
+    sockets[d].data_socket.close();
+    sockets[d].listen_socket.close();
+    tarn_slots[d].serial.close();
+    if (library_users == 0) {
+        int r = port::socket_startup(library_info);
+        if (r == 10022 || r == 10092) {
+            tarn_error = 25;
+            return -1;
+        }
+        if (r == 10091) {
+            tarn_error = 27;
+            return -1;
+        }
+        if (r != 0) {
+            tarn_fail("WSAStartup: %s", tarn_socket_error_text(r));
+            return -1;
+        }
+        if (library_info.major < 1 || (library_info.major == 1 && library_info.minor < 1)) {
+            port::socket_cleanup();
+            tarn_error = 26;
+            return -1;
+        }
+    }
+    tarn_slots[d].read_fn = socket_read;
+    tarn_slots[d].write_fn = socket_write;
+    ++library_users;
+    return 0;
+}
+
+void socket_release_hook(int)
+{
+    if (library_users > 0 && --library_users == 0)
+        port::socket_cleanup();
+}
+
+void socket_close_hook(int d)
+{
+    sockets[d].data_socket.close();
+    sockets[d].listen_socket.close();
+}
+
+int fail_open(int d)
+{
+    sockets[d].data_socket.close();
+    sockets[d].listen_socket.close();
+    tarn_release(d);
+    return -1;
+}
+
+int server_open(const char* service, int d, bool reuse)
+{
+    std::optional<uint16_t> port = tarn_lookup_service(service);
+    if (!port)
+        return fail_open(d);
+    socket_pair& sp = sockets[d];
+    sp.listen_socket = new_socket();
+    if (!sp.listen_socket.valid())
+        return fail_open(d);
+    if (reuse && !sp.listen_socket.set_reuse_address(true)) {
+        tarn_fail("%s: %s", "setsockopt", last_error_text());
+        return fail_open(d);
+    }
+    if (!sp.listen_socket.bind(0, *port)) {
+        tarn_fail("%s: %s", "bind", last_error_text());
+        return fail_open(d);
+    }
+    if (!sp.listen_socket.listen(5)) {
+        tarn_fail("%s: %s", "listen", last_error_text());
+        return fail_open(d);
+    }
+    sp.data_socket.close();
+    if (tarn_accept(d) != 0)
+        return fail_open(d);
+    return d;
+}
+
+int client_open(const char* service, int d, const char* host)
+{
+    std::optional<uint16_t> port = tarn_lookup_service(service);
+    if (!port)
+        return fail_open(d);
+    std::optional<uint32_t> address = tarn_lookup_host(host);
+    if (!address)
+        return fail_open(d);
+    port::Socket& s = sockets[d].data_socket;
+    s = new_socket();
+    if (!s.valid())
+        return fail_open(d);
+
+    bool ftp_mode = library_info.description.find(" FTP ") != std::string::npos;
+    tarn_time ftp_deadline{};
+    if (ftp_mode) {
+        tarn_now(&ftp_deadline);
+        tarn_time_add(&ftp_deadline, 25, 0);
+    }
+    for (;;) {
+        bool made = s.connect(*address, *port);
+        int e = made ? 0 : port::socket_last_error();
+        if (e == 10022) {
+            made = s.connect(*address, *port);
+            e = made ? 0 : port::socket_last_error();
+            if (e == 10022) {
+                tarn_time deadline;
+                tarn_now(&deadline);
+                tarn_time_add(&deadline, 3, 0);
+                while (e == 10022 && !tarn_time_passed(&deadline)) {
+                    made = s.connect(*address, *port);
+                    e = made ? 0 : port::socket_last_error();
+                }
+            }
+        }
+        if (made || e == 10056)
+            return nagle_off(d) ? d : fail_open(d);
+        // A repeated connect on an attempt still in progress answers
+        // "already in progress" on some socket layers: still waiting.
+        if (transient(e) || e == 10037) {
+            if (tarn_poll_abort()) {
+                tarn_error = 2;
+                return fail_open(d);
+            }
+            // Wait a slice for the attempt to end rather than spin on it.
+            if (s.wait_writable(wait_slice_ms) == 1) {
+                if (int pending = s.pending_error(); pending != 0) {
+                    if (ftp_mode)
+                        pending = tarn_time_passed(&ftp_deadline) ? 10060 : 10061;
+                    port::socket_set_last_error(pending);
+                    tarn_fail("connect: %s", last_error_text());
+                    return fail_open(d);
+                }
+            }
+            continue;
+        }
+        tarn_fail("connect: %s", last_error_text());
+        return fail_open(d);
+    }
+}
+
+} // namespace
+
+void tarn_socket_hooks(tarn_slot& s)
+{
+    s.open_hook = socket_open_hook;
+    s.release_hook = socket_release_hook;
+    s.close_hook = socket_close_hook;
+}
+
+int tarn_socket_open(const char* service, int d, const char* name)
+{
+    if (std::strcmp(name, " server ") == 0)
+        return server_open(service, d, false);
+    if (std::strcmp(name, " servers ") == 0)
+        return server_open(service, d, true);
+    return client_open(service, d, name);
+}
+
+int tarn_accept(int d)
+{
+    if (tarn_slot_kind(d) != TARN_SOCKET) {
+        tarn_error = 9;
+        return -1;
+    }
+    socket_pair& sp = sockets[d];
+    sp.data_socket.close();
+    for (;;) {
+        sp.listen_socket.wait_readable(wait_slice_ms);
+        port::Socket client;
+        if (sp.listen_socket.accept(client)) {
+            sp.data_socket = std::move(client);
+            // The accepted socket takes the listener's non-blocking mode.
+            if (!nagle_off(d)) {
+                sp.data_socket.close();
+                return -1;
+            }
+            return 0;
+        }
+        int e = port::socket_last_error();
+        // A client that gave up before it was accepted is no reason to stop
+        // serving: wait for the next one.
+        if (transient(e) || e == 10004 || e == 10053 || e == 10054) {
+            if (tarn_poll_abort()) {
+                tarn_error = 2;
+                return -1;
+            }
+            continue;
+        }
+        tarn_fail("accept: %s", last_error_text());
+        return -1;
+    }
+}
+
+port::Socket* tarn_slot_socket(int d)
+{
+    if (tarn_slot_kind(d) != TARN_SOCKET || !sockets[d].data_socket.valid())
+        return nullptr;
+    return &sockets[d].data_socket;
+}
+
+std::optional<uint16_t> tarn_lookup_service(const char* text)
+{
+    if (text[0] >= '1' && text[0] <= '9') {
+        long value = std::strtol(text, nullptr, 10);
+        if (value > 65535) {
+            // Not cut to 16 bits: a port other than the one asked for would
+            // be a silent surprise.
+            tarn_error = 19;
+            return std::nullopt;
+        }
+        return static_cast<uint16_t>(value);
+    }
+    uint16_t port = 0;
+    if (port::lookup_service(text, port))
+        return port;
+    int code = 19;
+    int e = port::socket_last_error();
+    if (e != 11004)
+        code = 5;
+    if (std::strcmp(text, "telnet") == 0)
+        return 23;
+    if (std::strcmp(text, "ftxp") == 0)
+        return 3010;
+    if (code == 5)
+        tarn_fail("on attempt to lookup TCP service \"%s\": %s", text, tarn_socket_error_text(e));
+    else
+        tarn_error = 19;
+    return std::nullopt;
+}
+
+std::optional<uint32_t> tarn_lookup_host(const char* text)
+{
+    if (text[0] >= '0' && text[0] <= '9') {
+        uint32_t value = 0;
+        int shift = 32;
+        const char* p = text;
+        for (;;) {
+            uint32_t part = static_cast<uint32_t>(std::strtol(p, nullptr, 10));
+            const char* dot = std::strchr(p, '.');
+            if (!dot)
+                return value | part;
+            shift -= 8;
+            if (shift < 8) {
+                // More than four parts name no address.
+                tarn_error = 18;
+                return std::nullopt;
+            }
+            value |= part << shift;
+            p = dot + 1;
+        }
+    }
+    uint32_t address = 0;
+    if (port::lookup_host(text, address))
+        return address;
+    int e = port::socket_last_error();
+    if (e == 11001 || e == 11002 || e == 11004)
+        tarn_error = 18;
+    else
+        tarn_fail("on attempt to lookup host name \"%s\": %s", text, tarn_socket_error_text(e));
+    return std::nullopt;
+}
