@@ -305,7 +305,7 @@ int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn 
     s.read_fn = nullptr;
     s.write_fn = nullptr;
     s.abort_callback = nullptr;
-    bool socket = is_socket_kind(name, parameter);
+    bool socket = tarn_decide_kind(name, parameter) == TARN_SOCKET;
     if (socket)
         tarn_socket_hooks(s);
     else
@@ -325,6 +325,11 @@ int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn 
         return -1;
     }
     return socket ? tarn_socket_open(parameter, d, name) : tarn_serial_open(d, name, flags, parameter);
+}
+
+int tarn_decide_kind(const char* name, const char* parameter)
+{
+    return is_socket_kind(name, parameter) ? TARN_SOCKET : TARN_SERIAL;
 }
 
 int tarn_slot_kind(int d) { return tarn_valid(d) ? tarn_slots[d].kind.load() : TARN_FREE; }

@@ -9,6 +9,10 @@
 #include <cstdint>
 #include <optional>
 
+// The kind that tarn_open gives a device of this name and (non-empty)
+// parameter: TARN_SOCKET or TARN_SERIAL.
+int tarn_decide_kind(const char* name, const char* parameter);
+
 // The slot's kind: TARN_FREE, TARN_SERIAL or TARN_SOCKET; TARN_FREE for a
 // descriptor outside 0..1.
 int tarn_slot_kind(int descriptor);

@@ -266,10 +266,15 @@ SerialWait SerialPort::wait_event()
         }
         if (p[1].revents)
             return SerialWait::Cancelled;
+        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            // The other end hung up or the device went away: what is still
+            // queued can be read, then the wait fails.
+            int queued = 0;
+            bool pending = ::ioctl(static_cast<int>(handle_), FIONREAD, &queued) == 0 && queued > 0;
+            return pending ? SerialWait::Event : SerialWait::Failed;
+        }
         if (p[0].revents & POLLIN)
             return SerialWait::Event;
-        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL))
-            return SerialWait::Failed; // the other end hung up or the device went away
     }
 }
 

@@ -1,0 +1,109 @@
+#pragma once
+// Helpers for the tarn tests: a fixture that starts the socket library for
+// the test's own peer sockets and leaves no descriptor open, loopback
+// listeners and clients, and bounded waits.
+
+#include "port/socket.h"
+#include "tarn/tarn_internal.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+namespace tarn_test {
+
+using clock_type = std::chrono::steady_clock;
+
+inline constexpr uint32_t loopback = 0x7F000001;
+
+inline long long ms_since(clock_type::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - start).count();
+}
+
+// Abort callbacks with a shared call count and a threshold: the callback
+// answers nonzero from call number `abort_from` on (0: never).
+inline std::atomic<int> calls{0};
+inline std::atomic<int> abort_from{0};
+inline int counting_callback()
+{
+    int n = ++calls;
+    int from = abort_from;
+    return from > 0 && n >= from;
+}
+inline void reset_callback(int from)
+{
+    calls = 0;
+    abort_from = from;
+}
+
+class TarnTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        port::SocketLibraryInfo info;
+        ASSERT_EQ(port::socket_startup(info), 0);
+        tarn_error = 0;
+        reset_callback(0);
+    }
+    void TearDown() override
+    {
+        tarn_close(0);
+        tarn_close(1);
+        port::socket_cleanup();
+    }
+};
+
+// A listening socket on 127.0.0.1 with a port of the system's choice.
+inline port::Socket listener(uint32_t address = loopback)
+{
+    port::Socket s = port::Socket::stream();
+    EXPECT_TRUE(s.valid());
+    EXPECT_TRUE(s.bind(address, 0));
+    EXPECT_TRUE(s.listen(5));
+    return s;
+}
+
+// A port that was free a moment ago.
+inline uint16_t free_port()
+{
+    port::Socket s = port::Socket::stream();
+    EXPECT_TRUE(s.bind(loopback, 0));
+    return s.local_port();
+}
+
+// Connects to 127.0.0.1:port, retrying while nobody listens yet, for at
+// most timeout_ms. !valid() when it never got through.
+inline port::Socket connect_loopback(uint16_t port, int timeout_ms = 10000)
+{
+    auto start = clock_type::now();
+    while (ms_since(start) < timeout_ms) {
+        port::Socket s = port::Socket::stream();
+        if (s.connect(loopback, port))
+            return s;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // pause between tries
+    }
+    return {};
+}
+
+// Receives exactly n bytes within timeout_ms; what arrived otherwise.
+inline std::string recv_exactly(port::Socket& s, size_t n, int timeout_ms = 10000)
+{
+    std::string got;
+    auto start = clock_type::now();
+    while (got.size() < n && ms_since(start) < timeout_ms) {
+        if (s.wait_readable(100) != 1)
+            continue;
+        char buf[4096];
+        int r = s.recv(buf, static_cast<int>(std::min(sizeof buf, n - got.size())));
+        if (r <= 0)
+            break;
+        got.append(buf, r);
+    }
+    return got;
+}
+
+} // namespace tarn_test
