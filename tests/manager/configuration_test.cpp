@@ -1,0 +1,358 @@
+// The configuration file and the autostart entry, through ServiceTable's
+// load and save, with real files (and the real registry on Windows).
+
+#include "config_place.h"
+
+namespace {
+
+const char* const EXAMPLE_FILE =
+    "[General]\n"
+    "autostart = 1\n"
+    "services   = 2\n"
+    "xpos      = 120\n"
+    "ypos      = 80\n"
+    "width     = 680\n"
+    "heigth    = 240\n"
+    "columns   = 10\n"
+    "column0   = 70\n"
+    "column1   = 160\n"
+    "column2   = 70\n"
+    "column3   = 60\n"
+    "column4   = 55\n"
+    "column5   = 70\n"
+    "column6   = 50\n"
+    "column7   = 55\n"
+    "column8   = 45\n"
+    "column9   = 45\n"
+    "\n"
+    "[Service1]\n"
+    "name      = Service\n"
+    "tcpip     = telnet\n"
+    "comport   = COM1\n"
+    "baudrate  = 19200\n"
+    "handshake = None\n"
+    "parity    = None\n"
+    "stopbits  = 1\n"
+    "dtro      = No\n"
+    "dtrc      = No\n"
+    "active    = 1\n"
+    "\n"
+    "[Service2]\n"
+    "name      = Board B\n"
+    "tcpip     = 2001\n"
+    "comport   = COM2\n"
+    "baudrate  = 115200\n"
+    "handshake = RTS/CTS\n"
+    "parity    = Even\n"
+    "stopbits  = 2\n"
+    "dtro      = Yes\n"
+    "dtrc      = No\n"
+    "active    = 0\n";
+
+class Configuration : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        managerGlobals.modulePath = "/opt/vantrel/bin/vantrel";
+        managerGlobals.processId = 7;
+        managerGlobals.serviceCounter = 1;
+    }
+
+    // The two services of the example, the first one marked running.
+    void fillExample(FakeFrontEnd& frontEnd, ServiceTable& table)
+    {
+        frontEnd.autostart = true;
+        frontEnd.rect = {120, 80, 800, 320};
+        frontEnd.widths = {70, 160, 70, 60, 55, 70, 50, 55, 45, 45};
+        auto first = newServiceRecord();
+        first->comport = "COM1";
+        table.addService(std::move(first));
+        auto second = newServiceRecord();
+        second->name = "Board B";
+        second->tcpip = "2001";
+        second->comport = "COM2";
+        second->baudrate = "115200";
+        second->handshake = "RTS/CTS";
+        second->parity = "Even";
+        second->stopbits = "2";
+        second->dtro = "Yes";
+        table.addService(std::move(second));
+    }
+
+    void load(FakeFrontEnd& frontEnd, ServiceTable& table, const std::string& text)
+    {
+        writeFile(place.machinePath(), ConfigPlace::platformText(text));
+        table.loadConfiguration();
+        expectRowsMirrorTable(frontEnd, table);
+    }
+
+    ConfigPlace place;
+};
+
+TEST_F(Configuration, WritesTheKnownFileByteForByte)
+{
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    fillExample(frontEnd, table);
+    table.record(0)->active = true; // only its saved flag matters here
+    table.saveConfiguration(false);
+    table.record(0)->active = false;
+    EXPECT_EQ(ConfigPlace::fileText(place.machinePath()), ConfigPlace::platformText(EXAMPLE_FILE));
+
+    // The session-end save adds the minimised flag after "heigth".
+    frontEnd.fields.minimized = 1;
+    table.saveConfiguration(true);
+    std::string withMinimized = EXAMPLE_FILE;
+    std::string after = "heigth    = 240\n";
+    withMinimized.insert(withMinimized.find(after) + after.size(), "minimized = 1\n");
+    withMinimized.replace(withMinimized.find("active    = 1"), 13, "active    = 0");
+    EXPECT_EQ(ConfigPlace::fileText(place.machinePath()), ConfigPlace::platformText(withMinimized));
+}
+
+TEST_F(Configuration, ReadsBackTheSameServicesInTheSameOrder)
+{
+    FakeFrontEnd saving;
+    {
+        ServiceTable table(saving);
+        fillExample(saving, table);
+        auto third = newServiceRecord();
+        third->name = "";
+        third->tcpip = "echo";
+        third->comport = "COM300";
+        third->handshake = "Xon/Xoff";
+        third->parity = "Odd";
+        third->baudrate = "230400";
+        third->dtrc = "Yes";
+        table.addService(std::move(third));
+        saving.widths[3] = 0;
+        table.saveConfiguration(false);
+    }
+
+    FakeFrontEnd frontEnd;
+    frontEnd.widths.assign(SERVICE_COLUMNS, 1);
+    ServiceTable table(frontEnd);
+    table.loadConfiguration();
+    expectRowsMirrorTable(frontEnd, table);
+    ASSERT_EQ(table.count(), 3);
+    const char* expected[3][9] = {
+        {"Service", "telnet", "COM1", "19200", "None", "None", "1", "No", "No"},
+        {"Board B", "2001", "COM2", "115200", "RTS/CTS", "Even", "2", "Yes", "No"},
+        {"", "echo", "COM300", "230400", "Xon/Xoff", "Odd", "1", "No", "Yes"},
+    };
+    for (int row = 0; row < 3; ++row) {
+        ServiceRecord& r = *table.record(row);
+        std::vector<std::string> got = {r.name, r.tcpip, r.comport, r.baudrate, r.handshake,
+                                        r.parity, r.stopbits, r.dtro, r.dtrc};
+        EXPECT_EQ(got, std::vector<std::string>(expected[row], expected[row] + 9)) << "row " << row;
+        EXPECT_TRUE(r.status.empty());
+    }
+    EXPECT_TRUE(frontEnd.autostart);
+    EXPECT_EQ(frontEnd.fields.xpos, 120);
+    EXPECT_EQ(frontEnd.fields.ypos, 80);
+    EXPECT_EQ(frontEnd.fields.width, 680);
+    EXPECT_EQ(frontEnd.fields.height, 240);
+    EXPECT_EQ(frontEnd.fields.minimized, 0);
+    EXPECT_EQ(frontEnd.widths, (std::vector<int>{70, 160, 70, 0, 55, 70, 50, 55, 45, 45}));
+    // Loading takes a fresh stop-event name per service, from the counter.
+    EXPECT_EQ(table.record(2)->eventName, "BRAMBLEVantrelServer7_6");
+}
+
+TEST_F(Configuration, MissingFileSectionsAndKeysGiveTheReadDefaults)
+{
+    {
+        FakeFrontEnd frontEnd;
+        ServiceTable table(frontEnd);
+        table.loadConfiguration();
+        EXPECT_EQ(table.count(), 0);
+        EXPECT_FALSE(frontEnd.autostart);
+        EXPECT_EQ(frontEnd.fields.xpos + frontEnd.fields.ypos + frontEnd.fields.width +
+                      frontEnd.fields.height + frontEnd.fields.minimized, 0);
+        EXPECT_EQ(frontEnd.widths, std::vector<int>(defaultColumnWidths.begin(), defaultColumnWidths.end()));
+    }
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    load(frontEnd, table,
+         "[General]\nservices = 3\nminimized = 1\n\n[Service2]\nname = Only\ntcpip = 2002\ncomport = COM4\n");
+    ASSERT_EQ(table.count(), 3);
+    for (int row : {0, 2}) {
+        ServiceRecord& r = *table.record(row);
+        EXPECT_EQ(r.name, "");
+        EXPECT_EQ(r.tcpip, "");
+        EXPECT_EQ(r.comport, "");
+        EXPECT_EQ(r.baudrate, "19200");
+        EXPECT_EQ(r.handshake, "None");
+        EXPECT_EQ(r.parity, "None");
+        EXPECT_EQ(r.stopbits, "1");
+        EXPECT_EQ(r.dtro, "No");
+        EXPECT_EQ(r.dtrc, "No");
+    }
+    EXPECT_EQ(table.record(1)->name, "Only");
+    EXPECT_EQ(table.record(1)->comport, "COM4");
+    EXPECT_EQ(frontEnd.fields.minimized, 1);
+
+    // Zero or a negative count gives no services.
+    FakeFrontEnd none;
+    ServiceTable empty(none);
+    load(none, empty, "[General]\nservices = -2\n\n[Service1]\nname = x\n");
+    EXPECT_EQ(empty.count(), 0);
+}
+
+TEST_F(Configuration, ColumnWidthsAreReadOnlyWithTenColumns)
+{
+    const std::string columns =
+        "column0 = 11\ncolumn1 = 12\ncolumn2 = 13\ncolumn3 = -1\ncolumn4 = 70000\n"
+        "column5 = 16\ncolumn6 = 17\ncolumn7 = 18\ncolumn8 = 19\n";
+    const std::vector<int> defaults(defaultColumnWidths.begin(), defaultColumnWidths.end());
+    {
+        FakeFrontEnd frontEnd;
+        ServiceTable table(frontEnd);
+        load(frontEnd, table, "[General]\ncolumns = 9\n" + columns);
+        EXPECT_EQ(frontEnd.widths, defaults);
+    }
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    load(frontEnd, table, "[General]\ncolumns = 10\n" + columns);
+    // A negative or missing width keeps the list's own; a large one keeps
+    // its low 16 bits.
+    EXPECT_EQ(frontEnd.widths, (std::vector<int>{11, 12, 13, defaults[3], 70000 & 0xFFFF, 16, 17, 18, 19, defaults[9]}));
+}
+
+TEST_F(Configuration, ValuesOutsideTheirListsReadAsDefaults)
+{
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    load(frontEnd, table,
+         "[General]\nservices=2\n"
+         "[Service1]\nbaudrate=19201\nhandshake=none\nparity=even\nstopbits=1.5\ndtro=yes\ndtrc=YES\n"
+         "[Service2]\nbaudrate=2400\nhandshake=Xon/Xoff\nparity=Odd\nstopbits=2\ndtro=Yes\ndtrc=Yes\n");
+    ASSERT_EQ(table.count(), 2);
+    ServiceRecord& bad = *table.record(0);
+    EXPECT_EQ(bad.baudrate, "19200");
+    EXPECT_EQ(bad.handshake, "None");
+    EXPECT_EQ(bad.parity, "None");
+    EXPECT_EQ(bad.stopbits, "1");
+    EXPECT_EQ(bad.dtro, "No");
+    EXPECT_EQ(bad.dtrc, "No");
+    ServiceRecord& good = *table.record(1);
+    EXPECT_EQ(good.baudrate, "2400");
+    EXPECT_EQ(good.handshake, "Xon/Xoff");
+    EXPECT_EQ(good.parity, "Odd");
+    EXPECT_EQ(good.stopbits, "2");
+    EXPECT_EQ(good.dtro, "Yes");
+    EXPECT_EQ(good.dtrc, "Yes");
+}
+
+TEST_F(Configuration, HeightIsReadFromTheKeySpelledHeigth)
+{
+    {
+        FakeFrontEnd frontEnd;
+        ServiceTable table(frontEnd);
+        load(frontEnd, table, "[General]\nwidth = 500\nheight = 300\n");
+        EXPECT_EQ(frontEnd.fields.width, 500);
+        EXPECT_EQ(frontEnd.fields.height, 0);
+    }
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    load(frontEnd, table, "[General]\nwidth = 500\nheigth = 300\n");
+    EXPECT_EQ(frontEnd.fields.height, 300);
+}
+
+TEST_F(Configuration, ReadsByThePrivateProfileRules)
+{
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    std::string longName(300, 'n');
+    load(frontEnd, table,
+         "[GENERAL]\n"
+         "  Services   =   1  \n"
+         "XPOS=+12abc\n"
+         "ypos = \t-5\n"
+         "width = abc\n"
+         "heigth = 007\n"
+         "\n"
+         "[service1]\n"
+         "NAME =   padded name   \n"
+         "TcpIp=2001\n"
+         "comport = " + longName + "\n");
+    ASSERT_EQ(table.count(), 1);
+    EXPECT_EQ(frontEnd.fields.xpos, 12);
+    EXPECT_EQ(frontEnd.fields.ypos, -5);
+    EXPECT_EQ(frontEnd.fields.width, 0);
+    EXPECT_EQ(frontEnd.fields.height, 7);
+    EXPECT_EQ(table.record(0)->name, "padded name");
+    EXPECT_EQ(table.record(0)->tcpip, "2001");
+    EXPECT_EQ(table.record(0)->comport, std::string(259, 'n'));
+}
+
+TEST_F(Configuration, LineBreaksInsideValuesCannotAddKeys)
+{
+    {
+        FakeFrontEnd frontEnd;
+        ServiceTable table(frontEnd);
+        auto record = newServiceRecord();
+        record->name = "evil\n[General]\nservices   = 99";
+        record->tcpip = "2001\r\nbaudrate  = 2400";
+        table.addService(std::move(record));
+        table.saveConfiguration(false);
+    }
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    table.loadConfiguration();
+    ASSERT_EQ(table.count(), 1);
+    EXPECT_EQ(table.record(0)->name, "evil [General] services   = 99");
+    EXPECT_EQ(table.record(0)->tcpip, "2001  baudrate  = 2400");
+    EXPECT_EQ(table.record(0)->baudrate, "19200");
+}
+
+TEST_F(Configuration, AutostartEntryFollowsTheBoxOnlyWhenSaved)
+{
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    writeFile(place.machinePath(), ConfigPlace::platformText("[General]\nautostart = 1\n"));
+    table.loadConfiguration();
+    EXPECT_TRUE(frontEnd.autostart);
+    EXPECT_FALSE(place.autostartEntry()) << "reading never touches the entry";
+
+    frontEnd.autostart = true;
+    table.saveConfiguration(false);
+    std::optional<std::string> entry = place.autostartEntry();
+    ASSERT_TRUE(entry);
+#ifdef _WIN32
+    EXPECT_EQ(*entry, managerGlobals.modulePath);
+#else
+    EXPECT_NE(entry->find("\nExec=/opt/vantrel/bin/vantrel\n"), std::string::npos) << *entry;
+    EXPECT_EQ(entry->rfind("[Desktop Entry]\n", 0), 0u) << *entry;
+#endif
+
+    // Clearing the box changes nothing until the next save.
+    frontEnd.autostart = false;
+    EXPECT_TRUE(place.autostartEntry());
+    table.saveConfiguration(true);
+    EXPECT_FALSE(place.autostartEntry());
+    table.saveConfiguration(false); // removing what is not there is fine
+    EXPECT_FALSE(place.autostartEntry());
+    EXPECT_NE(readFile(place.machinePath()).find("autostart = 0"), std::string::npos);
+}
+
+TEST_F(Configuration, AutostartStoresAPathWithBlanksAsThePlatformNeedsIt)
+{
+    FakeFrontEnd frontEnd;
+    frontEnd.autostart = true;
+    ServiceTable table(frontEnd);
+#ifdef _WIN32
+    managerGlobals.modulePath = "C:\\Program Files\\Vantrel Server\\vantrel.exe";
+    table.saveConfiguration(false);
+    EXPECT_EQ(place.autostartEntry(), managerGlobals.modulePath);
+#else
+    managerGlobals.modulePath = "/opt/my tools/va$l\"t%1\\.bin";
+    table.saveConfiguration(false);
+    std::optional<std::string> entry = place.autostartEntry();
+    ASSERT_TRUE(entry);
+    // Quoted, with $ " \ escaped inside the quotes, % doubled, and every
+    // backslash doubled once more as a string value.
+    EXPECT_NE(entry->find("\nExec=\"/opt/my tools/va\\\\$l\\\\\"t%%1\\\\\\\\.bin\"\n"), std::string::npos)
+        << *entry;
+#endif
+}
+
+} // namespace

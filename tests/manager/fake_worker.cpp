@@ -1,0 +1,96 @@
+// A stand-in worker for the supervision tests. It takes the nine words of
+// the worker command line and behaves as its TCP/IP word says:
+//   exit      ends at once
+//   obey      ends when its stop event is set
+//   ignore    never looks at its stop event (ends by itself after a minute)
+//   report    sends $VANTREL_FAKE_REPORT as its status report, then ends
+//   together  like obey, but after its stop it waits until
+//             $VANTREL_FAKE_PEERS workers have seen theirs
+// With $VANTREL_FAKE_DIR set it leaves there <event>.args (its words, one a
+// line), <event>.stopped when it sees its stop and <event>.done when it
+// ends by itself.
+
+#include "port/process.h"
+#include "port/report.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+std::string folder()
+{
+    const char* dir = std::getenv("VANTREL_FAKE_DIR");
+    return dir ? dir : "";
+}
+
+void leave(const std::string& event, const char* suffix, const std::string& text = "")
+{
+    if (folder().empty())
+        return;
+    std::string path = folder() + "/" + event + suffix;
+    {
+        std::ofstream out(path + ".tmp");
+        out << text;
+    }
+    std::filesystem::rename(path + ".tmp", path);
+}
+
+int stoppedPeers()
+{
+    int n = 0;
+    for (auto& entry : std::filesystem::directory_iterator(folder()))
+        if (entry.path().extension() == ".stopped")
+            ++n;
+    return n;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 9)
+        return 2;
+    std::string event = argv[1];
+    std::string mode = argv[2];
+    std::string words;
+    for (int i = 0; i < argc; ++i)
+        words += std::string(argv[i]) + "\n";
+    leave(event, ".args", words);
+
+    if (mode == "exit") {
+        leave(event, ".done");
+        return 0;
+    }
+    if (mode == "ignore") {
+        std::this_thread::sleep_for(std::chrono::seconds(60));
+        return 0;
+    }
+    if (mode == "report") {
+        const char* text = std::getenv("VANTREL_FAKE_REPORT");
+        port::send_report(std::strtoull(argv[8], nullptr, 10), port::current_process_id(), text ? text : "");
+        leave(event, ".done");
+        return 0;
+    }
+
+    port::NamedEvent stop = port::NamedEvent::open(event);
+    if (!stop.valid() || !stop.wait(60000))
+        return 3;
+    leave(event, ".stopped");
+    if (mode == "together") {
+        int peers = std::atoi(std::getenv("VANTREL_FAKE_PEERS"));
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (stoppedPeers() < peers) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return 4;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    leave(event, ".done");
+    return 0;
+}

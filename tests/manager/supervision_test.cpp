@@ -1,0 +1,442 @@
+// Serial port discovery over a device map of pseudo-terminals, and worker
+// launch, monitoring, reports, stop and restart with real child processes:
+// a fake worker for the cases a real one cannot show, and the real vantrel
+// bridging a pseudo-terminal.
+
+#include "config_place.h"
+#include "posix_support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <thread>
+
+namespace {
+
+const std::string FAKE_WORKER = FAKE_WORKER_EXE;
+
+class Supervision : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        managerGlobals.modulePath = FAKE_WORKER;
+        managerGlobals.processId = port::current_process_id();
+        managerGlobals.serviceCounter = 1;
+        devices.map("COM1", board1.slave());
+        devices.map("COM3", board3.slave());
+    }
+
+    void TearDown() override
+    {
+        table.destroyAllServices();
+        EXPECT_EQ(frontEnd.busyDepth, 0) << "every busy cursor was restored";
+    }
+
+    // Adds a service on COM1 whose fake worker behaves as `mode` says.
+    int addFake(const std::string& mode, const std::string& comport = "COM1")
+    {
+        auto record = newServiceRecord();
+        record->tcpip = mode;
+        record->comport = comport;
+        return table.addService(std::move(record));
+    }
+
+    std::string marker(int row, const char* suffix) { return markers / (table.record(row)->eventName + suffix); }
+
+    bool waitForFile(const std::string& path, int timeoutMs)
+    {
+        auto start = Clock::now();
+        while (!fs::exists(path)) {
+            if (millisecondsSince(start) > timeoutMs)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    // The worker's end, observed without reaping it behind the table's back.
+    bool waitForEnd(int row, int timeoutMs)
+    {
+        return table.record(row)->processInfo.wait(timeoutMs) == port::WaitResult::Ended;
+    }
+
+    DeviceMap devices;
+    Pty board1, board3;
+    TempDir markers;
+    ScopedEnv markerEnv{"VANTREL_FAKE_DIR", markers.path().string()};
+    ReportingFrontEnd frontEnd;
+    ServiceTable table{frontEnd};
+};
+
+TEST_F(Supervision, DiscoveryListsPresentPortsInNumberOrder)
+{
+    devices.map("COM2", "/nonexistent/device");
+    devices.map("COM4", markers / "plain-file");
+    writeFile(markers / "plain-file", "not a device");
+    devices.map("COM5", "/dev/null");
+    devices.map("COM300", board1.slave());
+
+    EXPECT_TRUE(table.portsStale());
+    EXPECT_TRUE(table.refreshSerialPorts());
+    EXPECT_EQ(table.serialPortList(), (std::vector<std::string>{"COM1", "COM3"}));
+    EXPECT_FALSE(table.portsStale());
+    EXPECT_EQ(frontEnd.busyShown, 1);
+    EXPECT_EQ(frontEnd.noPortsMessages, 0);
+
+    // A new service takes the first port present; the list stays as it is.
+    devices.map("COM1", "/nonexistent/device");
+    EXPECT_EQ(table.addService(), 0);
+    EXPECT_EQ(table.record(0)->comport, "COM3");
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_COMPORT], "COM3");
+    EXPECT_EQ(table.record(0)->name, "Service");
+    EXPECT_EQ(table.record(0)->eventName,
+              "BRAMBLEVantrelServer" + std::to_string(managerGlobals.processId) + "_1");
+    EXPECT_EQ(table.serialPortList().size(), 2u);
+
+    // A port above 256 is never found, but a service may name it.
+    EXPECT_TRUE(table.serialPortExists("COM300"));
+    EXPECT_FALSE(table.serialPortExists("COM2"));
+    EXPECT_FALSE(table.serialPortExists("COM4"));
+    EXPECT_FALSE(table.serialPortExists("COM5"));
+    EXPECT_FALSE(table.serialPortExists(""));
+    table.record(0)->comport = "COM300";
+    table.record(0)->tcpip = "2001";
+    EXPECT_TRUE(table.validateService(*table.record(0)));
+    EXPECT_EQ(table.record(0)->status, "");
+}
+
+TEST_F(Supervision, NoPortsAnywhere)
+{
+    devices.map("COM1", "/nonexistent/device");
+    devices.map("COM3", "/nonexistent/device");
+    EXPECT_EQ(table.addService(), 0);
+    EXPECT_EQ(table.record(0)->comport, "");
+    EXPECT_EQ(frontEnd.noPortsMessages, 1);
+    EXPECT_FALSE(table.refreshSerialPorts());
+    EXPECT_EQ(frontEnd.noPortsMessages, 2);
+    EXPECT_TRUE(table.portsStale()) << "a failed refresh leaves the flag for the next editor";
+
+    std::vector<std::string> choices;
+    EXPECT_FALSE(table.prepareCellEdit(0, COLUMN_COMPORT, choices));
+    EXPECT_EQ(frontEnd.noPortsMessages, 3);
+    EXPECT_EQ(table.startService(0), 0);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Error: Invalid Serial Port specified");
+}
+
+TEST_F(Supervision, SerialEditorRescansOnlyWhenStaleOrItsPortIsGone)
+{
+    addFake("exit");
+    std::vector<std::string> choices;
+    ASSERT_TRUE(table.prepareCellEdit(0, COLUMN_COMPORT, choices));
+    EXPECT_EQ(choices, (std::vector<std::string>{"COM1", "COM3"}));
+    EXPECT_EQ(frontEnd.busyShown, 1);
+
+    devices.map("COM2", board3.slave());
+    ASSERT_TRUE(table.prepareCellEdit(0, COLUMN_COMPORT, choices));
+    EXPECT_EQ(choices.size(), 2u) << "the last scan is reused while the port is there";
+    EXPECT_EQ(frontEnd.busyShown, 1);
+
+    devices.map("COM1", "/nonexistent/device");
+    ASSERT_TRUE(table.prepareCellEdit(0, COLUMN_COMPORT, choices));
+    EXPECT_EQ(choices, (std::vector<std::string>{"COM2", "COM3"}));
+    EXPECT_EQ(frontEnd.busyShown, 2);
+}
+
+TEST_F(Supervision, StartRunsTheWorkerWithTheNineWords)
+{
+    addFake("obey");
+    ServiceRecord& record = *table.record(0);
+    record.baudrate = "9600";
+    record.handshake = "RTS/CTS";
+    record.parity = "Odd";
+    record.stopbits = "2";
+    record.dtro = "Yes";
+    int refreshes = frontEnd.refreshes;
+
+    EXPECT_NE(table.startService(0), 0);
+    EXPECT_TRUE(record.active);
+    EXPECT_EQ(record.status, "Active");
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Active");
+    EXPECT_EQ(frontEnd.refreshes, refreshes + 1);
+    EXPECT_EQ(table.workerTimer(), WORKER_TIMER_ID);
+    EXPECT_EQ(frontEnd.timerPeriod, 500);
+    EXPECT_TRUE(record.stopEvent.valid());
+    EXPECT_FALSE(record.stopEvent.is_set());
+
+    ASSERT_TRUE(waitForFile(marker(0, ".args"), 10000));
+    std::string expected = FAKE_WORKER + "\n" + record.eventName + "\nobey\nCOM1\n9600\n226\n1\n0\n" +
+                           std::to_string(frontEnd.target) + "\n";
+    EXPECT_EQ(readFile(marker(0, ".args")), expected);
+
+    // Starting it again changes nothing; a second service reuses the timer.
+    uint32_t pid = record.processInfo.id();
+    EXPECT_EQ(table.startService(0), 0);
+    EXPECT_EQ(record.processInfo.id(), pid);
+    addFake("obey", "COM3");
+    EXPECT_NE(table.startService(1), 0);
+    EXPECT_EQ(frontEnd.timersStarted, 1);
+
+    table.stopService(0);
+    EXPECT_TRUE(fs::exists(marker(0, ".done"))) << "the worker ended by its stop event";
+    EXPECT_FALSE(record.active);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "");
+    EXPECT_TRUE(table.record(1)->active);
+}
+
+TEST_F(Supervision, AnEndedWorkerIsNoticedByTheNextPass)
+{
+    addFake("obey");
+    addFake("exit", "COM3");
+    ASSERT_NE(table.startService(0), 0);
+    ASSERT_NE(table.startService(1), 0);
+    ASSERT_TRUE(waitForEnd(1, 10000));
+
+    table.onWorkerTimer(WORKER_TIMER_ID + 1);
+    EXPECT_TRUE(table.record(1)->active) << "another timer's message changes nothing";
+
+    int refreshes = frontEnd.refreshes;
+    table.onWorkerTimer(WORKER_TIMER_ID);
+    EXPECT_FALSE(table.record(1)->active);
+    EXPECT_EQ(frontEnd.rows[1][COLUMN_STATUS], "");
+    EXPECT_EQ(frontEnd.refreshes, refreshes + 1);
+    EXPECT_TRUE(table.record(0)->active);
+    EXPECT_TRUE(frontEnd.timerRunning) << "one worker still runs";
+
+    table.record(0)->stopEvent.set();
+    ASSERT_TRUE(waitForEnd(0, 10000));
+    table.onWorkerTimer(WORKER_TIMER_ID);
+    EXPECT_FALSE(table.record(0)->active);
+    EXPECT_FALSE(frontEnd.timerRunning) << "the timer stops itself when no worker is left";
+    EXPECT_EQ(table.workerTimer(), 0);
+
+    // The next start runs the timer again.
+    ASSERT_NE(table.startService(1), 0);
+    EXPECT_EQ(frontEnd.timersStarted, 2);
+    EXPECT_TRUE(frontEnd.timerRunning);
+}
+
+TEST_F(Supervision, ReportsBecomeTheStatusWithTheErrorPrefixRule)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"bind: Address already in use", "Error: bind: Address already in use"},
+        {"ERROR: no such port", "ERROR: no such port"},
+        {"errored", "errored"},
+        {"Err", "Error: Err"},
+        {"", "Error: "},
+    };
+    addFake("report");
+    for (auto& [text, shown] : cases) {
+        ScopedEnv report("VANTREL_FAKE_REPORT", text);
+        ASSERT_NE(table.startService(0), 0);
+        bool matched = false;
+        ASSERT_TRUE(frontEnd.deliverReport(table, 10000, &matched)) << text;
+        EXPECT_TRUE(matched);
+        EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], shown);
+        EXPECT_TRUE(table.record(0)->errorReported);
+
+        // The worker ends; the pass keeps its report on show.
+        ASSERT_TRUE(waitForEnd(0, 10000));
+        table.onWorkerTimer(WORKER_TIMER_ID);
+        EXPECT_FALSE(table.record(0)->active);
+        EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], shown);
+        EXPECT_TRUE(table.buttonEnabled(IDC_START, 0));
+    }
+    // The next start replaces the report.
+    table.record(0)->tcpip = "obey";
+    ASSERT_NE(table.startService(0), 0);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Active");
+    EXPECT_FALSE(table.record(0)->errorReported);
+}
+
+TEST_F(Supervision, StopEmptiesAReportedStatus)
+{
+    addFake("obey");
+    ASSERT_NE(table.startService(0), 0);
+    uint32_t pid = table.record(0)->processInfo.id();
+    EXPECT_TRUE(table.onWorkerReport(pid, "accept: Connection reset"));
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Error: accept: Connection reset");
+
+    int busy = frontEnd.busyShown;
+    table.stopService(0);
+    EXPECT_EQ(frontEnd.busyShown, busy + 1);
+    EXPECT_FALSE(table.record(0)->active);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "");
+    EXPECT_TRUE(table.record(0)->errorReported) << "kept until the next start";
+    EXPECT_TRUE(fs::exists(marker(0, ".done")));
+    EXPECT_EQ(::kill(static_cast<pid_t>(pid), 0), -1) << "nothing left running";
+}
+
+TEST_F(Supervision, AWorkerThatIgnoresItsStopIsKilledAfterTenSeconds)
+{
+    addFake("ignore");
+    ASSERT_NE(table.startService(0), 0);
+    pid_t pid = static_cast<pid_t>(table.record(0)->processInfo.id());
+    ASSERT_TRUE(waitForFile(marker(0, ".args"), 10000));
+
+    auto start = Clock::now();
+    table.stopService(0);
+    EXPECT_GE(millisecondsSince(start), 10000);
+    EXPECT_LT(millisecondsSince(start), 30000);
+    EXPECT_EQ(::kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH) << "killed and collected";
+    EXPECT_FALSE(table.record(0)->active);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "");
+}
+
+TEST_F(Supervision, StopAllSignalsEveryWorkerBeforeWaiting)
+{
+    // Each worker, once stopped, waits until all three have seen their stop
+    // before it ends; waiting for one before signalling the next would make
+    // the first overstay and be killed.
+    ScopedEnv peers("VANTREL_FAKE_PEERS", "3");
+    for (int i = 0; i < 3; ++i)
+        addFake("together", i == 1 ? "COM3" : "COM1");
+    table.startAllServices();
+    for (int row = 0; row < 3; ++row)
+        ASSERT_TRUE(table.record(row)->active);
+    int refreshes = frontEnd.refreshes;
+
+    table.runMenuCommand(CMD_STOP_ALL, -1);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_TRUE(fs::exists(marker(row, ".done"))) << "worker " << row << " ended by itself";
+        EXPECT_FALSE(table.record(row)->active);
+        EXPECT_EQ(frontEnd.rows[row][COLUMN_STATUS], "");
+    }
+    EXPECT_EQ(frontEnd.refreshes, refreshes + 3);
+    EXPECT_TRUE(frontEnd.timerRunning);
+    table.onWorkerTimer(WORKER_TIMER_ID);
+    EXPECT_FALSE(frontEnd.timerRunning);
+}
+
+TEST_F(Supervision, RestartReusesTheClearedStopEvent)
+{
+    addFake("obey");
+    addFake("obey", "COM3");
+    ASSERT_NE(table.startService(0), 0);
+    std::string name = table.record(0)->eventName;
+    intptr_t event = table.record(0)->stopEvent.native();
+    uint32_t first = table.record(0)->processInfo.id();
+
+    table.runButton(IDC_RESTART, 0);
+    ServiceRecord& record = *table.record(0);
+    EXPECT_TRUE(fs::exists(marker(0, ".done")));
+    EXPECT_TRUE(record.active);
+    EXPECT_NE(record.processInfo.id(), first);
+    EXPECT_EQ(record.eventName, name);
+    EXPECT_EQ(record.stopEvent.native(), event);
+    EXPECT_FALSE(record.stopEvent.is_set());
+    uint32_t code = 0;
+    EXPECT_TRUE(record.processInfo.exit_code(code));
+    EXPECT_EQ(code, port::STILL_ACTIVE_CODE);
+
+    // Restart-all starts the stopped ones too.
+    fs::remove(marker(0, ".done"));
+    table.runMenuCommand(CMD_RESTART_ALL, -1);
+    EXPECT_TRUE(fs::exists(marker(0, ".done")));
+    EXPECT_TRUE(table.record(0)->active);
+    EXPECT_TRUE(table.record(1)->active);
+}
+
+TEST_F(Supervision, SavedRunningServicesStartAgainAtLoad)
+{
+    ConfigPlace place;
+    {
+        ReportingFrontEnd saving;
+        ServiceTable before(saving);
+        for (const char* mode : {"obey", "exit", "obey"}) {
+            auto record = newServiceRecord();
+            record->tcpip = mode;
+            record->comport = "COM3";
+            before.addService(std::move(record));
+        }
+        ASSERT_NE(before.startService(0), 0);
+        ASSERT_NE(before.startService(2), 0);
+        before.saveConfiguration(false);
+        before.destroyAllServices();
+    }
+    // A saved running service whose start is refused is added all the same.
+    std::string text = readFile(place.machinePath());
+    text += "\n[Service4]\ntcpip = 20 01\ncomport = COM3\nactive = 1\n";
+    text.replace(text.find("services   = 3"), 14, "services   = 4");
+    writeFile(place.machinePath(), text);
+
+    table.loadConfiguration();
+    ASSERT_EQ(table.count(), 4);
+    EXPECT_TRUE(table.record(0)->active);
+    EXPECT_FALSE(table.record(1)->active);
+    EXPECT_TRUE(table.record(2)->active);
+    EXPECT_FALSE(table.record(3)->active);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Active");
+    EXPECT_EQ(frontEnd.rows[1][COLUMN_STATUS], "");
+    EXPECT_EQ(frontEnd.rows[3][COLUMN_STATUS], "Error: Invalid TCP/IP Port specified");
+    EXPECT_EQ(table.record(0)->tcpip, "obey");
+}
+
+// The real vantrel as worker: bytes pass both ways between a TCP client
+// and a pseudo-terminal, and the stop ends it without a kill.
+TEST_F(Supervision, RealWorkerBridgesAPseudoTerminal)
+{
+    managerGlobals.modulePath = VANTREL_EXE;
+    int port = 0;
+    {
+        int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        socklen_t len = sizeof addr;
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len);
+        port = ntohs(addr.sin_port);
+        ::close(probe);
+    }
+    addFake(std::to_string(port));
+    ASSERT_NE(table.startService(0), 0);
+
+    int client = -1;
+    auto start = Clock::now();
+    while (millisecondsSince(start) < 20000) {
+        client = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr {};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+            break;
+        ::close(client);
+        client = -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_GE(client, 0) << "the worker listens";
+
+    const std::string toBoard = std::string("to the board\0\xff\r\n", 17);
+    ASSERT_EQ(::send(client, toBoard.data(), toBoard.size(), 0), static_cast<ssize_t>(toBoard.size()));
+    EXPECT_EQ(board1.read(toBoard.size(), 20000), toBoard);
+
+    const std::string fromBoard = "from the board\n";
+    ASSERT_EQ(::write(board1.master(), fromBoard.data(), fromBoard.size()), static_cast<ssize_t>(fromBoard.size()));
+    std::string got;
+    start = Clock::now();
+    while (got.size() < fromBoard.size() && millisecondsSince(start) < 20000) {
+        pollfd p {client, POLLIN, 0};
+        if (::poll(&p, 1, 100) == 1) {
+            char buffer[64];
+            ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            got.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    EXPECT_EQ(got, fromBoard);
+
+    pid_t pid = static_cast<pid_t>(table.record(0)->processInfo.id());
+    start = Clock::now();
+    table.stopService(0);
+    EXPECT_LT(millisecondsSince(start), 10000) << "the worker obeyed its stop";
+    EXPECT_EQ(::kill(pid, 0), -1);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "");
+    ::close(client);
+}
+
+} // namespace
