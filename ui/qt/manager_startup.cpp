@@ -1,6 +1,74 @@
 #include "ui/manager_startup.h"
 
-void managerStartup(int, char**)
+#include "manager/manager.h"
+#include "port/process.h"
+#include "ui/qt/main_dialog.h"
+#include "ui/qt/program_icon.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <memory>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onEndSignal(int)
 {
-    // The window arrives with the Qt front end.
+    char byte = 1;
+    [[maybe_unused]] ssize_t n = write(signalPipe[1], &byte, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP end the manager as its Exit does: the
+// configuration is saved and every worker stopped, so that nothing is left
+// running behind a killed manager.
+void watchEndSignals(QDialog& dialog, std::unique_ptr<QSocketNotifier>& notifier)
+{
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &dialog, [&dialog] {
+        char bytes[16];
+        while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        dialog.reject();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+} // namespace
+
+void managerStartup(int argc, char** argv)
+{
+    // One manager at a time: a second one ends at once and says nothing.
+    if (!port::claim_single_instance(PRODUCT_PREFIX))
+        return;
+
+    managerGlobals.modulePath = port::module_path();
+    managerGlobals.processId = port::current_process_id();
+    managerGlobals.serviceCounter = 1;
+
+    int qtArgc = argc; // QApplication keeps a reference to it
+    QApplication app(qtArgc, argv);
+    app.setQuitOnLastWindowClosed(false); // the window hides in the tray
+    app.setWindowIcon(programIcon());
+
+    CMainDialog dialog;
+    QObject::connect(&dialog, &QDialog::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    watchEndSignals(dialog, signalNotifier);
+    dialog.show();
+    app.exec();
+
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        std::signal(signal, SIG_DFL);
 }

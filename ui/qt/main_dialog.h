@@ -1,0 +1,81 @@
+#pragma once
+// The manager's main window: the service list, six buttons and the
+// autostart check box. It loads the configuration when it opens, minimises
+// into the notification area, and saves and stops every worker when it
+// closes. The services themselves are the manager core's.
+
+#include "manager/manager.h"
+#include "port/report.h"
+#include "ui/qt/resizable_dialog.h"
+
+#include <QIcon>
+
+#include <memory>
+
+class QCheckBox;
+class QPushButton;
+class QSocketNotifier;
+class CSystemTray;
+class ServiceListView;
+
+inline constexpr int IDD_MAIN = 102;
+inline constexpr int IDM_ABOUTBOX = 16;
+
+class CMainDialog : public CResizableDialog {
+    Q_OBJECT
+public:
+    CMainDialog();
+    ~CMainDialog() override;
+
+    // A command of a button, of the tray icon or the About item.
+    void onCommand(int command);
+    // The user's session ends (log-off, shut-down): save with the
+    // minimised state; nothing is stopped.
+    void onEndSession();
+    void showAbout();
+
+    ServiceListView* listView() const { return list_; }
+    QPushButton* button(int id) const;
+    QCheckBox* autostartBox() const { return autostart_; }
+    ServiceTable& table() { return *table_; }
+    CSystemTray* trayIcon() const { return tray_.get(); }
+    // 1 while minimised (into the tray when there is one), else 0.
+    int minimized() const { return fields_.minimized; }
+    // The template size in pixels: the smallest the window gets.
+    QSize initialSize() const { return initialSize_; }
+
+    // Ends the window (Escape, close box, the tray's Exit): saves the
+    // configuration, removes the tray icon, stops every worker and closes
+    // Help.
+    void done(int result) override;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    class FrontEnd;
+
+    void refreshButtons();
+    void restoreFromTray();
+    void minimizeAfterStart();
+    void shutdown(bool save);
+    WindowRect normalRect() const;
+
+    std::unique_ptr<FrontEnd> frontEnd_;
+    std::unique_ptr<ServiceTable> table_;
+    port::ReportReceiver receiver_;
+    std::unique_ptr<QSocketNotifier> reportNotifier_;
+    std::unique_ptr<CSystemTray> tray_;
+
+    QIcon icon_;
+    ServiceListView* list_ = nullptr;
+    QPushButton* buttons_[6] = {};
+    QCheckBox* autostart_ = nullptr;
+    QSize initialSize_;
+
+    WindowFields fields_; // xpos, ypos, width, height, minimized
+    bool restoring_ = false;
+    bool sessionSaved_ = false;
+    bool shutDown_ = false;
+};

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QIcon>
+
+// Makes the window resources (icons, help text) available; called by the
+// functions that use them, harmless to call again.
+void initResources();
+
+// The program icon at every size it was drawn for; also the tray icon.
+QIcon programIcon();

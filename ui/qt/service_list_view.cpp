@@ -1,0 +1,479 @@
+#include "ui/qt/service_list_view.h"
+
+#include "manager/manager.h"
+
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTimerEvent>
+#include <QToolTip>
+
+namespace {
+
+// Draws the selection only while the list has the keyboard focus, and no
+// focus frame around a single cell: the row is the unit.
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        auto* view = qobject_cast<const QWidget*>(parent());
+        if (view && !view->hasFocus())
+            option->state &= ~QStyle::State_Selected;
+        option->state &= ~QStyle::State_HasFocus;
+    }
+};
+
+struct MenuItem {
+    int command; // 0: separator
+    const char* text;
+};
+
+const MenuItem serviceMenu[] = {
+    {CMD_START_SERVICE, "&Start Service"},
+    {CMD_STOP_SERVICE, "St&op Service"},
+    {CMD_RESTART_SERVICE, "&Restart Service"},
+    {0, nullptr},
+    {CMD_START_ALL, "Start All Services"},
+    {CMD_STOP_ALL, "Stop All Services"},
+    {CMD_RESTART_ALL, "Restart All Services"},
+    {0, nullptr},
+    {CMD_ADD_SERVICE, "&Add Service"},
+    {CMD_DELETE_SERVICE, "&Delete Service"},
+    {0, nullptr},
+    {CMD_REFRESH_PORTS, "Refresh Serial Ports list"},
+    {0, nullptr},
+    {CMD_RESET_COLUMNS, "Reset Column widths"},
+};
+
+// Room the style leaves between a cell's edge and its text.
+int cellTextMargin(const QWidget* view)
+{
+    return view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+}
+
+} // namespace
+
+ServiceListView::ServiceListView(QWidget* parent) : QTableWidget(parent)
+{
+    setObjectName(QStringLiteral("serviceList"));
+    setItemDelegate(new RowDelegate(this));
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Sunken);
+    verticalHeader()->hide();
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+
+    QHeaderView* header = horizontalHeader();
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setSectionsClickable(true);
+    header->setSectionsMovable(false);
+    header->setHighlightSections(false);
+    header->setSortIndicatorShown(false);
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(0);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+
+    // The focus rule: whatever moves or covers a cell first takes the focus,
+    // which commits an open editor.
+    header->viewport()->installEventFilter(this);
+    connect(header, &QHeaderView::sectionClicked, this, [this](int column) {
+        takeFocus();
+        if (table_)
+            table_->sortByColumn(column);
+    });
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { takeFocus(); });
+    connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this, [this] { takeFocus(); });
+
+    // Any change of a row: selection, focus or data.
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &ServiceListView::rowStateChanged);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &ServiceListView::rowStateChanged);
+    connect(model(), &QAbstractItemModel::dataChanged, this, &ServiceListView::rowStateChanged);
+}
+
+ServiceListView::~ServiceListView()
+{
+    closed_ = true;
+}
+
+void ServiceListView::createColumns()
+{
+    if (columnsCreated_)
+        return;
+    setShowGrid(true); // grid lines; rows are selected whole
+    setColumnCount(SERVICE_COLUMNS);
+    for (int column = 0; column < SERVICE_COLUMNS; ++column) {
+        auto* header = new QTableWidgetItem(QString::fromUtf8(columnHeaders[column]));
+        header->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        setHorizontalHeaderItem(column, header);
+        setColumnWidth(column, defaultColumnWidths[column]);
+    }
+    columnsCreated_ = true;
+}
+
+bool ServiceListView::appendServiceRow()
+{
+    int row = rowCount();
+    insertRow(row);
+    for (int column = 0; column < columnCount(); ++column) {
+        auto* item = new QTableWidgetItem;
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        item->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        setItem(row, column, item);
+    }
+    return rowCount() == row + 1;
+}
+
+void ServiceListView::removeServiceRow(int row)
+{
+    if (row >= 0 && row < rowCount())
+        removeRow(row);
+}
+
+void ServiceListView::setCellText(int row, int column, const std::string& text)
+{
+    if (QTableWidgetItem* cell = item(row, column))
+        cell->setText(QString::fromStdString(text));
+}
+
+QString ServiceListView::cellText(int row, int column) const
+{
+    QTableWidgetItem* cell = item(row, column);
+    return cell ? cell->text() : QString();
+}
+
+int ServiceListView::selectedRow() const
+{
+    int first = -1;
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    for (const QModelIndex& index : selected)
+        if (first < 0 || index.row() < first)
+            first = index.row();
+    return first;
+}
+
+void ServiceListView::selectServiceRow(int row)
+{
+    if (row < 0 || row >= rowCount()) {
+        clearSelection();
+        return;
+    }
+    selectionModel()->setCurrentIndex(model()->index(row, 0),
+                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void ServiceListView::takeFocus()
+{
+    if (!hasFocus())
+        setFocus(Qt::OtherFocusReason);
+    // Without an active window Qt moves no focus; end the editor directly.
+    endOpenEditor();
+}
+
+// ---------------------------------------------------------------------------
+// In-place editing.
+
+void ServiceListView::beginCellEdit(int row, int column)
+{
+    if (closed_ || !table_)
+        return;
+    if (row < 0 || row >= rowCount() || column < 0 || column >= SERVICE_COLUMNS)
+        return;
+    std::vector<std::string> choices;
+    if (!table_->prepareCellEdit(row, column, choices))
+        return;
+    if (closed_ || row >= rowCount()) // a message box ran in between
+        return;
+    bool textEditor = column == COLUMN_NAME || column == COLUMN_TCPIP;
+    if (!textEditor && choices.empty())
+        return;
+    QRect rect;
+    if (!cellEditRect(row, column, rect))
+        return;
+    QString text = cellText(row, column);
+    if (textEditor) {
+        auto alignment = static_cast<Qt::Alignment>(horizontalHeaderItem(column)->textAlignment());
+        new CellTextEditor(*this, rect, row, column, text, alignment & Qt::AlignHorizontal_Mask);
+        return;
+    }
+    int current = -1;
+    std::string value = text.toStdString();
+    for (size_t i = 0; i < choices.size(); ++i)
+        if (choices[i] == value)
+            current = static_cast<int>(i);
+    auto* editor = new CellChoiceEditor(*this, rect, row, column, choices, current);
+    editor->dropDown();
+}
+
+bool ServiceListView::cellEditRect(int row, int column, QRect& rect)
+{
+    QModelIndex index = model()->index(row, column);
+    if (!index.isValid())
+        return false;
+    const QRect client = viewport()->rect();
+
+    // Vertically a partly visible row is enough.
+    QRect cell = visualRect(index);
+    if (cell.bottom() < client.top() || cell.top() > client.bottom()) {
+        int keep = horizontalScrollBar()->value();
+        scrollTo(index, QAbstractItemView::EnsureVisible);
+        horizontalScrollBar()->setValue(keep);
+        cell = visualRect(index);
+        if (cell.bottom() < client.top() || cell.top() > client.bottom())
+            return false;
+    }
+
+    int scroll = 0;
+    if (cell.left() < client.left())
+        scroll = cell.left() - client.left();
+    else if (cell.left() > client.right())
+        scroll = cell.left();
+    else if (cell.right() > client.right())
+        scroll = std::min(cell.right() - client.right(), cell.left() - client.left());
+    if (scroll) {
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() + scroll);
+        cell = visualRect(index);
+    }
+
+    rect = cell;
+    rect.setWidth(columnWidth(column));
+    if (rect.right() > client.right())
+        rect.setRight(client.right());
+    return rect.width() > 0 && rect.height() > 0;
+}
+
+void ServiceListView::endCellEdit(const CellEditResult& result)
+{
+    if (result.row < 0 || !table_)
+        return;
+    if (result.row >= rowCount())
+        return;
+    if (result.text)
+        table_->setServiceField(result.row, result.column, *result.text);
+    if (result.endKey == END_KEY_TAB && !closed_) {
+        int next = result.column == COLUMN_NAME ? COLUMN_TCPIP : result.column + 1;
+        if (next < SERVICE_COLUMNS)
+            beginCellEdit(result.row, next);
+    }
+}
+
+QWidget* ServiceListView::openEditor() const
+{
+    const auto children = viewport()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* child : children) {
+        auto* editor = dynamic_cast<CellEditor*>(child);
+        if (editor && !editor->ended())
+            return child;
+    }
+    return nullptr;
+}
+
+void ServiceListView::endOpenEditor()
+{
+    // Bounded: each pass ends one editor, and ending opens at most one more
+    // (Tab), which the closing flag or the last column stops.
+    for (int i = 0; i < SERVICE_COLUMNS + 1; ++i) {
+        QWidget* widget = openEditor();
+        if (!widget)
+            return;
+        dynamic_cast<CellEditor*>(widget)->finish();
+    }
+}
+
+void ServiceListView::closeForGood()
+{
+    endOpenEditor();
+    closed_ = true;
+}
+
+// ---------------------------------------------------------------------------
+// The service menu.
+
+void ServiceListView::fillServiceMenu(QMenu& menu, int row) const
+{
+    for (const MenuItem& entry : serviceMenu) {
+        if (!entry.command) {
+            menu.addSeparator();
+            continue;
+        }
+        QAction* action = menu.addAction(QString::fromUtf8(entry.text));
+        action->setData(entry.command);
+        action->setEnabled(table_ && table_->menuItemEnabled(entry.command, row));
+    }
+}
+
+void ServiceListView::showServiceMenu(int row)
+{
+    if (closed_ || !table_)
+        return;
+    // Built anew each time, so that its greying is that of this moment; it
+    // opens at the pointer, also when the keyboard asked for it.
+    QMenu menu;
+    menu.setObjectName(QStringLiteral("serviceMenu"));
+    fillServiceMenu(menu, row);
+    QAction* chosen = menu.exec(QCursor::pos());
+    if (chosen && table_ && !closed_)
+        table_->runMenuCommand(chosen->data().toInt(), row);
+}
+
+// ---------------------------------------------------------------------------
+// The worker timer.
+
+int ServiceListView::startWorkerTimer(int periodMs)
+{
+    return QObject::startTimer(periodMs);
+}
+
+void ServiceListView::killWorkerTimer(int identifier)
+{
+    if (identifier > 0)
+        QObject::killTimer(identifier);
+}
+
+void ServiceListView::timerEvent(QTimerEvent* event)
+{
+    if (table_ && table_->workerTimer() != 0 && event->timerId() == table_->workerTimer()) {
+        table_->onWorkerTimer(event->timerId());
+        return;
+    }
+    QTableWidget::timerEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+// Tool tips for texts that do not fit their cell.
+
+QString ServiceListView::cellToolTip(int row, int column) const
+{
+    QString text = cellText(row, column);
+    if (text.isEmpty())
+        return {};
+    int room = columnWidth(column) - 2 * cellTextMargin(this);
+    return fontMetrics().horizontalAdvance(text) > room ? text : QString();
+}
+
+bool ServiceListView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        QModelIndex index = indexAt(help->pos());
+        QString text = index.isValid() ? cellToolTip(index.row(), index.column()) : QString();
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), text, viewport(), visualRect(index));
+        return true;
+    }
+    return QTableWidget::viewportEvent(event);
+}
+
+// ---------------------------------------------------------------------------
+// Mouse, keys, wheel and focus.
+
+bool ServiceListView::eventFilter(QObject* watched, QEvent* event)
+{
+    // A press on the header: a click that will sort, or the start of a
+    // divider drag.
+    if (watched == horizontalHeader()->viewport() && event->type() == QEvent::MouseButtonPress)
+        takeFocus();
+    return QTableWidget::eventFilter(watched, event);
+}
+
+void ServiceListView::mousePressEvent(QMouseEvent* event)
+{
+    takeFocus();
+    QTableWidget::mousePressEvent(event);
+    pressed_ = event->button() == Qt::LeftButton ? QPersistentModelIndex(indexAt(event->position().toPoint()))
+                                                 : QPersistentModelIndex();
+}
+
+void ServiceListView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // Each click of a double click is a click.
+    mousePressEvent(event);
+}
+
+void ServiceListView::mouseReleaseEvent(QMouseEvent* event)
+{
+    QTableWidget::mouseReleaseEvent(event);
+    QModelIndex index = indexAt(event->position().toPoint());
+    bool click = event->button() == Qt::LeftButton && index.isValid() && pressed_.isValid() &&
+                 index == QModelIndex(pressed_);
+    pressed_ = QPersistentModelIndex();
+    if (click)
+        beginCellEdit(index.row(), index.column());
+}
+
+void ServiceListView::contextMenuEvent(QContextMenuEvent* event)
+{
+    // The context-menu key is handled as a key press; a right click comes
+    // here after its press has taken the focus and selected the row.
+    event->accept();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        if (menuKeyHandled_) {
+            menuKeyHandled_ = false;
+            return;
+        }
+    }
+    showServiceMenu(selectedRow());
+}
+
+void ServiceListView::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+        if (event->modifiers() == Qt::NoModifier) {
+            beginCellEdit(selectedRow(), COLUMN_NAME);
+            event->accept();
+            return;
+        }
+        break;
+    case Qt::Key_Delete:
+        if (table_)
+            table_->deleteService(selectedRow());
+        event->accept();
+        return;
+    case Qt::Key_Menu:
+        menuKeyHandled_ = true;
+        showServiceMenu(selectedRow());
+        event->accept();
+        return;
+    default:
+        break;
+    }
+    QTableWidget::keyPressEvent(event);
+}
+
+void ServiceListView::wheelEvent(QWheelEvent* event)
+{
+    takeFocus();
+    QTableWidget::wheelEvent(event);
+}
+
+void ServiceListView::focusInEvent(QFocusEvent* event)
+{
+    QTableWidget::focusInEvent(event);
+    viewport()->update();
+}
+
+void ServiceListView::focusOutEvent(QFocusEvent* event)
+{
+    QTableWidget::focusOutEvent(event);
+    viewport()->update();
+}
