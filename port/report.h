@@ -14,7 +14,9 @@ namespace port {
 // it. A target of 0 sends nothing.
 void send_report(uintptr_t target, uint32_t process_id, const char* text);
 
-// Manager side on POSIX (Windows receives WM_COPYDATA in its main window).
+// Manager side. POSIX: a datagram endpoint. Windows: a message-only window
+// that takes WM_COPYDATA (the manager's main window handles the message
+// itself; this serves programs without one).
 class ReportReceiver {
 public:
     ReportReceiver() = default;
@@ -26,11 +28,13 @@ public:
     bool open();
     // The number a worker receives as its eighth argument; 0 when not open.
     uintptr_t target() const { return target_; }
-    // A descriptor that polls readable while a report is waiting.
+    // POSIX: a descriptor that polls readable while a report is waiting.
+    // Windows: -1 (reports arrive as messages to this thread).
     int fd() const { return fd_; }
     // Handles every waiting report without blocking: calls handler(process
-    // id, text) and acknowledges to the sender when it returns. Returns the
-    // number of reports handled.
+    // id, text) and acknowledges to the sender when it returns (the handler's
+    // answer is the message's result). Returns the number of reports
+    // handled. Windows: call it on the thread that opened the receiver.
     int dispatch(const std::function<bool(uint32_t process_id, const char* text)>& handler);
 
 private:

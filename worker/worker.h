@@ -1,5 +1,42 @@
 #pragma once
+// The bridge worker: one hidden process per running service. It listens on
+// the service's TCP port, opens the serial port for each client, relays
+// bytes both ways and, when it must give up for a reason other than a stop
+// request, reports its last error text to the manager.
 
-// Worker mode: argv holds the program path and the eight worker words.
-// Returns the process exit code (always 0).
+#include "port/process.h"
+
+#include <atomic>
+#include <cstdint>
+
+// Worker mode: argv holds the program path and the eight worker words
+// (stop event name, TCP port, serial port, baud rate, line flags, DTRO,
+// DTRC, report target). Returns the process exit code (always 0).
 int worker_main(int argc, char** argv);
+
+// The worker's whole life after its command line has been read. Takes the
+// stop event (closed before it returns; an invalid one makes the worker end
+// at its first wait). Returns when the worker is to end.
+void worker_client_loop(port::NamedEvent& stop_event, const char* tcp_port, const char* serial_port,
+                        const char* baud_rate, int line_flags, int dtro, int dtrc, uintptr_t report_target);
+
+// The worker's abort callback: nonzero once the stop event is set, or at
+// once when there is none; the event is consulted at most once a second.
+int worker_abort_check();
+
+// One pump's view of a relay.
+struct pump_params {
+    int socket_descriptor = -1; // a server descriptor with its current client
+    int serial_descriptor = -1; // an open serial port
+    std::atomic<int> stop{0};   // raised by the relay when it ends
+};
+
+// Joins the client of socket_descriptor and the serial port of
+// serial_descriptor until the stop event is set or either direction ends.
+// Returns after both pumps have ended.
+void tarn_relay(int socket_descriptor, int serial_descriptor, const port::NamedEvent& stop_event);
+
+// Client to serial port; serial port to client. Thread bodies of the relay;
+// the result is the last transfer's (a count, 0 or -1).
+int socket_pump(pump_params& params);
+int serial_pump(pump_params& params);

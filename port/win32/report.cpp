@@ -1,0 +1,88 @@
+// The worker's status report on Windows: one WM_COPYDATA message, sent
+// synchronously, to the window whose handle is the worker's eighth argument.
+//
+// ReportReceiver is the same receiving end as a message-only window, for a
+// manager-like program that has no window of its own (the main window
+// handles WM_COPYDATA itself).
+
+#include "port/report.h"
+
+#include <cstring>
+#include <windows.h>
+
+namespace port {
+
+void send_report(uintptr_t target, uint32_t process_id, const char* text)
+{
+    if (target == 0 || text == nullptr)
+        return;
+    COPYDATASTRUCT data{};
+    data.dwData = process_id;
+    data.cbData = static_cast<DWORD>(std::strlen(text) + 1);
+    data.lpData = const_cast<char*>(text);
+    SendMessageA(reinterpret_cast<HWND>(target), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+}
+
+namespace {
+
+const char* const RECEIVER_CLASS = "VantrelReportReceiver";
+
+// The handler of the dispatch() in progress on this thread.
+thread_local const std::function<bool(uint32_t, const char*)>* active_handler = nullptr;
+thread_local int handled_count = 0;
+
+LRESULT CALLBACK receiver_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (message == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+        // The text must end within the copied bytes.
+        if (!active_handler || !data || !data->lpData || data->cbData == 0
+            || static_cast<const char*>(data->lpData)[data->cbData - 1] != '\0')
+            return FALSE;
+        ++handled_count;
+        return (*active_handler)(static_cast<uint32_t>(data->dwData), static_cast<const char*>(data->lpData));
+    }
+    return DefWindowProcA(window, message, wparam, lparam);
+}
+
+} // namespace
+
+ReportReceiver::~ReportReceiver()
+{
+    if (target_)
+        DestroyWindow(reinterpret_cast<HWND>(target_));
+}
+
+bool ReportReceiver::open()
+{
+    if (target_)
+        return true;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = receiver_procedure;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = RECEIVER_CLASS;
+    RegisterClassA(&wc); // fails harmlessly when registered already
+    HWND window = CreateWindowExA(0, RECEIVER_CLASS, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                                  nullptr);
+    if (!window)
+        return false;
+    target_ = reinterpret_cast<uintptr_t>(window);
+    return true;
+}
+
+int ReportReceiver::dispatch(const std::function<bool(uint32_t process_id, const char* text)>& handler)
+{
+    if (!target_)
+        return 0;
+    active_handler = &handler;
+    handled_count = 0;
+    // Peeking delivers the messages other threads and processes have sent
+    // to this thread's windows.
+    MSG msg;
+    for (int turn = 0; turn < 256 && PeekMessageA(&msg, reinterpret_cast<HWND>(target_), 0, 0, PM_REMOVE); ++turn)
+        DispatchMessageA(&msg);
+    active_handler = nullptr;
+    return handled_count;
+}
+
+} // namespace port

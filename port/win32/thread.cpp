@@ -1,0 +1,93 @@
+// Threads on Windows: CreateThread handles, signalled when the thread ends,
+// waited for beside the stop event with WaitForMultipleObjects.
+
+#include "port/thread.h"
+
+#include <memory>
+#include <vector>
+#include <windows.h>
+
+namespace port {
+
+struct Thread::State {
+    HANDLE handle = nullptr;
+};
+
+namespace {
+
+DWORD WINAPI run_body(void* parameter)
+{
+    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(parameter));
+    (*body)();
+    return 0;
+}
+
+} // namespace
+
+Thread::Thread() = default;
+
+Thread::~Thread()
+{
+    join();
+}
+
+bool Thread::start(std::function<void()> body)
+{
+    if (started())
+        return false;
+    auto owned = std::make_unique<std::function<void()>>(std::move(body));
+    DWORD id = 0;
+    HANDLE h = CreateThread(nullptr, 0, run_body, owned.get(), 0, &id);
+    if (!h)
+        return false;
+    owned.release(); // the thread owns it now
+    state_ = std::make_unique<State>();
+    state_->handle = h;
+    return true;
+}
+
+bool Thread::started() const
+{
+    return state_ != nullptr;
+}
+
+intptr_t Thread::native() const
+{
+    return state_ ? reinterpret_cast<intptr_t>(state_->handle) : -1;
+}
+
+bool Thread::ended() const
+{
+    return started() && WaitForSingleObject(state_->handle, 0) == WAIT_OBJECT_0;
+}
+
+void Thread::join()
+{
+    if (!state_)
+        return;
+    WaitForSingleObject(state_->handle, INFINITE);
+    CloseHandle(state_->handle);
+    state_.reset();
+}
+
+int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threads, int timeout_ms)
+{
+    if (!event || !event->valid())
+        return WAIT_FAILED;
+    std::vector<HANDLE> handles;
+    handles.push_back(reinterpret_cast<HANDLE>(event->native()));
+    for (const Thread* t : threads) {
+        if (!t || !t->started())
+            return WAIT_FAILED;
+        handles.push_back(reinterpret_cast<HANDLE>(t->native()));
+    }
+    DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                     timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+    if (r == WAIT_TIMEOUT)
+        return WAIT_TIMEOUT;
+    if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size())
+        return r == WAIT_OBJECT_0 ? WAIT_EVENT : WAIT_THREAD + static_cast<int>(r - WAIT_OBJECT_0 - 1);
+    return WAIT_FAILED;
+}
+
+} // namespace port

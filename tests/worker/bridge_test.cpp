@@ -1,0 +1,419 @@
+// The worker end to end on Linux: the real vantrel binary with eight
+// arguments, a pseudo-terminal board behind the name COM5, TCP clients on
+// 127.0.0.1, the stop event and the report endpoint of a manager.
+
+#include "bridge_harness.h"
+
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+
+using namespace test;
+
+namespace {
+
+class Bridge : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(board.valid());
+        // COM5 stands for the board's terminal.
+        std::filesystem::create_symlink(board.slave(), devices.path / "COM5");
+        setenv("VANTREL_DEVICE_DIR", devices.path.c_str(), 1);
+        options.tcp_port = std::to_string(free_port());
+    }
+    void TearDown() override
+    {
+        unsetenv("VANTREL_DEVICE_DIR");
+        unsetenv("VANTREL_DTR_LOG");
+    }
+
+    uint16_t tcp() const { return static_cast<uint16_t>(std::stoi(options.tcp_port)); }
+
+    // A client that the worker serves: its first byte has reached the board.
+    Client served_client()
+    {
+        Client c;
+        EXPECT_TRUE(c.connect(tcp(), 15000));
+        EXPECT_TRUE(c.send("!"));
+        EXPECT_EQ(board.read(1, 15000), "!");
+        return c;
+    }
+
+    Board board;
+    TempDir devices;
+    WorkerOptions options;
+    Worker worker;
+};
+
+std::string random_bytes(size_t n, unsigned seed)
+{
+    std::mt19937 g(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = static_cast<char>(g());
+    return s;
+}
+
+std::string all_byte_values()
+{
+    std::string s(256, '\0');
+    for (int i = 0; i < 256; ++i)
+        s[i] = static_cast<char>(i);
+    return s;
+}
+
+} // namespace
+
+TEST_F(Bridge, PassesEveryByteValueBothWays)
+{
+    ASSERT_TRUE(worker.start(options));
+    Client client;
+    ASSERT_TRUE(client.connect(tcp(), 15000));
+    const std::string values = all_byte_values();
+    // Client to board first: once it arrives the port is open and set up.
+    ASSERT_TRUE(client.send(values + values));
+    EXPECT_EQ(board.read(512, 15000), values + values);
+    ASSERT_TRUE(board.write(values + values, 15000));
+    EXPECT_EQ(client.read(512, 15000), values + values);
+    // Line ends and flow-control characters too, one at a time.
+    for (char c : std::string("\r\n\x11\x13\x03\x04\x1a\xff")) {
+        ASSERT_TRUE(board.write(std::string(1, c), 5000));
+        EXPECT_EQ(client.read(1, 5000), std::string(1, c));
+    }
+    EXPECT_EQ(worker.stop_and_time(10000) >= 0, true);
+    EXPECT_EQ(worker.exit_code(), 0);
+}
+
+TEST_F(Bridge, MovesMegabytesBothWaysAtOnceWithoutLoss)
+{
+    ASSERT_TRUE(worker.start(options));
+    Client client = served_client();
+
+    const size_t size = 4 << 20;
+    const std::string up = random_bytes(size, 1);   // client to board
+    const std::string down = random_bytes(size, 2); // board to client
+    std::string got_up, got_down;
+    size_t sent_up = 0, sent_down = 0;
+    // Neither side reads for the first second, so that both directions back
+    // up: the worker must hold what the other side cannot take yet.
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::seconds(180);
+    char buffer[65536];
+    auto progress = Clock::now();
+    size_t moved = 0;
+    while ((got_up.size() < size || got_down.size() < size) && Clock::now() < deadline) {
+        const bool reading = ms_since(start) > 1000;
+        // Lost bytes show as a stall: nothing more arrives.
+        if (got_up.size() + got_down.size() + sent_up + sent_down != moved) {
+            moved = got_up.size() + got_down.size() + sent_up + sent_down;
+            progress = Clock::now();
+        } else if (reading && ms_since(progress) > 15000) {
+            break;
+        }
+        pollfd p[2] = {{client.fd(), static_cast<short>((reading ? POLLIN : 0) | (sent_up < size ? POLLOUT : 0)), 0},
+                       {board.fd(), static_cast<short>((reading ? POLLIN : 0) | (sent_down < size ? POLLOUT : 0)), 0}};
+        poll(p, 2, 50);
+        if (p[0].revents & POLLOUT) {
+            ssize_t w = ::send(client.fd(), up.data() + sent_up, std::min<size_t>(65536, size - sent_up), MSG_NOSIGNAL);
+            if (w > 0)
+                sent_up += static_cast<size_t>(w);
+        }
+        if (p[1].revents & POLLOUT) {
+            ssize_t w = ::write(board.fd(), down.data() + sent_down, std::min<size_t>(4096, size - sent_down));
+            if (w > 0)
+                sent_down += static_cast<size_t>(w);
+        }
+        if (p[0].revents & POLLIN) {
+            ssize_t r = ::recv(client.fd(), buffer, sizeof buffer, 0);
+            if (r > 0)
+                got_down.append(buffer, static_cast<size_t>(r));
+            else if (r == 0)
+                break;
+        }
+        if (p[1].revents & POLLIN) {
+            ssize_t r = ::read(board.fd(), buffer, sizeof buffer);
+            if (r > 0)
+                got_up.append(buffer, static_cast<size_t>(r));
+        }
+    }
+    ASSERT_EQ(got_up.size(), size);
+    ASSERT_EQ(got_down.size(), size);
+    EXPECT_TRUE(got_up == up) << "client-to-board bytes differ";
+    EXPECT_TRUE(got_down == down) << "board-to-client bytes differ";
+    EXPECT_GE(worker.stop_and_time(10000), 0);
+    EXPECT_EQ(worker.exit_code(), 0);
+}
+
+TEST_F(Bridge, ServesOneClientAtATimeAndThenTheNext)
+{
+    ASSERT_TRUE(worker.start(options));
+    Client first = served_client();
+
+    // A second client is accepted by the system but waits.
+    Client second;
+    ASSERT_TRUE(second.connect(tcp(), 15000));
+    ASSERT_TRUE(second.send("B"));
+    ASSERT_TRUE(board.write("A", 5000));
+    EXPECT_EQ(first.read(1, 5000), "A");
+    EXPECT_TRUE(second.quiet_for(300)) << "the waiting client got data";
+    EXPECT_EQ(board.read(1, 300), "") << "the waiting client's bytes reached the board";
+
+    // The first leaves: the second is served, its early bytes included.
+    first.close();
+    EXPECT_EQ(board.read(1, 15000), "B");
+    ASSERT_TRUE(board.write("C", 5000));
+    EXPECT_EQ(second.read(1, 5000), "C");
+
+    // And after it, a third, the same way.
+    second.close();
+    Client third = served_client();
+    ASSERT_TRUE(board.write("D", 5000));
+    EXPECT_EQ(third.read(1, 5000), "D");
+    EXPECT_TRUE(worker.running());
+}
+
+TEST_F(Bridge, AbsentSerialPortSendsTheErrorLineAndDrains)
+{
+    // COM6 names a device that does not exist.
+    std::filesystem::create_symlink(devices.path / "no-such-device", devices.path / "COM6");
+    options.serial_port = "COM6";
+    ASSERT_TRUE(worker.start(options));
+    const std::string line = "Error: can not open port to execution environment\n";
+
+    Client first;
+    ASSERT_TRUE(first.connect(tcp(), 15000));
+    EXPECT_EQ(first.read(line.size(), 15000), line);
+    // Stays connected while the client is quiet, and while it has sent less
+    // than 256 bytes; the worker waits without burning the processor.
+    const long long cpu_before = cpu_ticks(worker.pid());
+    EXPECT_TRUE(first.quiet_for(1000));
+    const long long cpu_used = cpu_ticks(worker.pid()) - cpu_before;
+    EXPECT_LT(cpu_used, sysconf(_SC_CLK_TCK) / 4) << "the drain spins";
+    ASSERT_TRUE(first.send(std::string(255, 'x')));
+    EXPECT_TRUE(first.quiet_for(300));
+    // The 256th byte ends it.
+    ASSERT_TRUE(first.send("y"));
+    EXPECT_TRUE(first.closed_by_peer(15000));
+
+    // The next client gets the same; its close ends its turn.
+    Client second;
+    ASSERT_TRUE(second.connect(tcp(), 15000));
+    EXPECT_EQ(second.read(line.size(), 15000), line);
+    second.close();
+    Client third;
+    ASSERT_TRUE(third.connect(tcp(), 15000));
+    EXPECT_EQ(third.read(line.size(), 15000), line);
+    EXPECT_TRUE(worker.running());
+    EXPECT_GE(worker.stop_and_time(10000), 0);
+    EXPECT_EQ(worker.exit_code(), 0);
+}
+
+TEST_F(Bridge, PortInUseSendsOneReportAndEnds)
+{
+    // Somebody else listens on the port.
+    int taken = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    socklen_t len = sizeof a;
+    getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len);
+    options.tcp_port = std::to_string(ntohs(a.sin_port));
+
+    port::ReportReceiver receiver;
+    ASSERT_TRUE(receiver.open());
+    options.report_target = receiver.target();
+    ASSERT_TRUE(worker.start(options));
+    auto reports = collect_reports(receiver, 15000);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].first, worker.pid());
+    EXPECT_EQ(reports[0].second, "bind: Address already in use");
+    EXPECT_EQ(worker.process().wait(15000), port::WaitResult::Ended);
+    EXPECT_EQ(worker.exit_code(), 0);
+    EXPECT_TRUE(collect_reports(receiver, 200).empty()) << "more than one report";
+    ::close(taken);
+}
+
+TEST_F(Bridge, ReportTargetZeroRunsAndEndsQuietly)
+{
+    int taken = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    socklen_t len = sizeof a;
+    getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len);
+    WorkerOptions in_use = options;
+    in_use.tcp_port = std::to_string(ntohs(a.sin_port));
+    Worker failing;
+    ASSERT_TRUE(failing.start(in_use));
+    EXPECT_EQ(failing.process().wait(15000), port::WaitResult::Ended);
+    EXPECT_EQ(failing.exit_code(), 0);
+    ::close(taken);
+
+    // And with a free port it bridges as usual (the fixture's target is 0).
+    ASSERT_TRUE(worker.start(options));
+    Client client = served_client();
+    ASSERT_TRUE(board.write("ok", 5000));
+    EXPECT_EQ(client.read(2, 5000), "ok");
+}
+
+TEST_F(Bridge, StopEndsTheWorkerSilentlyInEveryState)
+{
+    port::ReportReceiver receiver;
+    ASSERT_TRUE(receiver.open());
+    options.report_target = receiver.target();
+
+    // Waiting for its first client.
+    {
+        Worker w;
+        WorkerOptions o = options;
+        o.tcp_port = std::to_string(free_port());
+        ASSERT_TRUE(w.start(o));
+        const uint16_t p = static_cast<uint16_t>(std::stoi(o.tcp_port));
+        ASSERT_TRUE(wait_until([&] { return listening(p); }, 15000));
+        long long ms = w.stop_and_time(10000);
+        EXPECT_GE(ms, 0);
+        EXPECT_LT(ms, 3000);
+        EXPECT_EQ(w.exit_code(), 0);
+        EXPECT_FALSE(listening(p));
+    }
+    // Serving a client whose bytes the board does not take: the socket pump
+    // is held in a serial write.
+    {
+        ASSERT_TRUE(worker.start(options));
+        Client client = served_client();
+        (void)client.send(std::string(256 * 1024, 'z'), 2000); // the board takes none of it
+        long long ms = worker.stop_and_time(10000);
+        EXPECT_GE(ms, 0);
+        EXPECT_LT(ms, 3000);
+        EXPECT_EQ(worker.exit_code(), 0);
+        EXPECT_TRUE(client.closed_by_peer(5000));
+    }
+    // Draining a client after a failed serial open.
+    {
+        Worker w;
+        WorkerOptions o = options;
+        o.tcp_port = std::to_string(free_port());
+        std::filesystem::create_symlink(devices.path / "no-such-device", devices.path / "COM7");
+        o.serial_port = "COM7";
+        ASSERT_TRUE(w.start(o));
+        Client client;
+        ASSERT_TRUE(client.connect(static_cast<uint16_t>(std::stoi(o.tcp_port)), 15000));
+        EXPECT_EQ(client.read(7, 15000), "Error: ");
+        long long ms = w.stop_and_time(10000);
+        EXPECT_GE(ms, 0);
+        EXPECT_LT(ms, 3000);
+        EXPECT_EQ(w.exit_code(), 0);
+    }
+    EXPECT_TRUE(collect_reports(receiver, 200).empty()) << "a stop must not report";
+}
+
+TEST_F(Bridge, WithoutItsStopEventTheWorkerEndsAtItsFirstWait)
+{
+    port::ReportReceiver receiver;
+    ASSERT_TRUE(receiver.open());
+    options.report_target = receiver.target();
+    options.create_event = false;
+    ASSERT_TRUE(worker.start(options));
+    EXPECT_EQ(worker.process().wait(5000), port::WaitResult::Ended);
+    EXPECT_EQ(worker.exit_code(), 0);
+    EXPECT_TRUE(collect_reports(receiver, 200).empty());
+}
+
+TEST_F(Bridge, DtrDropsForOneSecondAfterOpenAndBeforeClose)
+{
+    TempDir logs;
+    const std::string log = logs.file("dtr.log");
+    setenv("VANTREL_DTR_LOG", log.c_str(), 1);
+    options.dtro = 1;
+    options.dtrc = 1;
+    ASSERT_TRUE(worker.start(options));
+    Client client;
+    ASSERT_TRUE(client.connect(tcp(), 15000));
+    ASSERT_TRUE(client.send("x"));
+    ASSERT_EQ(board.read(1, 15000), "x");
+    const long long relayed_at = monotonic_ms();
+
+    client.close();
+    ASSERT_TRUE(wait_until([&] { return board.hung_up(); }, 15000));
+    const long long closed_at = monotonic_ms();
+
+    std::istringstream in(read_file(log));
+    std::vector<std::pair<long long, int>> changes;
+    long long t;
+    int level;
+    while (in >> t >> level)
+        changes.emplace_back(t, level);
+    // Raised by the open, dropped, raised, dropped before the close.
+    ASSERT_EQ(changes.size(), 4u) << read_file(log);
+    EXPECT_EQ(changes[0].second, 1);
+    EXPECT_EQ(changes[1].second, 0);
+    EXPECT_EQ(changes[2].second, 1);
+    EXPECT_EQ(changes[3].second, 0);
+    EXPECT_GE(changes[2].first - changes[1].first, 1000);
+    EXPECT_LT(changes[2].first - changes[1].first, 4000);
+    EXPECT_LE(changes[2].first, relayed_at) << "a byte went through before DTR was up";
+    EXPECT_GE(closed_at - changes[3].first, 1000) << "the port closed before the hold ended";
+}
+
+TEST_F(Bridge, ConnectCyclesLeakNothing)
+{
+    ASSERT_TRUE(worker.start(options));
+    const uint32_t pid = worker.pid();
+    ASSERT_TRUE(wait_until([&] { return listening(tcp()); }, 15000));
+    // Listening, no client: the state between clients too.
+    const int fds_idle = open_fds(pid);
+    ASSERT_GT(fds_idle, 0);
+    EXPECT_EQ(threads(pid), 1);
+
+    for (int i = 0; i < 200; ++i) {
+        Client c;
+        ASSERT_TRUE(c.connect(tcp(), 15000)) << "cycle " << i;
+        ASSERT_TRUE(c.send(std::string(1, static_cast<char>(i))));
+        ASSERT_EQ(board.read(1, 15000), std::string(1, static_cast<char>(i))) << "cycle " << i;
+    }
+    // After the last client: back to one thread and the same descriptors.
+    EXPECT_TRUE(wait_until([&] { return threads(pid) == 1 && open_fds(pid) == fds_idle; }, 15000))
+        << "threads " << threads(pid) << ", descriptors " << open_fds(pid) << " (idle " << fds_idle << ")";
+    EXPECT_GE(worker.stop_and_time(10000), 0);
+    EXPECT_EQ(worker.exit_code(), 0);
+}
+
+TEST_F(Bridge, StartStopCyclesLeakNothing)
+{
+    const int own_fds = open_fds(port::current_process_id());
+    std::vector<uint32_t> pids;
+    for (int i = 0; i < 20; ++i) {
+        Worker w;
+        ASSERT_TRUE(w.start(options));
+        pids.push_back(w.pid());
+        {
+            Client c;
+            ASSERT_TRUE(c.connect(tcp(), 15000)) << "cycle " << i;
+            ASSERT_TRUE(c.send("s"));
+            ASSERT_EQ(board.read(1, 15000), "s") << "cycle " << i;
+            long long ms = w.stop_and_time(10000);
+            ASSERT_GE(ms, 0) << "cycle " << i;
+            EXPECT_EQ(w.exit_code(), 0);
+        }
+        w.stop();
+        // The port is free again for the next worker.
+        ASSERT_TRUE(wait_until([&] { return !listening(tcp()); }, 5000));
+    }
+    // No worker is left, not even as a zombie; no event or descriptor of
+    // ours either.
+    struct stat st {};
+    for (uint32_t pid : pids)
+        EXPECT_NE(stat(("/proc/" + std::to_string(pid)).c_str(), &st), 0) << pid;
+    EXPECT_EQ(open_fds(port::current_process_id()), own_fds);
+    const std::string stem = "event-VantrelTestStop" + std::to_string(port::current_process_id()) + "_";
+    for (std::string dir : {std::string(getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : ""),
+                            std::string("/dev/shm"), std::string("/tmp")}) {
+        std::error_code ec;
+        for (auto& e : std::filesystem::directory_iterator(dir.empty() ? "/nonexistent" : dir, ec))
+            EXPECT_EQ(e.path().filename().string().find(stem), std::string::npos) << e.path();
+    }
+}

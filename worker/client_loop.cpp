@@ -1,0 +1,118 @@
+// The worker's client loop and its status report.
+
+#include "worker/worker.h"
+
+#include "port/report.h"
+#include "tarn/tarn_internal.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int LINE_SIZE = 256;
+constexpr unsigned DTR_HOLD_MS = 1000;
+
+// The stop event that worker_abort_check consults, and the time of its
+// next real check (zero: the first call checks).
+const port::NamedEvent* abort_event = nullptr;
+tarn_time next_check{0, 0};
+
+// Holds DTR where it is for one second: a busy wait on the millisecond
+// clock, paced.
+void hold_dtr()
+{
+    tarn_time deadline;
+    tarn_now(&deadline);
+    tarn_time_add(&deadline, 0, DTR_HOLD_MS);
+    while (!tarn_time_passed(&deadline))
+        tarn_pace();
+}
+
+// Reads and discards up to size bytes from the client: until it has sent
+// them all, closes, a receive fails or the abort callback answers. Waits
+// for the client in slices rather than spinning on the socket.
+void drain_client(int server, char* buffer, int size)
+{
+    int total = 0;
+    while (total < size) {
+        if (tarn_poll_abort()) {
+            tarn_error = 2;
+            return;
+        }
+        port::Socket* client = tarn_slot_socket(server);
+        if (!client || client->wait_readable(50) < 0)
+            return;
+        int n = tarn_read(server, buffer + total, size - total, 0);
+        if (n < 0)
+            return;
+        total += n;
+    }
+}
+
+// Tells the client why its serial port did not open, then waits until it
+// goes away (or has sent a line's worth).
+void refuse_client(int server)
+{
+    char line[LINE_SIZE];
+    // "Error: " and "\n" take 8 bytes and the terminator one: a longer text
+    // is cut so that the line still ends where it should.
+    std::snprintf(line, sizeof line, "Error: %.*s\n", LINE_SIZE - 9, tarn_error_text());
+    tarn_write(server, line, static_cast<int>(std::strlen(line)));
+    drain_client(server, line, LINE_SIZE);
+}
+
+} // namespace
+
+int worker_abort_check()
+{
+    if (!tarn_time_passed(&next_check))
+        return 0;
+    tarn_now(&next_check);
+    tarn_time_add(&next_check, 1, 0);
+    if (!abort_event || !abort_event->valid())
+        return 1;
+    return abort_event->is_set() ? 1 : 0;
+}
+
+void worker_client_loop(port::NamedEvent& stop_event, const char* tcp_port, const char* serial_port,
+                        const char* baud_rate, int line_flags, int dtro, int dtrc, uintptr_t report_target)
+{
+    abort_event = &stop_event;
+    next_check = {0, 0};
+
+    // Returns with the first client connected.
+    int server = tarn_open(" server ", tcp_port, 0, worker_abort_check);
+    if (server >= 0) {
+        for (;;) {
+            int serial = tarn_open(serial_port, baud_rate, line_flags, worker_abort_check);
+            if (serial < 0) {
+                refuse_client(server);
+            } else {
+                if (dtro) {
+                    tarn_set_dtr(serial, 0);
+                    hold_dtr();
+                    tarn_set_dtr(serial, 1);
+                }
+                tarn_relay(server, serial, stop_event);
+                if (dtrc) {
+                    tarn_set_dtr(serial, 0);
+                    hold_dtr();
+                }
+                tarn_close(serial);
+            }
+            // Drops the client and waits for the next one.
+            if (tarn_accept(server) != 0)
+                break;
+        }
+    }
+
+    stop_event.close();
+    abort_event = nullptr;
+    if (tarn_error == 2) {
+        // Asked to stop: end silently.
+        tarn_close(server);
+        return;
+    }
+    port::send_report(report_target, port::current_process_id(), tarn_error_text());
+}
