@@ -1,0 +1,287 @@
+#include <winsock2.h>
+
+#include "harness.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace uitest {
+
+namespace {
+constexpr UINT WM_INVOKE = WM_APP + 1;
+constexpr const char* kInvokerClass = "VantrelTestInvoker";
+constexpr DWORD kInvokeTimeoutMs = 60000;
+} // namespace
+
+bool waitFor(const std::function<bool()>& pred, int timeout_ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return pred();
+        Sleep(20);
+    }
+    return true;
+}
+
+std::string windowsDirectory()
+{
+    char dir[MAX_PATH] = {};
+    GetWindowsDirectoryA(dir, sizeof dir);
+    return dir;
+}
+
+std::string configPath()
+{
+    return windowsDirectory() + "\\vantrel.ini";
+}
+
+std::string vantrelExe()
+{
+    std::string path = "Z:";
+    for (const char* p = VANTREL_EXE; *p; ++p)
+        path += *p == '/' ? '\\' : *p;
+    return path;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeFile(const std::string& path, const std::string& contents)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+std::string autostartValue()
+{
+    char value[1024] = {};
+    DWORD size = sizeof value;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "VantrelServer",
+                     RRF_RT_REG_SZ, nullptr, value, &size)
+        != ERROR_SUCCESS)
+        return "<none>";
+    return value;
+}
+
+void removeConfiguration()
+{
+    DeleteFileA(configPath().c_str());
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_WRITE, &key)
+        == ERROR_SUCCESS) {
+        RegDeleteValueA(key, "VantrelServer");
+        RegCloseKey(key);
+    }
+}
+
+int freeLoopbackPort()
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int port = 0;
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        int length = sizeof address;
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+    }
+    closesocket(s);
+    return port;
+}
+
+void setManagerGlobals()
+{
+    managerGlobals.modulePath = vantrelExe();
+    managerGlobals.processId = GetCurrentProcessId();
+    managerGlobals.serviceCounter = 1;
+}
+
+// ---------------------------------------------------------------------------
+
+ManagerWindow::~ManagerWindow()
+{
+    if (thread_)
+        close();
+}
+
+LRESULT CALLBACK ManagerWindow::invokerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INVOKE) {
+        (*reinterpret_cast<std::function<void()>*>(lParam))();
+        return 1;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+void ManagerWindow::invoke(std::function<void()>& call)
+{
+    DWORD_PTR result = 0;
+    const bool done = SendMessageTimeoutA(invoker_, WM_INVOKE, 0, reinterpret_cast<LPARAM>(&call), SMTO_NORMAL,
+                                          kInvokeTimeoutMs, &result)
+        && result == 1;
+    if (!done)
+        ADD_FAILURE() << "the user-interface thread did not answer";
+}
+
+DWORD WINAPI ManagerWindow::threadMain(void* arg)
+{
+    auto* self = static_cast<ManagerWindow*>(arg);
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = invokerProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = kInvokerClass;
+    RegisterClassA(&windowClass);
+    self->invoker_ = CreateWindowExA(0, kInvokerClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                     GetModuleHandleA(nullptr), nullptr);
+    win32::CMainDialog dialog;
+    self->dialog_ = &dialog;
+    SetEvent(self->ready_);
+    dialog.runModal(nullptr);
+    self->dialog_ = nullptr;
+    DestroyWindow(self->invoker_);
+    return 0;
+}
+
+bool ManagerWindow::open()
+{
+    static bool loaded = [] {
+        LoadLibraryA("riched32.dll");
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+        return InitCommonControlsEx(&controls) != 0;
+    }();
+    (void)loaded;
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, threadMain, this, 0, &threadId_);
+    if (!thread_ || WaitForSingleObject(ready_, 30000) != WAIT_OBJECT_0)
+        return false;
+    // The window exists once its modal loop answers.
+    return waitFor([&] {
+        DWORD_PTR result = 0;
+        std::function<void()> call = [&] { hwnd_ = dialog_ ? dialog_->hwnd() : nullptr; };
+        SendMessageTimeoutA(invoker_, WM_INVOKE, 0, reinterpret_cast<LPARAM>(&call), SMTO_NORMAL, 2000, &result);
+        return hwnd_ && IsWindowVisible(hwnd_);
+    });
+}
+
+bool ManagerWindow::waitClosed(int timeout_ms)
+{
+    if (!thread_)
+        return true;
+    if (WaitForSingleObject(thread_, static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0)
+        return false;
+    CloseHandle(thread_);
+    CloseHandle(ready_);
+    thread_ = ready_ = nullptr;
+    hwnd_ = nullptr;
+    return true;
+}
+
+bool ManagerWindow::close()
+{
+    if (!thread_)
+        return true;
+    if (hwnd_)
+        PostMessageA(hwnd_, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+    return waitClosed();
+}
+
+void ManagerWindow::command(int id)
+{
+    PostMessageA(hwnd_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(item(id)));
+}
+
+void ManagerWindow::clickCell(int row, int column, bool right)
+{
+    RECT r{};
+    r.top = column;
+    r.left = LVIR_BOUNDS;
+    SendMessageA(list(), LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
+    if (column == 0) // the first column's bounds are those of the whole row
+        r.right = r.left + static_cast<LONG>(SendMessageA(list(), LVM_GETCOLUMNWIDTH, 0, 0));
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    PostMessageA(list(), right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, at);
+    PostMessageA(list(), right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, at);
+}
+
+void ManagerWindow::clickHeader(int column)
+{
+    HWND header = reinterpret_cast<HWND>(SendMessageA(list(), LVM_GETHEADER, 0, 0));
+    RECT r{};
+    SendMessageA(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&r));
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    PostMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageA(header, WM_LBUTTONUP, 0, at);
+}
+
+void ManagerWindow::key(HWND target, UINT vk)
+{
+    const UINT scan = MapVirtualKeyA(vk, 0);
+    PostMessageA(target, WM_KEYDOWN, vk, 1 | (scan << 16));
+    PostMessageA(target, WM_KEYUP, vk, 1 | (scan << 16) | (3u << 30));
+}
+
+void ManagerWindow::type(HWND target, const std::string& text)
+{
+    for (char c : text)
+        PostMessageA(target, WM_CHAR, static_cast<unsigned char>(c), 1);
+}
+
+int ManagerWindow::rowCount()
+{
+    return onUi([&] { return dialog_->list().rowCount(); });
+}
+
+std::string ManagerWindow::cell(int row, int column)
+{
+    return onUi([&] { return dialog_->list().cellText(row, column); });
+}
+
+int ManagerWindow::selectedRow()
+{
+    return onUi([&] { return dialog_->list().selectedRow(); });
+}
+
+HWND ManagerWindow::editor(int id)
+{
+    HWND found = nullptr;
+    for (HWND child = GetWindow(list(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (GetDlgCtrlID(child) == id && IsWindowVisible(child))
+            found = child;
+    return found;
+}
+
+HWND ManagerWindow::popupMenu()
+{
+    struct Search {
+        DWORD thread;
+        HWND found;
+    } search{threadId_, nullptr};
+    EnumWindows(
+        [](HWND hwnd, LPARAM arg) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(arg);
+            char name[16] = {};
+            GetClassNameA(hwnd, name, sizeof name);
+            if (std::string(name) == "#32768" && IsWindowVisible(hwnd)
+                && GetWindowThreadProcessId(hwnd, nullptr) == s->thread) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+} // namespace uitest

@@ -1,0 +1,108 @@
+#pragma once
+// Drives the real main window from a test: the dialog runs modally on a
+// user-interface thread of its own, the test thread posts it window messages
+// and reads its state, and runs code on the user-interface thread when it
+// must touch the window objects.
+
+#include "ui/win32/main_dialog.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace uitest {
+
+// Waits, polling, until pred() holds or timeout_ms passes; the last value.
+bool waitFor(const std::function<bool()>& pred, int timeout_ms = 20000);
+
+// Paths in the Wine prefix and the built program.
+std::string windowsDirectory();
+std::string configPath();
+std::string vantrelExe(); // Windows path of the built vantrel.exe
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& contents);
+// The autostart value, or "<none>".
+std::string autostartValue();
+void removeConfiguration(); // the file and the autostart value
+
+// A free TCP port on 127.0.0.1 (bound, then released).
+int freeLoopbackPort();
+
+class ManagerWindow {
+public:
+    ManagerWindow() = default;
+    ~ManagerWindow();
+    ManagerWindow(const ManagerWindow&) = delete;
+    ManagerWindow& operator=(const ManagerWindow&) = delete;
+
+    // Opens the window on its thread; true once it is up.
+    bool open();
+    // Ends it with Cancel, as Escape or the close box do; true once the
+    // dialog's thread has ended.
+    bool close();
+    // True once the thread has ended by itself (the window was ended some
+    // other way).
+    bool waitClosed(int timeout_ms = 60000);
+    bool isOpen() const { return thread_ != nullptr; }
+
+    HWND hwnd() const { return hwnd_; }
+    HWND item(int id) const { return GetDlgItem(hwnd_, id); }
+    HWND list() const { return item(IDC_SERVICE_LIST); }
+    DWORD threadId() const { return threadId_; }
+
+    // Runs f on the user-interface thread and returns its result.
+    template <class F>
+    auto onUi(F f) -> decltype(f())
+    {
+        using R = decltype(f());
+        if constexpr (std::is_void_v<R>) {
+            std::function<void()> call = f;
+            invoke(call);
+        } else {
+            R result{};
+            std::function<void()> call = [&] { result = f(); };
+            invoke(call);
+            return result;
+        }
+    }
+    win32::CMainDialog& dialog() { return *dialog_; }
+
+    // Input as the platform would deliver it.
+    void command(int id);                             // a button click
+    void clickCell(int row, int column, bool right = false);
+    void clickHeader(int column);
+    void key(HWND target, UINT vk);                   // key down and up
+    void type(HWND target, const std::string& text);  // characters
+
+    // Reading the window.
+    int rowCount();
+    std::string cell(int row, int column);
+    int selectedRow();
+    bool enabled(int id) { return IsWindowEnabled(item(id)) != 0; }
+    // The open cell editor (child of the list with the editor's id), or null.
+    HWND editor(int id);
+    // The pop-up menu window shown by the user-interface thread, or null.
+    HWND popupMenu();
+
+private:
+    static DWORD WINAPI threadMain(void* self);
+    static LRESULT CALLBACK invokerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void invoke(std::function<void()>& call);
+
+    HANDLE thread_ = nullptr;
+    DWORD threadId_ = 0;
+    HANDLE ready_ = nullptr;
+    HWND invoker_ = nullptr;
+    HWND hwnd_ = nullptr;
+    win32::CMainDialog* dialog_ = nullptr;
+};
+
+// Sets the manager-wide values as the start-up does, for this test process
+// but with the built vantrel.exe as the program workers are started from.
+void setManagerGlobals();
+
+} // namespace uitest

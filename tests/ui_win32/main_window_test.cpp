@@ -1,0 +1,501 @@
+// The main window's life: start-up, buttons, resizing, the tray, the
+// configuration file and autostart, Help and About, the single instance.
+
+#include "harness.h"
+
+#include "resources/resource.h"
+#include "ui/win32/help_dialog.h"
+
+#include <commctrl.h>
+#include <richedit.h>
+
+using namespace uitest;
+
+namespace {
+
+std::string generalSection(const std::string& extra = "")
+{
+    return "[General]\nautostart = 0\nservices   = 0\n" + extra;
+}
+
+RECT windowRect(HWND hwnd)
+{
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    return r;
+}
+
+RECT childRect(HWND parent, HWND child)
+{
+    RECT r = windowRect(child);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// Whether the shell knows the tray icon: modifying an unknown icon fails.
+bool trayIconKnown(const NOTIFYICONDATAA& data)
+{
+    NOTIFYICONDATAA probe = data;
+    probe.uFlags = NIF_TIP;
+    return Shell_NotifyIconA(NIM_MODIFY, &probe) != 0;
+}
+
+HWND topLevelWindow(const char* title, DWORD thread)
+{
+    struct Search {
+        const char* title;
+        DWORD thread;
+        HWND found;
+    } search{title, thread, nullptr};
+    EnumWindows(
+        [](HWND hwnd, LPARAM arg) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(arg);
+            char text[128] = {};
+            GetWindowTextA(hwnd, text, sizeof text);
+            if (std::string(text) == s->title && GetWindowThreadProcessId(hwnd, nullptr) == s->thread
+                && IsWindowVisible(hwnd)) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+int countTopLevelWindows(const char* title, DWORD thread)
+{
+    struct Search {
+        const char* title;
+        DWORD thread;
+        int count;
+    } search{title, thread, 0};
+    EnumWindows(
+        [](HWND hwnd, LPARAM arg) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(arg);
+            char text[128] = {};
+            GetWindowTextA(hwnd, text, sizeof text);
+            if (std::string(text) == s->title && GetWindowThreadProcessId(hwnd, nullptr) == s->thread)
+                ++s->count;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.count;
+}
+
+} // namespace
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        removeConfiguration();
+        setManagerGlobals();
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(window.close());
+        removeConfiguration();
+    }
+    void openWith(const std::string& configuration)
+    {
+        writeFile(configPath(), configuration);
+        ASSERT_TRUE(window.open());
+    }
+
+    ManagerWindow window;
+};
+
+TEST_F(MainWindowTest, FirstStartShowsTheEmptyWindowCentredWithOnlyAddAndHelpEnabled)
+{
+    ASSERT_TRUE(window.open());
+    char title[64] = {};
+    GetWindowTextA(window.hwnd(), title, sizeof title);
+    EXPECT_STREQ(title, "BRAMBLE Vantrel Server");
+    EXPECT_EQ(window.rowCount(), 0);
+    EXPECT_TRUE(window.enabled(IDC_ADD));
+    EXPECT_TRUE(window.enabled(IDC_HELP_BUTTON));
+    for (int id : {IDC_DELETE, IDC_START, IDC_STOP, IDC_RESTART})
+        EXPECT_FALSE(window.enabled(id)) << id;
+    EXPECT_EQ(SendMessageA(window.item(IDC_AUTOSTART), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+
+    // Template size, centred on the work area.
+    const SIZE minimum = window.onUi([&] { return window.dialog().resizer().minimumSize(); });
+    const RECT r = windowRect(window.hwnd());
+    EXPECT_EQ(r.right - r.left, minimum.cx);
+    EXPECT_EQ(r.bottom - r.top, minimum.cy);
+    RECT work{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_NEAR((r.left + r.right) / 2, (work.left + work.right) / 2, 2);
+    EXPECT_NEAR((r.top + r.bottom) / 2, (work.top + work.bottom) / 2, 2);
+
+    // Icons, the About item and the default button.
+    EXPECT_NE(SendMessageA(window.hwnd(), WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_NE(SendMessageA(window.hwnd(), WM_GETICON, ICON_SMALL, 0), 0);
+    char about[64] = {};
+    window.onUi([&] { GetMenuStringA(GetSystemMenu(window.hwnd(), FALSE), IDM_ABOUTBOX, about, sizeof about, MF_BYCOMMAND); });
+    EXPECT_STREQ(about, "&About Vantrel Server...");
+    EXPECT_EQ(LOWORD(SendMessageA(window.hwnd(), DM_GETDEFID, 0, 0)), IDC_ADD);
+}
+
+TEST_F(MainWindowTest, ListHasTenColumnsWithDefaultWidthsAndItsStyles)
+{
+    ASSERT_TRUE(window.open());
+    HWND header = reinterpret_cast<HWND>(SendMessageA(window.list(), LVM_GETHEADER, 0, 0));
+    ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), SERVICE_COLUMNS);
+    for (int column = 0; column < SERVICE_COLUMNS; ++column) {
+        char text[32] = {};
+        LVCOLUMNA info{};
+        info.mask = LVCF_TEXT | LVCF_FMT;
+        info.pszText = text;
+        info.cchTextMax = sizeof text;
+        window.onUi([&] { SendMessageA(window.list(), LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&info)); });
+        EXPECT_STREQ(text, columnHeaders[column]);
+        EXPECT_EQ(info.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_LEFT);
+        EXPECT_EQ(SendMessageA(window.list(), LVM_GETCOLUMNWIDTH, column, 0), defaultColumnWidths[column]);
+    }
+    const DWORD extended = static_cast<DWORD>(SendMessageA(window.list(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+    EXPECT_TRUE(extended & LVS_EX_GRIDLINES);
+    EXPECT_TRUE(extended & LVS_EX_FULLROWSELECT);
+    // The manifest brings the version 6 controls (which Wine reports as
+    // 5.81), so label tips are asked for.
+    char controls[MAX_PATH] = {};
+    GetModuleFileNameA(GetModuleHandleA("comctl32.dll"), controls, sizeof controls);
+    EXPECT_NE(std::string(controls).find("common-controls"), std::string::npos) << controls;
+    EXPECT_GE(win32::ServiceListView::queryModuleVersion("comctl32.dll"), 0x50050u);
+    EXPECT_TRUE(extended & LVS_EX_LABELTIP);
+    const LONG_PTR style = GetWindowLongPtrA(window.list(), GWL_STYLE);
+    EXPECT_EQ(style & LVS_TYPEMASK, LVS_REPORT);
+    EXPECT_TRUE(style & LVS_SINGLESEL);
+    EXPECT_FALSE(style & (LVS_EDITLABELS | LVS_SORTASCENDING | LVS_SHOWSELALWAYS));
+    EXPECT_EQ(win32::ServiceListView::queryModuleVersion("no-such-library.dll"), 0u);
+}
+
+TEST_F(MainWindowTest, StoredPlacementIsUsedButNeverBelowTheTemplateSize)
+{
+    openWith(generalSection("xpos      = 40\nypos      = 30\nwidth     = 100\nheigth    = 900\n"));
+    const SIZE minimum = window.onUi([&] { return window.dialog().resizer().minimumSize(); });
+    const RECT r = windowRect(window.hwnd());
+    EXPECT_EQ(r.left, 40);
+    EXPECT_EQ(r.top, 30);
+    EXPECT_EQ(r.right - r.left, minimum.cx);
+    EXPECT_EQ(r.bottom - r.top, 900);
+}
+
+TEST_F(MainWindowTest, ResizingAnchorsTheControlsAndKeepsTheMinimumSize)
+{
+    ASSERT_TRUE(window.open());
+    HWND main = window.hwnd();
+    const RECT before = windowRect(main);
+    const RECT list0 = childRect(main, window.list());
+    const RECT add0 = childRect(main, window.item(IDC_ADD));
+    const RECT help0 = childRect(main, window.item(IDC_HELP_BUTTON));
+    const RECT check0 = childRect(main, window.item(IDC_AUTOSTART));
+    HWND grip = GetDlgItem(main, IDC_SIZE_GRIP);
+    ASSERT_NE(grip, nullptr);
+
+    window.onUi([&] {
+        SetWindowPos(main, nullptr, 0, 0, before.right - before.left + 120, before.bottom - before.top + 60,
+                     SWP_NOMOVE | SWP_NOZORDER);
+    });
+    const RECT list1 = childRect(main, window.list());
+    const RECT add1 = childRect(main, window.item(IDC_ADD));
+    const RECT help1 = childRect(main, window.item(IDC_HELP_BUTTON));
+    const RECT check1 = childRect(main, window.item(IDC_AUTOSTART));
+    EXPECT_EQ(list1.left, list0.left);
+    EXPECT_EQ(list1.right - list0.right, 120);
+    EXPECT_EQ(list1.bottom - list0.bottom, 60);
+    EXPECT_EQ(add1.left - add0.left, 120);
+    EXPECT_EQ(add1.top, add0.top);
+    EXPECT_EQ(help1.left - help0.left, 120);
+    EXPECT_EQ(help1.top - help0.top, 60);
+    EXPECT_EQ(check1.left, check0.left);
+    EXPECT_EQ(check1.top - check0.top, 60);
+    RECT client{};
+    GetClientRect(main, &client);
+    const RECT gripRect = childRect(main, grip);
+    EXPECT_EQ(gripRect.right, client.right);
+    EXPECT_EQ(gripRect.bottom, client.bottom);
+
+    // Narrower than the template stops at the template size.
+    window.onUi([&] { SetWindowPos(main, nullptr, 0, 0, 50, 50, SWP_NOMOVE | SWP_NOZORDER); });
+    const RECT small = windowRect(main);
+    EXPECT_EQ(small.right - small.left, before.right - before.left);
+    EXPECT_EQ(small.bottom - small.top, before.bottom - before.top);
+    EXPECT_EQ(childRect(main, window.item(IDC_ADD)).left, add0.left);
+    EXPECT_EQ(childRect(main, window.list()).right, list0.right);
+}
+
+TEST_F(MainWindowTest, AnchorRegisteredTwiceMovesByTwiceTheChange)
+{
+    ASSERT_TRUE(window.open());
+    HWND main = window.hwnd();
+    const RECT add0 = childRect(main, window.item(IDC_ADD));
+    const RECT before = windowRect(main);
+    window.onUi([&] {
+        window.dialog().resizer().addAnchor(IDC_ADD, 1, 0, 1, 0);
+        SetWindowPos(main, nullptr, 0, 0, before.right - before.left + 30, before.bottom - before.top,
+                     SWP_NOMOVE | SWP_NOZORDER);
+    });
+    EXPECT_EQ(childRect(main, window.item(IDC_ADD)).left - add0.left, 60);
+}
+
+TEST_F(MainWindowTest, MinimiseGoesToTheTrayAndConfigureBringsItBack)
+{
+    ASSERT_TRUE(window.open());
+    HWND main = window.hwnd();
+    const RECT list0 = childRect(main, window.list());
+    PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
+    EXPECT_TRUE(waitFor([&] { return !IsWindowVisible(main); }));
+    EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 1);
+    const NOTIFYICONDATAA data = window.onUi([&] { return window.dialog().trayIcon()->iconData(); });
+    EXPECT_TRUE(window.onUi([&] { return window.dialog().trayIcon()->iconAdded(); }));
+    EXPECT_EQ(data.uID, static_cast<UINT>(IDR_TRAY_MENU));
+    EXPECT_STREQ(data.szTip, "BRAMBLE Vantrel Server");
+    EXPECT_EQ(data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_TRUE(trayIconKnown(data));
+
+    // A single click does nothing; a double click restores as Configure does.
+    PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_LBUTTONUP);
+    PostMessageA(data.hWnd, data.uCallbackMessage, data.uID + 1, WM_LBUTTONDBLCLK); // another icon's id
+    EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 1);
+    PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_LBUTTONDBLCLK);
+    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() == nullptr; }); }));
+    EXPECT_TRUE(IsWindowVisible(main));
+    EXPECT_FALSE(IsIconic(main));
+    EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 0);
+    EXPECT_FALSE(trayIconKnown(data));
+    EXPECT_FALSE(window.onUi([&] { return IsWindow(data.hWnd); }));
+    const RECT list1 = childRect(main, window.list());
+    EXPECT_TRUE(EqualRect(&list0, &list1));
+}
+
+TEST_F(MainWindowTest, TrayIconComesBackWhenTheTaskbarIsCreatedAgain)
+{
+    ASSERT_TRUE(window.open());
+    PostMessageA(window.hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
+    const NOTIFYICONDATAA data = window.onUi([&] { return window.dialog().trayIcon()->iconData(); });
+    NOTIFYICONDATAA gone = data;
+    gone.uFlags = 0;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone)); // as a restarted shell has lost it
+    ASSERT_FALSE(trayIconKnown(data));
+    SendMessageA(data.hWnd, win32::CSystemTray::taskbarCreatedMessage(), 0, 0);
+    EXPECT_TRUE(trayIconKnown(data));
+}
+
+TEST_F(MainWindowTest, TrayMenuExitEndsTheManagerAndSavesWithoutTheMinimisedState)
+{
+    ASSERT_TRUE(window.open());
+    PostMessageA(window.hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
+    const NOTIFYICONDATAA data = window.onUi([&] { return window.dialog().trayIcon()->iconData(); });
+
+    PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_RBUTTONUP);
+    HWND menu = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (menu = window.popupMenu()) != nullptr; }));
+    HMENU items = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
+    ASSERT_NE(items, nullptr);
+    EXPECT_EQ(GetMenuItemCount(items), 2);
+    EXPECT_EQ(GetMenuItemID(items, 0), static_cast<UINT>(ID_TRAY_CONFIGURE));
+    EXPECT_EQ(GetMenuItemID(items, 1), static_cast<UINT>(ID_TRAY_EXIT));
+    EXPECT_EQ(GetMenuDefaultItem(items, TRUE, 0), 0u);
+    window.type(menu, "x"); // E&xit
+    ASSERT_TRUE(window.waitClosed());
+    EXPECT_FALSE(trayIconKnown(data));
+
+    const std::string saved = readFile(configPath());
+    EXPECT_NE(saved.find("[General]\r\n"), std::string::npos);
+    EXPECT_EQ(saved.find("minimized"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, StoredMinimisedStateStartsInTheTray)
+{
+    openWith(generalSection("minimized = 1\n"));
+    HWND main = window.hwnd();
+    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
+    EXPECT_TRUE(waitFor([&] { return !IsWindowVisible(main); }));
+    const NOTIFYICONDATAA data = window.onUi([&] { return window.dialog().trayIcon()->iconData(); });
+    EXPECT_TRUE(trayIconKnown(data));
+    window.command(ID_TRAY_CONFIGURE);
+    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() == nullptr; }); }));
+    EXPECT_TRUE(IsWindowVisible(main));
+    EXPECT_FALSE(IsIconic(main));
+    EXPECT_FALSE(trayIconKnown(data));
+}
+
+TEST_F(MainWindowTest, LogOffWhileMinimisedSavesTheMinimisedStateAndStopsNothing)
+{
+    ASSERT_TRUE(window.open());
+    PostMessageA(window.hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().minimized() == 1; }); }));
+    SendMessageA(window.hwnd(), WM_ENDSESSION, FALSE, 0);
+    EXPECT_EQ(GetFileAttributesA(configPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    SendMessageA(window.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    const std::string saved = readFile(configPath());
+    EXPECT_NE(saved.find("minimized = 1\r\n"), std::string::npos);
+    EXPECT_TRUE(IsWindow(window.hwnd()));
+}
+
+TEST_F(MainWindowTest, SaveWritesCrlfLinesInTheWindowsDirectoryAndTheAutostartValue)
+{
+    openWith(generalSection("xpos      = 50\nypos      = 60\nwidth     = 800\nheigth    = 300\n"));
+    window.command(IDC_ADD);
+    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 1; }));
+    SendMessageA(window.item(IDC_AUTOSTART), BM_CLICK, 0, 0);
+    ASSERT_EQ(SendMessageA(window.item(IDC_AUTOSTART), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(autostartValue(), "<none>"); // ticking the box alone changes nothing
+    ASSERT_TRUE(window.close());
+
+    const std::string saved = readFile(configPath());
+    ASSERT_FALSE(saved.empty());
+    EXPECT_EQ(saved.rfind("[General]\r\nautostart = 1\r\nservices   = 1\r\nxpos      = 50\r\nypos      = 60\r\n"
+                          "width     = 800\r\nheigth    = 300\r\ncolumns   = 10\r\ncolumn0   = 70\r\n",
+                          0),
+              0u)
+        << saved;
+    EXPECT_NE(saved.find("\r\n\r\n[Service1]\r\nname      = Service\r\ntcpip     = telnet\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("active    = 0\r\n"), std::string::npos);
+    for (size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i] == '\n') {
+            ASSERT_TRUE(i > 0 && saved[i - 1] == '\r') << "bare line feed at " << i;
+        }
+    }
+    EXPECT_EQ(autostartValue(), managerGlobals.modulePath);
+
+    // The next start shows the box set; clearing it removes the value.
+    ASSERT_TRUE(window.open());
+    EXPECT_EQ(SendMessageA(window.item(IDC_AUTOSTART), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(window.rowCount(), 1);
+    SendMessageA(window.item(IDC_AUTOSTART), BM_CLICK, 0, 0);
+    ASSERT_TRUE(window.close());
+    EXPECT_EQ(autostartValue(), "<none>");
+    EXPECT_NE(readFile(configPath()).find("autostart = 0\r\n"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
+{
+    ASSERT_TRUE(window.open());
+    const char* title = "Vantrel Server Help";
+    window.command(IDC_HELP_BUTTON);
+    HWND help = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
+    window.command(IDC_HELP_BUTTON);
+    EXPECT_EQ(window.onUi([&] { return win32::CHelpDialog::helpWindow()->hwnd(); }), help);
+    EXPECT_EQ(countTopLevelWindows(title, window.threadId()), 1);
+    EXPECT_EQ(GetWindow(help, GW_OWNER), nullptr); // not owned by the main window
+
+    HWND text = GetDlgItem(help, IDC_HELP_TEXT);
+    char className[32] = {};
+    GetClassNameA(text, className, sizeof className);
+    EXPECT_EQ(lstrcmpiA(className, "RICHEDIT"), 0) << className;
+    EXPECT_TRUE(GetWindowLongPtrA(text, GWL_STYLE) & ES_READONLY);
+    const std::string page = window.onUi([&] {
+        std::string s(static_cast<size_t>(GetWindowTextLengthA(text)) + 1, '\0');
+        s.resize(static_cast<size_t>(GetWindowTextA(text, s.data(), static_cast<int>(s.size()))));
+        return s;
+    });
+    for (const char* part : {"Buttons:", "Restart", "Each service has the following configuration items:",
+                             "TCP/IP Port", "DTRO", "Load automatically at system startup"})
+        EXPECT_NE(page.find(part), std::string::npos) << part;
+    EXPECT_EQ(page.find("\\rtf"), std::string::npos); // read as rich text, not shown as source
+    const COLORREF background = window.onUi([&] {
+        const auto old = static_cast<COLORREF>(SendMessageA(text, EM_SETBKGNDCOLOR, 0, RGB(1, 2, 3)));
+        SendMessageA(text, EM_SETBKGNDCOLOR, 0, old);
+        return old;
+    });
+    EXPECT_EQ(background, GetSysColor(COLOR_INFOBK));
+
+    // Minimised, a second press restores it.
+    window.onUi([&] { ShowWindow(help, SW_MINIMIZE); });
+    ASSERT_TRUE(IsIconic(help));
+    window.command(IDC_HELP_BUTTON);
+    EXPECT_TRUE(waitFor([&] { return !IsIconic(help); }));
+
+    // Escape ends Help and nothing else.
+    window.onUi([&] { SetFocus(text); });
+    window.key(text, VK_ESCAPE);
+    EXPECT_TRUE(waitFor([&] { return !IsWindow(help); }));
+    EXPECT_EQ(window.onUi([&] { return win32::CHelpDialog::helpWindow(); }), nullptr);
+    EXPECT_TRUE(IsWindowVisible(window.hwnd()));
+
+    // A fresh one opens again; closing the main window closes it too.
+    window.command(IDC_HELP_BUTTON);
+    ASSERT_TRUE(waitFor([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
+    ASSERT_TRUE(window.close());
+    EXPECT_FALSE(IsWindow(help));
+    EXPECT_EQ(win32::CHelpDialog::helpWindow(), nullptr);
+}
+
+TEST_F(MainWindowTest, AboutBoxIsModalOverTheMainWindow)
+{
+    ASSERT_TRUE(window.open());
+    PostMessageA(window.hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (about = topLevelWindow("About Vantrel Server", window.threadId())) != nullptr; }));
+    EXPECT_FALSE(IsWindowEnabled(window.hwnd()));
+    EXPECT_EQ(GetWindow(about, GW_OWNER), window.hwnd());
+    char text[64] = {};
+    GetWindowTextA(GetDlgItem(about, IDOK), text, sizeof text);
+    EXPECT_STREQ(text, "OK");
+    PostMessageA(about, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(waitFor([&] { return !IsWindow(about) && IsWindowEnabled(window.hwnd()); }));
+    EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 0);
+}
+
+TEST(SingleInstance, SecondManagerEndsAtOnceAndTheFirstKeepsRunning)
+{
+    removeConfiguration();
+    const std::string exe = vantrelExe();
+    auto start = [&](PROCESS_INFORMATION& info) {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        std::string line = "\"" + exe + "\"";
+        return CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)
+            != 0;
+    };
+    auto windowOf = [](DWORD process) {
+        struct Search {
+            DWORD process;
+            HWND found;
+        } search{process, nullptr};
+        EnumWindows(
+            [](HWND hwnd, LPARAM arg) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(arg);
+                DWORD owner = 0;
+                GetWindowThreadProcessId(hwnd, &owner);
+                char text[64] = {};
+                GetWindowTextA(hwnd, text, sizeof text);
+                if (owner == s->process && std::string(text) == "BRAMBLE Vantrel Server" && IsWindowVisible(hwnd)) {
+                    s->found = hwnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    };
+
+    PROCESS_INFORMATION first{}, second{};
+    ASSERT_TRUE(start(first));
+    HWND window = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (window = windowOf(first.dwProcessId)) != nullptr; }, 60000));
+
+    ASSERT_TRUE(start(second));
+    EXPECT_EQ(WaitForSingleObject(second.hProcess, 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(windowOf(second.dwProcessId), nullptr);
+    EXPECT_EQ(WaitForSingleObject(first.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_TRUE(IsWindowVisible(window));
+
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(WaitForSingleObject(first.hProcess, 60000), WAIT_OBJECT_0);
+    EXPECT_NE(readFile(configPath()).find("[General]\r\n"), std::string::npos);
+    for (auto* info : {&first, &second}) {
+        if (WaitForSingleObject(info->hProcess, 0) != WAIT_OBJECT_0)
+            TerminateProcess(info->hProcess, 1);
+        CloseHandle(info->hProcess);
+        CloseHandle(info->hThread);
+    }
+    removeConfiguration();
+}

@@ -1,0 +1,494 @@
+// The service list: adding, in-place editing with clicks and keys, sorting,
+// the context menu, the buttons, and services running real workers.
+
+#include <winsock2.h>
+
+#include "harness.h"
+
+#include "resources/resource.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+using namespace uitest;
+
+namespace {
+
+std::string service(int number, const std::string& name, const std::string& tcpip, const std::string& comport,
+                    int active = 0)
+{
+    char section[512];
+    std::snprintf(section, sizeof section,
+                  "\n[Service%d]\nname      = %s\ntcpip     = %s\ncomport   = %s\nbaudrate  = 19200\n"
+                  "handshake = None\nparity    = None\nstopbits  = 1\ndtro      = No\ndtrc      = No\n"
+                  "active    = %d\n",
+                  number, name.c_str(), tcpip.c_str(), comport.c_str(), active);
+    return section;
+}
+
+std::string configuration(int services, const std::string& sections)
+{
+    return "[General]\nautostart = 0\nservices   = " + std::to_string(services) + "\n" + sections;
+}
+
+// Connects to 127.0.0.1:port and reads the first line the service sends,
+// within the time given. Empty when nothing came.
+std::string firstLineFrom(int port, int timeout_ms)
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    std::string line;
+    const DWORD deadline = GetTickCount() + static_cast<DWORD>(timeout_ms);
+    SOCKET s = INVALID_SOCKET;
+    // The worker may still be on its way to listening.
+    while (s == INVALID_SOCKET && static_cast<LONG>(deadline - GetTickCount()) > 0) {
+        s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            closesocket(s);
+            s = INVALID_SOCKET;
+            Sleep(100);
+        }
+    }
+    if (s == INVALID_SOCKET)
+        return line;
+    while (line.find('\n') == std::string::npos && static_cast<LONG>(deadline - GetTickCount()) > 0) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(s, &readable);
+        timeval wait{0, 200000};
+        if (select(0, &readable, nullptr, nullptr, &wait) == 1) {
+            char buffer[256];
+            const int n = recv(s, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            line.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    closesocket(s);
+    return line;
+}
+
+} // namespace
+
+class ServiceListTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        removeConfiguration();
+        setManagerGlobals();
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(window.close());
+        removeConfiguration();
+    }
+    void openWith(const std::string& contents)
+    {
+        writeFile(configPath(), contents);
+        ASSERT_TRUE(window.open());
+    }
+    void select(int row)
+    {
+        window.onUi([&] {
+            window.dialog().list().takeFocus();
+            window.dialog().list().selectRow(row);
+        });
+    }
+    bool cellBecomes(int row, int column, const std::string& text)
+    {
+        return waitFor([&] { return window.cell(row, column) == text; });
+    }
+    std::string field(int row, int column)
+    {
+        return window.onUi([&] {
+            ServiceRecord* record = window.dialog().table().record(row);
+            return record ? record->field(column) : std::string("<none>");
+        });
+    }
+    bool running(int row)
+    {
+        return window.onUi([&] {
+            ServiceRecord* record = window.dialog().table().record(row);
+            return record && record->active;
+        });
+    }
+    HWND waitEditor(int id)
+    {
+        HWND editor = nullptr;
+        waitFor([&] { return (editor = window.editor(id)) != nullptr; });
+        return editor;
+    }
+    // Waits until the user-interface thread has handled what was posted.
+    void settle()
+    {
+        window.onUi([] {});
+        MSG msg;
+        waitFor([&] { return !window.onUi([&] { return PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) != 0; }); },
+                3000);
+    }
+
+    ManagerWindow window;
+};
+
+TEST_F(ServiceListTest, AddAppendsDefaultServicesWithoutSelectingThem)
+{
+    ASSERT_TRUE(window.open());
+    window.command(IDC_ADD);
+    window.command(IDC_ADD);
+    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 2; }));
+    const char* expected[] = {"Service", "", "telnet", "COM1", "19200", "None", "None", "1", "No", "No"};
+    for (int column = 0; column < SERVICE_COLUMNS; ++column) {
+        EXPECT_EQ(window.cell(1, column), expected[column]) << column;
+        EXPECT_EQ(field(1, column), expected[column]) << column;
+    }
+    EXPECT_EQ(window.selectedRow(), -1);
+    EXPECT_FALSE(window.enabled(IDC_START));
+    const std::string names = window.onUi([&] {
+        return window.dialog().table().record(0)->eventName + " " + window.dialog().table().record(1)->eventName;
+    });
+    EXPECT_NE(names.find("_1 "), std::string::npos) << names;
+    EXPECT_EQ(names.substr(names.size() - 2), "_2") << names;
+}
+
+TEST_F(ServiceListTest, TextEditorCommitsTrimmedTextOnEnterAndDiscardsOnEscape)
+{
+    openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
+    window.clickCell(0, COLUMN_TCPIP);
+    HWND editor = waitEditor(IDC_CELL_TEXT_EDITOR);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(window.onUi([] { return GetFocus(); }), editor);
+    char text[64] = {};
+    GetWindowTextA(editor, text, sizeof text);
+    EXPECT_STREQ(text, "telnet");
+    SendMessageA(editor, EM_SETSEL, 0, -1);
+    window.type(editor, "  2001 ");
+    window.key(editor, VK_RETURN); // through the dialog's keyboard handling: not the Add button
+    ASSERT_TRUE(cellBecomes(0, COLUMN_TCPIP, "2001"));
+    EXPECT_EQ(field(0, COLUMN_TCPIP), "2001");
+    ASSERT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    EXPECT_EQ(window.rowCount(), 1);
+
+    // Escape keeps the old value.
+    window.clickCell(0, COLUMN_NAME);
+    editor = waitEditor(IDC_CELL_TEXT_EDITOR);
+    ASSERT_NE(editor, nullptr);
+    SendMessageA(editor, EM_SETSEL, 0, -1);
+    window.type(editor, "Changed");
+    window.key(editor, VK_ESCAPE); // not the window's Cancel
+    ASSERT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    EXPECT_EQ(window.cell(0, COLUMN_NAME), "Board");
+    EXPECT_EQ(field(0, COLUMN_NAME), "Board");
+    EXPECT_TRUE(IsWindow(window.hwnd()));
+
+    // Erased completely, the name is stored empty; the status cell opens nothing.
+    window.clickCell(0, COLUMN_NAME);
+    editor = waitEditor(IDC_CELL_TEXT_EDITOR);
+    ASSERT_NE(editor, nullptr);
+    SendMessageA(editor, EM_SETSEL, 0, -1);
+    window.type(editor, "\b");
+    window.key(editor, VK_RETURN);
+    ASSERT_TRUE(cellBecomes(0, COLUMN_NAME, ""));
+    window.clickCell(0, COLUMN_STATUS);
+    settle();
+    EXPECT_EQ(window.editor(IDC_CELL_TEXT_EDITOR), nullptr);
+    EXPECT_EQ(window.editor(IDC_CELL_CHOICE_EDITOR), nullptr);
+}
+
+TEST_F(ServiceListTest, LongNameWidensTheEditorUpToTheListEdge)
+{
+    openWith(configuration(1, service(1, "B", "telnet", "COM1")));
+    window.clickCell(0, COLUMN_NAME);
+    HWND editor = waitEditor(IDC_CELL_TEXT_EDITOR);
+    ASSERT_NE(editor, nullptr);
+    RECT before{}, after{}, list{};
+    GetWindowRect(editor, &before);
+    window.type(editor, std::string(40, 'W'));
+    ASSERT_TRUE(waitFor([&] { return GetWindowTextLengthA(editor) == 41; }));
+    GetWindowRect(editor, &after);
+    EXPECT_GT(after.right, before.right);
+    EXPECT_EQ(after.left, before.left);
+    window.type(editor, std::string(200, 'W'));
+    ASSERT_TRUE(waitFor([&] { return GetWindowTextLengthA(editor) == 241; }));
+    GetWindowRect(editor, &after);
+    GetClientRect(window.list(), &list);
+    MapWindowPoints(window.list(), nullptr, reinterpret_cast<POINT*>(&list), 2);
+    EXPECT_LE(after.right, list.right);
+    window.key(editor, VK_RETURN);
+    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    EXPECT_EQ(window.cell(0, COLUMN_NAME), std::string(240, 'W') + "B"); // typed at the caret, the start
+}
+
+TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
+{
+    openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
+    select(0);
+    window.key(window.list(), VK_SPACE); // Space edits the Name of the selected row
+    HWND editor = waitEditor(IDC_CELL_TEXT_EDITOR);
+    ASSERT_NE(editor, nullptr);
+    window.key(editor, VK_TAB);
+    ASSERT_TRUE(waitFor([&] {
+        HWND next = window.editor(IDC_CELL_TEXT_EDITOR);
+        return next && next != editor;
+    }));
+    editor = window.editor(IDC_CELL_TEXT_EDITOR);
+    char text[64] = {};
+    GetWindowTextA(editor, text, sizeof text);
+    EXPECT_STREQ(text, "telnet");
+    window.key(editor, VK_TAB);
+
+    // Serial Port, then the fixed choice lists up to DTRC.
+    const int counts[] = {-1, 9, 3, 3, 2, 2, 2};
+    const int current[] = {0, 4, 2, 2, 0, 0, 0};
+    HWND combo = nullptr;
+    for (int column = COLUMN_COMPORT; column <= COLUMN_DTRC; ++column) {
+        HWND previous = combo;
+        ASSERT_TRUE(waitFor([&] {
+            combo = window.editor(IDC_CELL_CHOICE_EDITOR);
+            return combo && combo != previous && window.onUi([] { return GetFocus(); }) == combo;
+        })) << column;
+        const int index = column - COLUMN_COMPORT;
+        if (counts[index] > 0) {
+            EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), counts[index]) << column;
+        }
+        EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), current[index]) << column;
+        EXPECT_TRUE(SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0)) << column;
+        window.key(combo, VK_TAB);
+    }
+    // Tab on DTRC ends editing with the value kept.
+    EXPECT_TRUE(waitFor([&] {
+        return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr && window.editor(IDC_CELL_TEXT_EDITOR) == nullptr;
+    }));
+    EXPECT_EQ(window.cell(0, COLUMN_DTRC), "No");
+    EXPECT_EQ(window.cell(0, COLUMN_BAUDRATE), "19200");
+}
+
+TEST_F(ServiceListTest, ChoiceEditorOffersTheRatesInOrderAndCommitsTheHighlightedOne)
+{
+    openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
+    window.clickCell(0, COLUMN_BAUDRATE);
+    HWND combo = waitEditor(IDC_CELL_CHOICE_EDITOR);
+    ASSERT_NE(combo, nullptr);
+    ASSERT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 9);
+    for (int i = 0; i < 9; ++i) {
+        char text[16] = {};
+        SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        EXPECT_EQ(text, baudRateChoices[static_cast<size_t>(i)]);
+    }
+    EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), 4);
+    EXPECT_GE(SendMessageA(combo, CB_GETDROPPEDWIDTH, 0, 0), 0);
+    window.key(combo, VK_DOWN);
+    ASSERT_TRUE(waitFor([&] { return SendMessageA(combo, CB_GETCURSEL, 0, 0) == 5; }));
+    window.key(combo, VK_RETURN);
+    ASSERT_TRUE(cellBecomes(0, COLUMN_BAUDRATE, "38400"));
+    EXPECT_EQ(field(0, COLUMN_BAUDRATE), "38400");
+    ASSERT_TRUE(waitFor([&] { return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr; }));
+
+    // Escape leaves it alone.
+    window.clickCell(0, COLUMN_PARITY);
+    combo = waitEditor(IDC_CELL_CHOICE_EDITOR);
+    ASSERT_NE(combo, nullptr);
+    window.key(combo, VK_UP);
+    ASSERT_TRUE(waitFor([&] { return SendMessageA(combo, CB_GETCURSEL, 0, 0) == 1; }));
+    window.key(combo, VK_ESCAPE);
+    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr; }));
+    EXPECT_EQ(window.cell(0, COLUMN_PARITY), "None");
+    EXPECT_TRUE(IsWindow(window.hwnd()));
+}
+
+TEST_F(ServiceListTest, OpenEditorCommitsWhenTheListScrollsOrAButtonIsPressed)
+{
+    openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
+    window.clickCell(0, COLUMN_NAME);
+    HWND editor = waitEditor(IDC_CELL_TEXT_EDITOR);
+    ASSERT_NE(editor, nullptr);
+    SendMessageA(editor, EM_SETSEL, 0, -1);
+    window.type(editor, "Scrolled");
+    PostMessageA(window.list(), WM_VSCROLL, SB_LINEDOWN, 0);
+    EXPECT_TRUE(cellBecomes(0, COLUMN_NAME, "Scrolled"));
+    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+}
+
+TEST_F(ServiceListTest, HeaderClicksSortByPlainTextAndTheSelectionKeepsItsService)
+{
+    openWith(configuration(4, service(1, "b", "9600", "COM10") + service(2, "A", "2400", "COM2")
+                                  + service(3, "a", "115200", "COM1") + service(4, "", "14400", "COM3")));
+    select(1); // "A"
+    window.clickHeader(COLUMN_NAME);
+    ASSERT_TRUE(cellBecomes(0, COLUMN_NAME, ""));
+    EXPECT_EQ(window.cell(1, COLUMN_NAME), "A");
+    EXPECT_EQ(window.cell(2, COLUMN_NAME), "a");
+    EXPECT_EQ(window.cell(3, COLUMN_NAME), "b");
+    EXPECT_EQ(field(3, COLUMN_TCPIP), "9600"); // records move with their rows
+    EXPECT_EQ(window.selectedRow(), 1);
+
+    window.clickHeader(COLUMN_NAME);
+    ASSERT_TRUE(cellBecomes(0, COLUMN_NAME, "b"));
+    EXPECT_EQ(window.cell(3, COLUMN_NAME), "");
+    EXPECT_EQ(window.cell(window.selectedRow(), COLUMN_NAME), "A");
+
+    window.clickHeader(COLUMN_COMPORT);
+    ASSERT_TRUE(cellBecomes(0, COLUMN_COMPORT, "COM1"));
+    EXPECT_EQ(window.cell(1, COLUMN_COMPORT), "COM10");
+    EXPECT_EQ(window.cell(2, COLUMN_COMPORT), "COM2");
+    EXPECT_TRUE(window.onUi([&] { return window.dialog().table().sortAscending(); }));
+}
+
+TEST_F(ServiceListTest, ContextMenuGreysByRowStateAndRunsTheChosenCommand)
+{
+    openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
+    auto openMenu = [&](int row) {
+        window.clickCell(row, COLUMN_STATUS, true);
+        HWND menu = nullptr;
+        waitFor([&] { return (menu = window.popupMenu()) != nullptr; });
+        return menu;
+    };
+    auto grey = [](HMENU items, int id) { return (GetMenuState(items, id, MF_BYCOMMAND) & MF_GRAYED) != 0; };
+
+    HWND menu = openMenu(0);
+    ASSERT_NE(menu, nullptr);
+    HMENU items = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
+    EXPECT_EQ(GetMenuItemCount(items), 14);
+    EXPECT_EQ(window.selectedRow(), 0); // the right click selected the row
+    EXPECT_FALSE(grey(items, CMD_START_SERVICE));
+    EXPECT_TRUE(grey(items, CMD_STOP_SERVICE));
+    EXPECT_TRUE(grey(items, CMD_RESTART_SERVICE));
+    EXPECT_FALSE(grey(items, CMD_START_ALL));
+    EXPECT_FALSE(grey(items, CMD_DELETE_SERVICE));
+    EXPECT_FALSE(grey(items, CMD_RESET_COLUMNS));
+    char text[64] = {};
+    GetMenuStringA(items, CMD_REFRESH_PORTS, text, sizeof text, MF_BYCOMMAND);
+    EXPECT_STREQ(text, "Refresh Serial Ports list");
+    window.key(menu, VK_ESCAPE);
+    ASSERT_TRUE(waitFor([&] { return window.popupMenu() == nullptr; }));
+    EXPECT_EQ(window.rowCount(), 1);
+
+    // The context-menu key opens it too; "&Add Service" appends a row.
+    PostMessageA(window.list(), WM_KEYDOWN, VK_APPS, 0);
+    ASSERT_TRUE(waitFor([&] { return (menu = window.popupMenu()) != nullptr; }));
+    window.type(menu, "a");
+    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 2; }));
+
+    // "Reset Column widths".
+    SendMessageA(window.list(), LVM_SETCOLUMNWIDTH, 1, 160);
+    menu = openMenu(0);
+    ASSERT_NE(menu, nullptr);
+    items = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
+    // Down walks over the items but not the separators; the last one is it.
+    for (int i = 0; i < GetMenuItemCount(items); ++i) {
+        if (!(GetMenuState(items, static_cast<UINT>(i), MF_BYPOSITION) & MF_SEPARATOR))
+            window.key(menu, VK_DOWN);
+    }
+    ASSERT_TRUE(waitFor([&] { return (GetMenuState(items, CMD_RESET_COLUMNS, MF_BYCOMMAND) & MF_HILITE) != 0; }, 5000));
+    window.key(menu, VK_RETURN);
+    EXPECT_TRUE(waitFor([&] { return SendMessageA(window.list(), LVM_GETCOLUMNWIDTH, 1, 0) == 60; }));
+}
+
+TEST_F(ServiceListTest, DeleteKeyRemovesTheSelectedStoppedServiceAndSelectsTheNext)
+{
+    openWith(configuration(3, service(1, "one", "1", "COM1") + service(2, "two", "2", "COM1")
+                                  + service(3, "three", "3", "COM1")));
+    select(2);
+    window.key(window.list(), VK_DELETE);
+    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 2; }));
+    EXPECT_EQ(window.selectedRow(), 1); // the last row was deleted: the one before it
+    EXPECT_EQ(window.cell(1, COLUMN_NAME), "two");
+    window.command(IDC_DELETE);
+    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 1; }));
+    EXPECT_EQ(window.cell(0, COLUMN_NAME), "one");
+    EXPECT_EQ(window.selectedRow(), 0);
+    EXPECT_TRUE(window.enabled(IDC_DELETE));
+}
+
+TEST_F(ServiceListTest, StartRunsAWorkerOnLoopbackAndStopEndsIt)
+{
+    const int port = freeLoopbackPort();
+    ASSERT_GT(port, 0);
+    // COM9 has no device behind it under Wine, though the platform lists it.
+    openWith(configuration(2, service(1, "Board", std::to_string(port), "COM9") + service(2, "Bad", "1 2", "COM9")));
+    select(1);
+    EXPECT_TRUE(window.enabled(IDC_START));
+    window.command(IDC_START);
+    ASSERT_TRUE(cellBecomes(1, COLUMN_STATUS, "Error: Invalid TCP/IP Port specified"));
+    EXPECT_TRUE(window.enabled(IDC_START));
+
+    select(0);
+    window.command(IDC_START);
+    ASSERT_TRUE(cellBecomes(0, COLUMN_STATUS, "Active"));
+    EXPECT_TRUE(waitFor([&] { return window.enabled(IDC_STOP) && window.enabled(IDC_RESTART); }));
+    EXPECT_FALSE(window.enabled(IDC_START));
+    EXPECT_FALSE(window.enabled(IDC_DELETE));
+    EXPECT_NE(window.onUi([&] { return window.dialog().table().workerTimer(); }), 0);
+
+    // The serial side cannot open COM9; the client is told so.
+    const std::string line = firstLineFrom(port, 30000);
+    EXPECT_EQ(line.rfind("Error", 0), 0u) << line;
+
+    // Delete on a running service does nothing.
+    window.key(window.list(), VK_DELETE);
+    settle();
+    EXPECT_EQ(window.rowCount(), 2);
+
+    window.command(IDC_STOP);
+    ASSERT_TRUE(cellBecomes(0, COLUMN_STATUS, ""));
+    EXPECT_FALSE(running(0));
+    EXPECT_TRUE(waitFor([&] { return window.enabled(IDC_START) && !window.enabled(IDC_STOP); }));
+    // With no worker left the next monitoring pass kills the timer.
+    EXPECT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().table().workerTimer(); }) == 0; }));
+}
+
+TEST_F(ServiceListTest, WorkerReportBecomesTheStatusAndSurvivesTheWorkersEnd)
+{
+    const int port = freeLoopbackPort();
+    openWith(configuration(1, service(1, "Board", std::to_string(port), "COM9", 1))); // stored as running
+    ASSERT_TRUE(cellBecomes(0, COLUMN_STATUS, "Active"));
+    const DWORD worker = window.onUi([&] { return window.dialog().table().record(0)->processInfo.id(); });
+    ASSERT_NE(worker, 0u);
+
+    auto report = [&](DWORD process, const std::string& text) {
+        COPYDATASTRUCT data{};
+        data.dwData = process;
+        data.cbData = static_cast<DWORD>(text.size() + 1);
+        data.lpData = const_cast<char*>(text.c_str());
+        return SendMessageA(window.hwnd(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    };
+    EXPECT_FALSE(report(worker + 4, "bind: Address already in use"));
+    EXPECT_EQ(window.cell(0, COLUMN_STATUS), "Active");
+    EXPECT_TRUE(report(worker, "bind: Address already in use"));
+    EXPECT_EQ(window.cell(0, COLUMN_STATUS), "Error: bind: Address already in use");
+    EXPECT_TRUE(report(worker, "ERROR opening port"));
+    EXPECT_EQ(window.cell(0, COLUMN_STATUS), "ERROR opening port");
+
+    // A text without its terminating zero is cut at the bytes that came.
+    COPYDATASTRUCT raw{};
+    char unterminated[4] = {'a', 'b', 'c', 'd'};
+    raw.dwData = worker;
+    raw.cbData = 3;
+    raw.lpData = unterminated;
+    EXPECT_TRUE(SendMessageA(window.hwnd(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&raw)));
+    EXPECT_EQ(window.cell(0, COLUMN_STATUS), "Error: abc");
+
+    // The worker ends by itself (it is stopped behind the manager's back):
+    // the monitoring pass marks the service stopped and keeps the report.
+    window.onUi([&] { window.dialog().table().record(0)->stopEvent.set(); });
+    ASSERT_TRUE(waitFor([&] { return !running(0); }, 30000));
+    EXPECT_EQ(window.cell(0, COLUMN_STATUS), "Error: abc");
+    select(0);
+    EXPECT_TRUE(waitFor([&] { return window.enabled(IDC_START); }));
+
+    // Start replaces it with "Active"; closing the window stores it as
+    // running and stops the worker.
+    window.command(IDC_START);
+    ASSERT_TRUE(cellBecomes(0, COLUMN_STATUS, "Active"));
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE,
+                                 window.onUi([&] { return window.dialog().table().record(0)->processInfo.id(); }));
+    ASSERT_NE(process, nullptr);
+    ASSERT_TRUE(window.close());
+    EXPECT_EQ(WaitForSingleObject(process, 0), WAIT_OBJECT_0);
+    CloseHandle(process);
+    EXPECT_NE(readFile(configPath()).find("active    = 1\r\n"), std::string::npos);
+}

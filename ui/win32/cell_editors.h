@@ -1,0 +1,91 @@
+#pragma once
+// In-place editors over one cell of the service list: a single-line text
+// editor and a drop-down list. An editor ends when it loses the keyboard
+// focus; it then reports a CellEditResult to the list (as the list's
+// end-of-label-edit notification, through the list's parent) and goes away.
+// Editors own themselves; the list keeps no pointer to them.
+
+#include "ui/win32/window.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace win32 {
+
+// A WM_COMMAND that the list hands on to the child control that sent it.
+constexpr UINT WM_REFLECTED_COMMAND = WM_APP + 1;
+
+struct CellEditResult {
+    int row = -1;
+    int column = -1;
+    std::optional<std::string> text; // none: the cell stays as it is
+    int endKey = 0;                  // 0, 9 (Tab), 13 (Enter) or 27 (Escape)
+};
+
+// Sends the result as LVN_ENDLABELEDITA to the list's parent: item.iItem and
+// item.iSubItem name the cell, item.pszText is the text or null, item.lParam
+// is the end key.
+void sendCellEditResult(HWND list, const CellEditResult& result);
+// Reads such a notification back.
+CellEditResult cellEditResultFrom(const NMHDR* header);
+
+class CellTextEditor : public CSubclassedWindow {
+public:
+    // Opens the editor over `rect` (list client coordinates); false when
+    // no editor could be created.
+    static bool open(HWND list, int row, int column, const std::string& text, const RECT& rect, int alignment);
+
+protected:
+    bool onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void onFinalMessage() override { delete this; }
+
+private:
+    CellTextEditor(HWND list, int row, int column, std::string text)
+        : list_(list), row_(row), column_(column), initialText_(std::move(text)) {}
+    LRESULT onGetDlgCode(WPARAM wParam, LPARAM lParam);
+    LRESULT onChar(WPARAM wParam, LPARAM lParam);
+    LRESULT onKillFocus(WPARAM wParam, LPARAM lParam);
+    void growToText();
+
+    static const MessageEntry<CellTextEditor> messages[];
+
+    HWND list_;
+    int row_;
+    int column_;
+    std::string initialText_;
+    int endKey_ = 0;
+    bool ended_ = false;
+};
+
+class CellChoiceEditor : public CSubclassedWindow {
+public:
+    // Opens the drop-down over `rect` with the choices, the one equal to
+    // `text` highlighted; false when no editor was opened.
+    static bool open(HWND list, int row, int column, const std::vector<std::string>& choices,
+                     const std::string& text, const RECT& rect);
+
+protected:
+    bool onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    void onFinalMessage() override { delete this; }
+
+private:
+    CellChoiceEditor(HWND list, int row, int column, std::vector<std::string> choices)
+        : list_(list), row_(row), column_(column), choices_(std::move(choices)) {}
+    LRESULT onGetDlgCode(WPARAM wParam, LPARAM lParam);
+    LRESULT onKeyDown(WPARAM wParam, LPARAM lParam);
+    LRESULT onChar(WPARAM wParam, LPARAM lParam);
+    LRESULT onKillFocus(WPARAM wParam, LPARAM lParam);
+    LRESULT onReflectedCommand(WPARAM wParam, LPARAM lParam);
+
+    static const MessageEntry<CellChoiceEditor> messages[];
+
+    HWND list_;
+    int row_;
+    int column_;
+    std::vector<std::string> choices_;
+    int endKey_ = 0;
+    bool ended_ = false;
+};
+
+} // namespace win32
