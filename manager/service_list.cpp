@@ -155,6 +155,8 @@ bool ServiceTable::buttonEnabled(int button, int row) const
 // Help opens a window, which is the front end's own business.
 void ServiceTable::runButton(int button, int row)
 {
+    if (!buttonEnabled(button, row))
+        return;
     switch (button) {
     case IDC_ADD: addService(); break;
     case IDC_DELETE: deleteService(row); break;

@@ -17,6 +17,19 @@ namespace {
 
 const std::string FAKE_WORKER = FAKE_WORKER_EXE;
 
+// A socket bound to a free loopback port; returns the port.
+int boundPort(int& socket)
+{
+    socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&addr), &len);
+    return ntohs(addr.sin_port);
+}
+
 class Supervision : public ::testing::Test {
 protected:
     void SetUp() override
@@ -279,8 +292,8 @@ TEST_F(Supervision, AWorkerThatIgnoresItsStopIsKilledAfterTenSeconds)
     table.stopService(0);
     EXPECT_GE(millisecondsSince(start), 10000);
     EXPECT_LT(millisecondsSince(start), 30000);
-    EXPECT_EQ(::kill(pid, 0), -1);
-    EXPECT_EQ(errno, ESRCH) << "killed and collected";
+    int gone = ::kill(pid, 0) == -1 ? errno : 0;
+    EXPECT_EQ(gone, ESRCH) << "killed and collected";
     EXPECT_FALSE(table.record(0)->active);
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "");
 }
@@ -379,18 +392,9 @@ TEST_F(Supervision, SavedRunningServicesStartAgainAtLoad)
 TEST_F(Supervision, RealWorkerBridgesAPseudoTerminal)
 {
     managerGlobals.modulePath = VANTREL_EXE;
-    int port = 0;
-    {
-        int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr {};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        socklen_t len = sizeof addr;
-        ::getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len);
-        port = ntohs(addr.sin_port);
-        ::close(probe);
-    }
+    int listener = -1;
+    int port = boundPort(listener);
+    ::close(listener);
     addFake(std::to_string(port));
     ASSERT_NE(table.startService(0), 0);
 
@@ -437,6 +441,39 @@ TEST_F(Supervision, RealWorkerBridgesAPseudoTerminal)
     EXPECT_EQ(::kill(pid, 0), -1);
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "");
     ::close(client);
+}
+
+// The real worker's own failure reaches the Status cell through its report.
+TEST_F(Supervision, RealWorkerReportsAPortInUse)
+{
+    managerGlobals.modulePath = VANTREL_EXE;
+    int taken = -1;
+    int port = boundPort(taken);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    addFake(std::to_string(port));
+    ASSERT_NE(table.startService(0), 0);
+    ASSERT_TRUE(frontEnd.deliverReport(table, 20000));
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Error: bind: Address already in use");
+    ASSERT_TRUE(waitForEnd(0, 20000));
+    table.onWorkerTimer(WORKER_TIMER_ID);
+    EXPECT_FALSE(table.record(0)->active);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Error: bind: Address already in use");
+    ::close(taken);
+}
+
+TEST_F(Supervision, AProgramThatCannotRunLeavesTheServiceStopped)
+{
+    managerGlobals.modulePath = (markers / "no-such-program");
+    addFake("obey");
+    table.setServiceField(0, COLUMN_NAME, "kept");
+    table.record(0)->status = "Error: earlier";
+    frontEnd.rows[0][COLUMN_STATUS] = "Error: earlier";
+    int refreshes = frontEnd.refreshes;
+    EXPECT_EQ(table.startService(0), 0);
+    EXPECT_FALSE(table.record(0)->active);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Error: earlier");
+    EXPECT_EQ(frontEnd.refreshes, refreshes);
+    EXPECT_EQ(frontEnd.timersStarted, 0);
 }
 
 } // namespace
