@@ -164,7 +164,7 @@ CellChoiceEditor::CellChoiceEditor(ServiceListView& list, const QRect& rect, int
     // room below the cell set how many choices it shows at once.
     int dropWidth = widest + style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
                     2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 4;
-    view()->setMinimumWidth(std::max(dropWidth, rect.width()));
+    view()->window()->setMinimumWidth(std::max(dropWidth, rect.width()));
     setMaxVisibleItems(std::max(1, 150 / (fontMetrics().height() + 4)));
 
     connect(this, &QComboBox::currentIndexChanged, this, [this](int index) { highlighted_ = index; });
@@ -235,7 +235,8 @@ void CellChoiceEditor::keyPressEvent(QKeyEvent* event)
 void CellChoiceEditor::focusOutEvent(QFocusEvent* event)
 {
     QComboBox::focusOutEvent(event);
-    if (event->reason() == Qt::PopupFocusReason) // our own drop-down opened
+    // The focus went into our own drop-down, which keeps the edit open.
+    if (event->reason() == Qt::PopupFocusReason || view()->window()->isVisible())
         return;
     finish();
 }
