@@ -79,7 +79,7 @@ CHelpDialog::CHelpDialog()
     text_->setObjectName(QStringLiteral("helpText"));
     text_->setGeometry(0, 0, size.width(), size.height());
     text_->setReadOnly(true);
-    text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    text_->setTextInteractionFlags(Qt::TextSelectableByMouse); // no caret; keys scroll
     text_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     text_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     text_->setFrameShape(QFrame::StyledPanel);
