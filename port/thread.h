@@ -40,11 +40,11 @@ private:
 };
 
 // What wait_any saw.
-enum : int { WAIT_EVENT = 0, WAIT_THREAD = 1, WAIT_TIMEOUT = -1, WAIT_FAILED = -2 };
+enum : int { WAITED_EVENT = 0, WAITED_THREAD = 1, WAITED_TIMEOUT = -1, WAITED_FAILED = -2 };
 
 // Waits until the event is set or one of the threads has ended, at most
-// timeout_ms (negative: no limit). Returns WAIT_EVENT, WAIT_THREAD + the
-// index of an ended thread, WAIT_TIMEOUT or WAIT_FAILED. A null or invalid
+// timeout_ms (negative: no limit). Returns WAITED_EVENT, WAITED_THREAD + the
+// index of an ended thread, WAITED_TIMEOUT or WAITED_FAILED. A null or invalid
 // event, or a thread that was not started, counts as a failure, as a wait on
 // a missing handle does on Windows.
 int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threads, int timeout_ms);

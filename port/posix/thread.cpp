@@ -79,12 +79,12 @@ void Thread::join()
 int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threads, int timeout_ms)
 {
     if (!event || !event->valid())
-        return WAIT_FAILED;
+        return WAITED_FAILED;
     std::vector<pollfd> fds;
     fds.push_back({static_cast<int>(event->native()), POLLIN, 0});
     for (const Thread* t : threads) {
         if (!t || !t->started())
-            return WAIT_FAILED;
+            return WAITED_FAILED;
         fds.push_back({static_cast<int>(t->native()), POLLIN, 0});
     }
     using Clock = std::chrono::steady_clock;
@@ -99,14 +99,14 @@ int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threa
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0)
-            return WAIT_FAILED;
+            return WAITED_FAILED;
         if (r == 0)
-            return WAIT_TIMEOUT;
+            return WAITED_TIMEOUT;
         for (size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].revents & (POLLERR | POLLNVAL))
-                return WAIT_FAILED;
+                return WAITED_FAILED;
             if (fds[i].revents & POLLIN)
-                return i == 0 ? WAIT_EVENT : WAIT_THREAD + static_cast<int>(i - 1);
+                return i == 0 ? WAITED_EVENT : WAITED_THREAD + static_cast<int>(i - 1);
         }
     }
 }

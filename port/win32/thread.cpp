@@ -73,21 +73,21 @@ void Thread::join()
 int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threads, int timeout_ms)
 {
     if (!event || !event->valid())
-        return WAIT_FAILED;
+        return WAITED_FAILED;
     std::vector<HANDLE> handles;
     handles.push_back(reinterpret_cast<HANDLE>(event->native()));
     for (const Thread* t : threads) {
         if (!t || !t->started())
-            return WAIT_FAILED;
+            return WAITED_FAILED;
         handles.push_back(reinterpret_cast<HANDLE>(t->native()));
     }
     DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
                                      timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
     if (r == WAIT_TIMEOUT)
-        return WAIT_TIMEOUT;
+        return WAITED_TIMEOUT;
     if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size())
-        return r == WAIT_OBJECT_0 ? WAIT_EVENT : WAIT_THREAD + static_cast<int>(r - WAIT_OBJECT_0 - 1);
-    return WAIT_FAILED;
+        return r == WAIT_OBJECT_0 ? WAITED_EVENT : WAITED_THREAD + static_cast<int>(r - WAIT_OBJECT_0 - 1);
+    return WAITED_FAILED;
 }
 
 } // namespace port

@@ -373,21 +373,21 @@ TEST(Thread, WaitAnySeesTheEventOrAnEndedThread)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }));
     EXPECT_FALSE(a.ended());
-    EXPECT_EQ(port::wait_any(&event, {&a, &b}, 100), port::WAIT_TIMEOUT);
+    EXPECT_EQ(port::wait_any(&event, {&a, &b}, 100), port::WAITED_TIMEOUT);
 
     release_b = true;
-    EXPECT_EQ(port::wait_any(&event, {&a, &b}, 10000), port::WAIT_THREAD + 1);
+    EXPECT_EQ(port::wait_any(&event, {&a, &b}, 10000), port::WAITED_THREAD + 1);
     b.join();
     EXPECT_FALSE(b.started());
 
     event.set();
-    EXPECT_EQ(port::wait_any(&event, {&a}, 10000), port::WAIT_EVENT);
+    EXPECT_EQ(port::wait_any(&event, {&a}, 10000), port::WAITED_EVENT);
 
     // No event: the wait fails at once.
-    EXPECT_EQ(port::wait_any(nullptr, {&a}, -1), port::WAIT_FAILED);
+    EXPECT_EQ(port::wait_any(nullptr, {&a}, -1), port::WAITED_FAILED);
     port::NamedEvent none;
-    EXPECT_EQ(port::wait_any(&none, {&a}, -1), port::WAIT_FAILED);
+    EXPECT_EQ(port::wait_any(&none, {&a}, -1), port::WAITED_FAILED);
     release_a = true;
     a.join();
-    EXPECT_EQ(port::wait_any(&event, {&a}, 0), port::WAIT_FAILED) << "a joined thread is no handle";
+    EXPECT_EQ(port::wait_any(&event, {&a}, 0), port::WAITED_FAILED) << "a joined thread is no handle";
 }

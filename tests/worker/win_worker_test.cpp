@@ -1,0 +1,209 @@
+// The Windows worker under Wine, with this test as its manager: the named
+// stop event, the real vantrel.exe started hidden with the nine words, and a
+// message-only window that receives its WM_COPYDATA report. A serial port
+// cannot be backed by a pseudo-terminal here, so the TCP side is checked
+// with a port that does not exist: the client gets the error line.
+
+#include "port/process.h"
+#include "port/report.h"
+#include "port/socket.h"
+#include "test_util.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace test;
+
+namespace {
+
+const uint32_t LOOPBACK = 0x7f000001;
+const std::string ERROR_LINE = "Error: can not open port to execution environment\n";
+
+class SocketLibrary : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        port::SocketLibraryInfo info;
+        ASSERT_EQ(port::socket_startup(info), 0);
+    }
+    void TearDown() override { port::socket_cleanup(); }
+};
+[[maybe_unused]] const auto* const socket_library = ::testing::AddGlobalTestEnvironment(new SocketLibrary);
+
+// A listening socket on a port of the system's choice.
+port::Socket listener(uint16_t& port)
+{
+    port::Socket s = port::Socket::stream();
+    EXPECT_TRUE(s.valid());
+    EXPECT_TRUE(s.bind(0, 0));
+    EXPECT_TRUE(s.listen(1));
+    port = s.local_port();
+    return s;
+}
+
+uint16_t free_port()
+{
+    uint16_t port = 0;
+    listener(port);
+    return port;
+}
+
+// True while somebody holds the port: our own bind fails.
+bool port_taken(uint16_t port)
+{
+    port::Socket s = port::Socket::stream();
+    return s.valid() && !s.bind(0, port);
+}
+
+bool connect_client(port::Socket& client, uint16_t port, int timeout_ms)
+{
+    return wait_until([&] {
+        client = port::Socket::stream();
+        return client.valid() && client.connect(LOOPBACK, port);
+    }, timeout_ms);
+}
+
+std::string read_some(port::Socket& s, size_t n, int timeout_ms)
+{
+    std::string out;
+    char buffer[512];
+    wait_until([&] {
+        if (s.wait_readable(50) > 0) {
+            int r = s.recv(buffer, static_cast<int>(sizeof buffer < n - out.size() ? sizeof buffer : n - out.size()));
+            if (r > 0)
+                out.append(buffer, static_cast<size_t>(r));
+            else
+                return true; // closed or failed
+        }
+        return out.size() >= n;
+    }, timeout_ms);
+    return out;
+}
+
+class WindowsWorker : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(receiver.open());
+        event_name = unique_name("Stop");
+        event = port::NamedEvent::create(event_name);
+        ASSERT_TRUE(event.valid());
+    }
+    void TearDown() override
+    {
+        if (worker.valid()) {
+            event.set();
+            if (worker.wait(5000) != port::WaitResult::Ended)
+                worker.terminate(0);
+        }
+    }
+
+    bool start(const std::string& tcp, const std::string& serial, const std::string& event_word)
+    {
+        std::string line = q(VANTREL_EXE) + " " + q(event_word) + " " + q(tcp) + " " + q(serial) + " 19200 0 0 0 "
+                           + std::to_string(receiver.target());
+        return port::Process::start_hidden(line, worker);
+    }
+
+    std::vector<std::pair<uint32_t, std::string>> reports(int timeout_ms)
+    {
+        std::vector<std::pair<uint32_t, std::string>> got;
+        wait_until([&] {
+            receiver.dispatch([&](uint32_t pid, const char* text) {
+                got.emplace_back(pid, text);
+                return true;
+            });
+            return !got.empty();
+        }, timeout_ms);
+        return got;
+    }
+
+    long long stop_and_time()
+    {
+        auto begin = Clock::now();
+        event.set();
+        // Reports are messages: keep handling them while waiting.
+        bool ended = wait_until([&] {
+            receiver.dispatch([&](uint32_t pid, const char* text) {
+                late_reports.emplace_back(pid, text);
+                return true;
+            });
+            return worker.wait(0) == port::WaitResult::Ended;
+        }, 15000);
+        return ended ? ms_since(begin) : -1;
+    }
+
+    port::ReportReceiver receiver;
+    std::string event_name;
+    port::NamedEvent event;
+    port::Process worker;
+    std::vector<std::pair<uint32_t, std::string>> late_reports;
+};
+
+} // namespace
+
+TEST_F(WindowsWorker, TakenPortIsReportedOnceByWmCopyData)
+{
+    uint16_t taken = 0;
+    port::Socket holder = listener(taken);
+    ASSERT_NE(taken, 0);
+    ASSERT_TRUE(start(std::to_string(taken), "COM199", event_name));
+    auto got = reports(20000);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].first, worker.id());
+    EXPECT_EQ(got[0].second, "bind: Address already in use");
+    EXPECT_EQ(worker.wait(15000), port::WaitResult::Ended);
+    uint32_t code = 1;
+    ASSERT_TRUE(worker.exit_code(code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(reports(200).empty()) << "more than one report";
+}
+
+TEST_F(WindowsWorker, ClientGetsTheErrorLineAndTheStopIsSilent)
+{
+    const uint16_t tcp = free_port();
+    ASSERT_TRUE(start(std::to_string(tcp), "COM199", event_name));
+    port::Socket first;
+    ASSERT_TRUE(connect_client(first, tcp, 20000));
+    EXPECT_EQ(read_some(first, ERROR_LINE.size(), 20000), ERROR_LINE);
+    // A client that leaves makes room for the next, who is told the same.
+    first.close();
+    port::Socket second;
+    ASSERT_TRUE(connect_client(second, tcp, 20000));
+    EXPECT_EQ(read_some(second, ERROR_LINE.size(), 20000), ERROR_LINE);
+
+    long long ms = stop_and_time();
+    EXPECT_GE(ms, 0);
+    EXPECT_LT(ms, 4000);
+    EXPECT_TRUE(late_reports.empty()) << "a stop must not report";
+    uint32_t code = 1;
+    ASSERT_TRUE(worker.exit_code(code));
+    EXPECT_EQ(code, 0u);
+}
+
+TEST_F(WindowsWorker, StopWhileWaitingForAClient)
+{
+    const uint16_t tcp = free_port();
+    ASSERT_TRUE(start(std::to_string(tcp), "COM199", event_name));
+    ASSERT_TRUE(wait_until([&] { return port_taken(tcp); }, 20000)) << "the worker does not listen";
+    long long ms = stop_and_time();
+    EXPECT_GE(ms, 0);
+    EXPECT_LT(ms, 4000);
+    EXPECT_TRUE(late_reports.empty());
+    EXPECT_TRUE(wait_until([&] { return !port_taken(tcp); }, 5000));
+}
+
+TEST_F(WindowsWorker, UnknownEventEndsItAtItsFirstWait)
+{
+    ASSERT_TRUE(start(std::to_string(free_port()), "COM199", unique_name("NoSuchEvent")));
+    bool ended = wait_until([&] {
+        receiver.dispatch([&](uint32_t pid, const char* text) {
+            late_reports.emplace_back(pid, text);
+            return true;
+        });
+        return worker.wait(0) == port::WaitResult::Ended;
+    }, 15000);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(late_reports.empty());
+}
