@@ -59,7 +59,12 @@ Profile::Profile(const std::string& file_name) : impl_(std::make_unique<Impl>())
     std::string line;
     Section* current = nullptr;
     std::unordered_map<std::string, bool> seen;
+    bool first = true;
     while (std::getline(in, line)) {
+        // A byte-order mark, as editors on Windows leave one, is no text.
+        if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
+            line.erase(0, 3);
+        first = false;
         std::string text = trimmed(line, 0, line.size());
         if (text.empty() || text[0] == ';' || text[0] == '#')
             continue;

@@ -263,7 +263,7 @@ TEST_F(Configuration, ReadsByThePrivateProfileRules)
     ServiceTable table(frontEnd);
     std::string longName(300, 'n');
     load(frontEnd, table,
-         "[GENERAL]\n"
+         "\xEF\xBB\xBF[GENERAL]\n"
          "  Services   =   1  \n"
          "XPOS=+12abc\n"
          "ypos = \t-5\n"
