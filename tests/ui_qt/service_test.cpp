@@ -84,11 +84,18 @@ bool processGone(uint32_t pid)
     return !QFile::exists(QStringLiteral("/proc/%1").arg(pid));
 }
 
-// Abstract Unix sockets that hold a manager's single-instance claim.
+// Whether a manager holds the single-instance claim: the abstract Unix
+// socket bound under the claim's name.
 bool instanceClaimed()
 {
     QFile table(QStringLiteral("/proc/net/unix"));
-    return table.open(QIODevice::ReadOnly) && table.readAll().contains("@vantrel-instance-");
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (const QByteArray& line : lines)
+        if (line.trimmed().endsWith(" @vantrel-instance-" + QByteArray(PRODUCT_PREFIX)))
+            return true;
+    return false;
 }
 
 } // namespace
