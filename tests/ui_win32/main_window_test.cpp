@@ -400,6 +400,21 @@ TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
                              "TCP/IP Port", "DTRO", "Load automatically at system startup"})
         EXPECT_NE(page.find(part), std::string::npos) << part;
     EXPECT_EQ(page.find("\\rtf"), std::string::npos); // read as rich text, not shown as source
+    // The labels are bold, the descriptions are not.
+    auto boldAt = [&](const char* word) {
+        return window.onUi([&] {
+            const LONG at = static_cast<LONG>(page.find(word));
+            CHARRANGE range{at, at + 3};
+            SendMessageA(text, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+            CHARFORMATA format{};
+            format.cbSize = sizeof format;
+            SendMessageA(text, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+            return (format.dwMask & CFM_BOLD) && (format.dwEffects & CFE_BOLD);
+        });
+    };
+    EXPECT_TRUE(boldAt("Delete:"));
+    EXPECT_TRUE(boldAt("Serial Port:"));
+    EXPECT_FALSE(boldAt("Removes"));
     const COLORREF background = window.onUi([&] {
         const auto old = static_cast<COLORREF>(SendMessageA(text, EM_SETBKGNDCOLOR, 0, RGB(1, 2, 3)));
         SendMessageA(text, EM_SETBKGNDCOLOR, 0, old);
