@@ -169,6 +169,18 @@ TEST_F(MainWindowTest, ListHasTenColumnsWithDefaultWidthsAndItsStyles)
     EXPECT_TRUE(style & LVS_SINGLESEL);
     EXPECT_FALSE(style & (LVS_EDITLABELS | LVS_SORTASCENDING | LVS_SHOWSELALWAYS));
     EXPECT_EQ(win32::ServiceListView::queryModuleVersion("no-such-library.dll"), 0u);
+    // Without DllGetVersion the version resource's FileVersion text counts.
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    ASSERT_EQ(GetProcAddress(kernel, "DllGetVersion"), nullptr);
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(kernel, path, sizeof path);
+    DWORD unused = 0;
+    std::string info(GetFileVersionInfoSizeA(path, &unused), '\0');
+    ASSERT_TRUE(GetFileVersionInfoA(path, 0, static_cast<DWORD>(info.size()), info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(win32::ServiceListView::queryModuleVersion("kernel32.dll") >> 16, HIWORD(fixed->dwFileVersionMS));
 }
 
 TEST_F(MainWindowTest, StoredPlacementIsUsedButNeverBelowTheTemplateSize)

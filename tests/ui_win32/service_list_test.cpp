@@ -313,6 +313,31 @@ TEST_F(ServiceListTest, OpenEditorCommitsWhenTheListScrollsOrAButtonIsPressed)
     EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
 }
 
+TEST_F(ServiceListTest, ClosingWithAnEditorOpenCommitsItBeforeSaving)
+{
+    openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
+    window.clickCell(0, COLUMN_NAME);
+    HWND editor = waitEditor(IDC_CELL_TEXT_EDITOR);
+    ASSERT_NE(editor, nullptr);
+    SendMessageA(editor, EM_SETSEL, 0, -1);
+    window.type(editor, "Closing");
+    ASSERT_TRUE(waitFor([&] { return GetWindowTextLengthA(editor) == 7; }));
+    PostMessageA(window.hwnd(), WM_COMMAND, IDCANCEL, 0); // the close box
+    ASSERT_TRUE(window.waitClosed());
+    EXPECT_NE(readFile(configPath()).find("name      = Closing\r\n"), std::string::npos);
+}
+
+TEST_F(ServiceListTest, EnterOnTheListPressesAddAndEscapeEndsTheManager)
+{
+    ASSERT_TRUE(window.open());
+    window.onUi([&] { window.dialog().list().takeFocus(); });
+    window.key(window.list(), VK_RETURN);
+    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 1; }));
+    window.key(window.list(), VK_ESCAPE);
+    ASSERT_TRUE(window.waitClosed());
+    EXPECT_NE(readFile(configPath()).find("services   = 1\r\n"), std::string::npos);
+}
+
 TEST_F(ServiceListTest, HeaderClicksSortByPlainTextAndTheSelectionKeepsItsService)
 {
     openWith(configuration(4, service(1, "b", "9600", "COM10") + service(2, "A", "2400", "COM2")
@@ -427,6 +452,15 @@ TEST_F(ServiceListTest, StartRunsAWorkerOnLoopbackAndStopEndsIt)
     // The serial side cannot open COM9; the client is told so.
     const std::string line = firstLineFrom(port, 30000);
     EXPECT_EQ(line.rfind("Error", 0), 0u) << line;
+
+    // Restart runs a new worker for the same service.
+    const DWORD first = window.onUi([&] { return window.dialog().table().record(0)->processInfo.id(); });
+    window.command(IDC_RESTART);
+    ASSERT_TRUE(waitFor([&] {
+        return window.onUi([&] { return window.dialog().table().record(0)->processInfo.id(); }) != first;
+    }, 30000));
+    EXPECT_EQ(window.cell(0, COLUMN_STATUS), "Active");
+    EXPECT_TRUE(running(0));
 
     // Delete on a running service does nothing.
     window.key(window.list(), VK_DELETE);
