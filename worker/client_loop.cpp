@@ -55,14 +55,25 @@ void drain_client(int server, char* buffer, int size)
 void refuse_client(int server)
 {
     char line[LINE_SIZE];
-    // "Error: " and "\n" take 8 bytes and the terminator one: a longer text
-    // is cut so that the line still ends where it should.
-    std::snprintf(line, sizeof line, "Error: %.*s\n", LINE_SIZE - 9, tarn_error_text());
-    tarn_write(server, line, static_cast<int>(std::strlen(line)));
+    tarn_write(server, line, worker_error_line(line, LINE_SIZE, tarn_error_text()));
     drain_client(server, line, LINE_SIZE);
 }
 
 } // namespace
+
+int worker_error_line(char* line, int size, const char* text)
+{
+    // "Error: " and "\n" take 8 bytes and the terminator one: a longer text
+    // is cut so that the line still ends with its line break.
+    const int room = size - 9;
+    if (room < 0) {
+        if (size > 0)
+            line[0] = '\0';
+        return 0;
+    }
+    int n = std::snprintf(line, static_cast<size_t>(size), "Error: %.*s\n", room, text);
+    return n < size ? n : size - 1;
+}
 
 int worker_abort_check()
 {

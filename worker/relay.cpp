@@ -18,7 +18,11 @@
 
 namespace {
 
-constexpr int BLOCK = 1024;   // bytes per transfer
+// Bytes per transfer at most; a read takes only what is waiting. 8 KiB, not
+// the 1 KiB of the serial driver's queue: a pseudo-terminal or a USB adapter
+// hands over up to 4 KiB at a time, and each block costs a readiness wait,
+// a status fetch and two transfers.
+constexpr int BLOCK = 8192;
 constexpr int SLICE_MS = 50;  // readiness wait on the client socket
 
 // Writes all count bytes to the serial port. The driver waits while its
@@ -26,16 +30,16 @@ constexpr int SLICE_MS = 50;  // readiness wait on the client socket
 int write_serial(pump_params& p, const char* data, int count)
 {
     int done = 0;
-    while (done < count && !(done > 0 && p.stop)) {
+    while (done < count) {
         int n = tarn_slot_write(p.serial_descriptor, data + done, count - done);
         if (n < 0)
             return done ? done : -1;
-        if (n == 0) {
-            if (p.stop)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
         done += n;
+        // Short only when the relay cancelled the write: it is ending.
+        if (done < count && p.stop)
+            break;
+        if (n == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return done;
 }

@@ -7,6 +7,7 @@
 #include "port/process.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 // Worker mode: argv holds the program path and the eight worker words
@@ -19,6 +20,11 @@ int worker_main(int argc, char** argv);
 // at its first wait). Returns when the worker is to end.
 void worker_client_loop(port::NamedEvent& stop_event, const char* tcp_port, const char* serial_port,
                         const char* baud_rate, int line_flags, int dtro, int dtrc, uintptr_t report_target);
+
+// The line a client gets when its serial port does not open: "Error: %s\n"
+// with the text, cut so that the whole line, its line break and terminator
+// included, fits size bytes. Returns the line's length.
+int worker_error_line(char* line, int size, const char* text);
 
 // The worker's abort callback: nonzero once the stop event is set, or at
 // once when there is none; the event is consulted at most once a second.

@@ -209,6 +209,46 @@ TEST_F(Bridge, AbsentSerialPortSendsTheErrorLineAndDrains)
     EXPECT_EQ(worker.exit_code(), 0);
 }
 
+TEST_F(Bridge, ASerialNameThatMeansATcpClientDropsEachClient)
+{
+    // A host and a port number instead of a serial port and a baud rate: each
+    // client makes the worker connect there, and the relay then ends at once
+    // because the second device is no serial port.
+    int target = -1;
+    uint16_t target_port = 0;
+    for (int i = 0; i < 20 && (target_port == 0 || target_port % 1200 == 0 || target_port <= 2400); ++i) {
+        if (target >= 0)
+            ::close(target);
+        target = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(bind(target, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(listen(target, 4), 0);
+        socklen_t len = sizeof a;
+        getsockname(target, reinterpret_cast<sockaddr*>(&a), &len);
+        target_port = ntohs(a.sin_port);
+    }
+    ASSERT_TRUE(target_port > 2400 && target_port % 1200 != 0);
+    options.serial_port = "127.0.0.1";
+    options.baud_rate = std::to_string(target_port);
+    ASSERT_TRUE(worker.start(options));
+
+    for (int i = 0; i < 2; ++i) {
+        Client client;
+        ASSERT_TRUE(client.connect(tcp(), 15000));
+        pollfd p{target, POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 15000), 1) << "no outgoing connection for client " << i;
+        int outgoing = accept(target, nullptr, nullptr);
+        EXPECT_GE(outgoing, 0);
+        EXPECT_TRUE(client.closed_by_peer(15000)) << "client " << i << " was not dropped";
+        if (outgoing >= 0)
+            ::close(outgoing);
+    }
+    EXPECT_TRUE(worker.running());
+    ::close(target);
+}
+
 TEST_F(Bridge, PortInUseSendsOneReportAndEnds)
 {
     // Somebody else listens on the port.
