@@ -25,30 +25,39 @@ void onEndSignal(int)
 
 // SIGTERM, SIGINT and SIGHUP end the manager as its Exit does: the
 // configuration is saved and every worker stopped, so that nothing is left
-// running behind a killed manager.
-void watchEndSignals(QDialog& dialog, std::unique_ptr<QSocketNotifier>& notifier)
+// running behind a killed manager. The handler is in place from the start;
+// a signal that comes before the window exists is acted on once it does.
+bool catchEndSignals()
 {
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, &dialog, [&dialog] {
-        char bytes[16];
-        while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        dialog.reject();
-    });
+        return false;
     struct sigaction action = {};
     action.sa_handler = onEndSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &action, nullptr);
+    return true;
+}
+
+std::unique_ptr<QSocketNotifier> endOnSignal(QDialog& dialog)
+{
+    auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &dialog, [&dialog] {
+        char bytes[16];
+        while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        dialog.reject();
+    });
+    return notifier;
 }
 
 } // namespace
 
 void managerStartup(int argc, char** argv)
 {
+    bool signalsCaught = catchEndSignals();
+
     // One manager at a time: a second one ends at once and says nothing.
     if (!port::claim_single_instance(PRODUCT_PREFIX))
         return;
@@ -65,10 +74,8 @@ void managerStartup(int argc, char** argv)
     CMainDialog dialog;
     QObject::connect(&dialog, &QDialog::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     std::unique_ptr<QSocketNotifier> signalNotifier;
-    watchEndSignals(dialog, signalNotifier);
+    if (signalsCaught)
+        signalNotifier = endOnSignal(dialog);
     dialog.show();
     app.exec();
-
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        std::signal(signal, SIG_DFL);
 }
