@@ -229,6 +229,8 @@ int tarn_read(int d, void* buffer, int size, int minimum)
         total += last;
         if (total >= minimum || total >= size)
             break;
+        if (last == 0 && tarn_slots[d].idle_fn)
+            tarn_slots[d].idle_fn(d, false); // wait for data rather than spin
     }
     return total != 0 ? total : last;
 }
@@ -252,6 +254,8 @@ int tarn_write(int d, const void* buffer, int count)
         if (last < 0)
             break;
         total += last;
+        if (last == 0 && tarn_slots[d].idle_fn)
+            tarn_slots[d].idle_fn(d, true); // wait for room rather than spin
     }
     return total != 0 ? total : last;
 }
@@ -304,6 +308,7 @@ int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn 
     s.close_hook = nullptr;
     s.read_fn = nullptr;
     s.write_fn = nullptr;
+    s.idle_fn = nullptr;
     s.abort_callback = nullptr;
     bool socket = tarn_decide_kind(name, parameter) == TARN_SOCKET;
     if (socket)

@@ -19,6 +19,9 @@ struct tarn_slot {
     tarn_abort_fn abort_callback = nullptr;
     int (*read_fn)(int, void*, int) = nullptr;
     int (*write_fn)(int, const void*, int) = nullptr;
+    // Waits a slice for the device to take or give more after read_fn or
+    // write_fn moved nothing; null when the kind has no such wait.
+    void (*idle_fn)(int, bool writing) = nullptr;
 };
 
 inline constexpr int TARN_SLOTS = 2;

@@ -79,6 +79,17 @@ int socket_write(int d, const void* buffer, int count)
     return n;
 }
 
+// One readiness wait of at most a slice, so that the abort callbacks are
+// still polled at least that often.
+void socket_idle(int d, bool writing)
+{
+    port::Socket& s = sockets[d].data_socket;
+    if (writing)
+        s.wait_writable(wait_slice_ms);
+    else
+        s.wait_readable(wait_slice_ms);
+}
+
 int socket_open_hook(int d)
 {
     sockets[d].data_socket.close();
@@ -106,6 +117,7 @@ int socket_open_hook(int d)
     }
     tarn_slots[d].read_fn = socket_read;
     tarn_slots[d].write_fn = socket_write;
+    tarn_slots[d].idle_fn = socket_idle;
     ++library_users;
     return 0;
 }

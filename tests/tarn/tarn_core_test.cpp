@@ -345,3 +345,47 @@ TEST_F(TarnCore, PaceSleepsInBursts)
     }
     EXPECT_GE(longest, 45);
 }
+
+namespace {
+std::atomic<long long> abort_after_ms{0};
+clock_type::time_point abort_clock;
+int timed_callback()
+{
+    ++calls;
+    return ms_since(abort_clock) >= abort_after_ms;
+}
+} // namespace
+
+TEST_F(TarnCore, WaitingTransfersPollInSlicesRatherThanSpin)
+{
+    // The callback gives up after 10 s at the latest: no wait here hangs.
+    abort_clock = clock_type::now();
+    abort_after_ms = 10000;
+    TwoClients c(timed_callback);
+
+    // A read waiting 300 ms for its data polls the callback a few times
+    // per 50 ms slice, not on every turn of a busy loop.
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        c.peer[0].send("late", 4);
+    });
+    char buf[4];
+    calls = 0;
+    EXPECT_EQ(tarn_read_full(0, buf, 4), 4);
+    late.join();
+    EXPECT_EQ(std::string(buf, 4), "late");
+    EXPECT_GE(calls.load(), 2);
+    EXPECT_LT(calls.load(), 100);
+
+    // A write to a peer that takes nothing waits the same way until the
+    // callback ends it.
+    std::string block(16 << 20, 'b');
+    calls = 0;
+    abort_clock = clock_type::now();
+    abort_after_ms = 300;
+    int sent = tarn_write(0, block.data(), static_cast<int>(block.size()));
+    EXPECT_EQ(tarn_error.load(), 2);
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, static_cast<int>(block.size()));
+    EXPECT_LT(calls.load(), 100);
+}
