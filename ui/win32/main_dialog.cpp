@@ -208,7 +208,7 @@ void CMainDialog::showNoSerialPortsMessage()
 
 void CMainDialog::beginBusyCursor()
 {
-    busyCursors_.push_back(SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)))); // IDC_WAIT
+    busyCursors_.push_back(SetCursor(LoadCursorA(nullptr, IDC_WAIT)));
 }
 
 void CMainDialog::endBusyCursor()

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
