@@ -1,5 +1,6 @@
 #include "ui/qt/cell_editors.h"
 
+#include "ui/qt/resizable_dialog.h"
 #include "ui/qt/service_list_view.h"
 
 #include <QAbstractItemView>
@@ -44,6 +45,7 @@ CellTextEditor::CellTextEditor(ServiceListView& list, const QRect& rect, int row
     : QLineEdit(list.viewport()), list_(&list), row_(row), column_(column)
 {
     setObjectName(QStringLiteral("cellTextEditor"));
+    setControlId(this, IDC_CELL_TEXT_EDITOR);
     setFont(list.font());
     setFrame(true);
     setTextMargins(0, 0, 0, 0);
@@ -148,6 +150,7 @@ CellChoiceEditor::CellChoiceEditor(ServiceListView& list, const QRect& rect, int
     : QComboBox(list.viewport()), list_(&list), row_(row), column_(column), highlighted_(current)
 {
     setObjectName(QStringLiteral("cellChoiceEditor"));
+    setControlId(this, IDC_CELL_CHOICE_EDITOR);
     setEditable(false);
     setFont(list.font());
     int widest = 0;
