@@ -22,8 +22,9 @@ public:
     ~Thread();
 
     // Runs body on a new thread, started at once; false when the thread
-    // could not be created (the body then never runs).
-    bool start(std::function<void()> body);
+    // could not be created (the body then never runs). POSIX names the
+    // thread (at most 15 characters) for process listings and debuggers.
+    bool start(std::function<void()> body, const char* name = nullptr);
     bool started() const;
     // True once the body has returned; does not wait.
     bool ended() const;

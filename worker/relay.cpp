@@ -131,8 +131,8 @@ void tarn_relay(int socket_descriptor, int serial_descriptor, const port::NamedE
     to_serial.serial_descriptor = to_client.serial_descriptor = serial_descriptor;
 
     port::Thread socket_thread, serial_thread;
-    bool started = socket_thread.start([&] { socket_pump(to_serial); })
-                   && serial_thread.start([&] { serial_pump(to_client); });
+    bool started = socket_thread.start([&] { socket_pump(to_serial); }, "socket_pump")
+                   && serial_thread.start([&] { serial_pump(to_client); }, "serial_pump");
     // Without a stop event the wait fails and the relay ends at once.
     if (started)
         port::wait_any(&stop_event, {&socket_thread, &serial_thread}, -1);

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
+#include <pthread.h>
+#include <string>
 #include <sys/eventfd.h>
 #include <system_error>
 #include <thread>
@@ -26,7 +28,7 @@ Thread::~Thread()
     join();
 }
 
-bool Thread::start(std::function<void()> body)
+bool Thread::start(std::function<void()> body, const char* name)
 {
     if (started())
         return false;
@@ -35,7 +37,10 @@ bool Thread::start(std::function<void()> body)
     if (state->ended_fd < 0)
         return false;
     try {
-        state->thread = std::thread([fd = state->ended_fd, body = std::move(body)] {
+        std::string label = name ? std::string(name).substr(0, 15) : std::string();
+        state->thread = std::thread([fd = state->ended_fd, body = std::move(body), label = std::move(label)] {
+            if (!label.empty())
+                pthread_setname_np(pthread_self(), label.c_str());
             body();
             const uint64_t one = 1;
             while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {

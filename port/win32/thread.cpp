@@ -31,7 +31,7 @@ Thread::~Thread()
     join();
 }
 
-bool Thread::start(std::function<void()> body)
+bool Thread::start(std::function<void()> body, const char*)
 {
     if (started())
         return false;

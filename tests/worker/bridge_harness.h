@@ -119,14 +119,6 @@ public:
         return poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
     }
 
-    // Discards whatever is waiting.
-    void drain()
-    {
-        char buffer[4096];
-        for (int i = 0; i < 10000 && ::read(master_, buffer, sizeof buffer) > 0; ++i) {
-        }
-    }
-
 private:
     int master_ = -1;
     std::string slave_;
@@ -298,7 +290,24 @@ inline int count_entries(const std::string& dir)
 }
 
 inline int open_fds(uint32_t pid) { return count_entries("/proc/" + std::to_string(pid) + "/fd"); }
-inline int threads(uint32_t pid) { return count_entries("/proc/" + std::to_string(pid) + "/task"); }
+
+// The relay's pump threads alive in a worker (they carry these names).
+inline int pump_threads(uint32_t pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* d = opendir(tasks.c_str());
+    if (!d)
+        return -1;
+    int n = 0;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        std::string comm = read_file(tasks + "/" + e->d_name + "/comm");
+        n += comm == "socket_pump\n" || comm == "serial_pump\n";
+    }
+    closedir(d);
+    return n;
+}
 
 // CPU time (user + system) of a process in clock ticks.
 inline long long cpu_ticks(uint32_t pid)
