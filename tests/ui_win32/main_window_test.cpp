@@ -440,8 +440,12 @@ TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
     window.command(IDC_HELP_BUTTON);
     EXPECT_TRUE(waitFor([&] { return !IsIconic(help); }));
 
-    // Escape ends Help and nothing else.
+    // Enter does not end it; Escape ends Help and nothing else.
     window.onUi([&] { SetFocus(text); });
+    window.key(text, VK_RETURN);
+    window.onUi([] {});
+    EXPECT_TRUE(IsWindowVisible(help));
+    EXPECT_NE(window.onUi([&] { return win32::CHelpDialog::helpWindow(); }), nullptr);
     window.key(text, VK_ESCAPE);
     EXPECT_TRUE(waitFor([&] { return !IsWindow(help); }));
     EXPECT_EQ(window.onUi([&] { return win32::CHelpDialog::helpWindow(); }), nullptr);

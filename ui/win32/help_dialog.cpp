@@ -40,6 +40,7 @@ const MessageEntry<CHelpDialog> CHelpDialog::messages[] = {
 
 const CommandEntry<CHelpDialog> CHelpDialog::commands[] = {
     {IDCANCEL, &CHelpDialog::onCancel},
+    {IDOK, &CHelpDialog::onOk},
 };
 
 CHelpDialog::CHelpDialog() : CDialog(IDD_HELP)

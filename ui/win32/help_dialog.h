@@ -30,6 +30,7 @@ protected:
 private:
     LRESULT onInitDialog(WPARAM wParam, LPARAM lParam);
     void onCancel();
+    void onOk() {} // Enter: only Cancel closes the modeless window
     void freeIcons();
     static DWORD CALLBACK streamIn(DWORD_PTR cookie, LPBYTE buffer, LONG size, LONG* count);
 

@@ -15,6 +15,7 @@ const MessageEntry<CMainDialog> CMainDialog::messages[] = {
     {WM_NOTIFY, &CMainDialog::onNotify},
     {WM_DESTROY, &CMainDialog::onDestroy},
     {WM_ENDSESSION, &CMainDialog::onEndSession},
+    {WM_SHOWWINDOW, &CMainDialog::onShowWindow},
 };
 
 const CommandEntry<CMainDialog> CMainDialog::commands[] = {
@@ -87,8 +88,11 @@ LRESULT CMainDialog::onInitDialog(WPARAM wParam, LPARAM lParam)
     SetWindowPos(hwnd(), nullptr, fields_.xpos, fields_.ypos, fields_.width, fields_.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     if (fields_.minimized) {
+        // Minimise into the tray once the window is shown: the modal loop
+        // shows it when its queue first runs empty, and a minimise handled
+        // before that would be undone by the show.
         fields_.minimized = 0;
-        PostMessageA(hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        minimizeWhenShown_ = true;
     } else if (fields_.width == 0 || fields_.height == 0) {
         centre();
     }
@@ -103,6 +107,15 @@ void CMainDialog::centre()
     const int width = window.right - window.left, height = window.bottom - window.top;
     SetWindowPos(hwnd(), nullptr, work.left + (work.right - work.left - width) / 2,
                  work.top + (work.bottom - work.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+LRESULT CMainDialog::onShowWindow(WPARAM wParam, LPARAM)
+{
+    if (wParam && minimizeWhenShown_) {
+        minimizeWhenShown_ = false;
+        PostMessageA(hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    }
+    return 0; // the platform's handling follows
 }
 
 LRESULT CMainDialog::onSysCommand(WPARAM wParam, LPARAM lParam)

@@ -56,6 +56,7 @@ private:
     LRESULT onNotify(WPARAM wParam, LPARAM lParam);
     LRESULT onDestroy(WPARAM wParam, LPARAM lParam);
     LRESULT onEndSession(WPARAM wParam, LPARAM lParam);
+    LRESULT onShowWindow(WPARAM wParam, LPARAM lParam);
     void onAdd() { table_.runButton(IDC_ADD, list_.selectedRow()); }
     void onDelete() { table_.runButton(IDC_DELETE, list_.selectedRow()); }
     void onStart() { table_.runButton(IDC_START, list_.selectedRow()); }
@@ -77,6 +78,7 @@ private:
     std::unique_ptr<CSystemTray> trayIcon_;
     UINT trayMessage_ = 0;
     WindowFields fields_;
+    bool minimizeWhenShown_ = false; // the stored state asks for the tray
     std::vector<HCURSOR> busyCursors_; // the cursors to restore, innermost last
 };
 

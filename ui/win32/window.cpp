@@ -54,7 +54,8 @@ INT_PTR CALLBACK CDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
         self->onFinalMessage(); // may delete the object
         return FALSE;
     }
-    if (!handled || message == WM_DESTROY) // the platform's destruction follows
+    // Handlers of these only look on: the platform's own handling follows.
+    if (!handled || message == WM_DESTROY || message == WM_SHOWWINDOW)
         return FALSE;
     switch (message) {
     // These return their result directly instead of through DWLP_MSGRESULT.
