@@ -4,6 +4,8 @@
 
 #include "tarn_test_support.h"
 
+#include "port/serial_names.h"
+
 // The kernel's termios2 carries any speed; <termios.h> is not used here.
 #include <asm/termbits.h>
 #include <fcntl.h>
@@ -228,6 +230,12 @@ TEST_F(TarnSerial, AbsentBusyAndOverlongPortsCannotBeOpened)
         EXPECT_EQ(tarn_error.load(), 10) << name;
         EXPECT_STREQ(tarn_error_text(), "can not open port to execution environment");
     }
+    // Something that is no terminal is no serial port.
+    std::ofstream(dir_ + "/plain").put('x');
+    fs::create_symlink(dir_ + "/plain", dir_ + "/COM9");
+    EXPECT_EQ(tarn_open("COM9", "9600", 0, nullptr), -1);
+    EXPECT_EQ(tarn_error.load(), 10);
+
     std::string longest(251, 'c');
     std::string overlong(252, 'c');
     fs::create_symlink(ptsname(master_), dir_ + "/" + longest);
@@ -378,4 +386,30 @@ TEST_F(TarnSerial, SerialAndSocketDescriptorsTogether)
     EXPECT_EQ(calls.load(), 2);
     EXPECT_EQ(tarn_open("COM7", "9600", 0, nullptr), -1);
     EXPECT_EQ(tarn_error.load(), 4);
+}
+
+TEST_F(TarnSerial, DeviceNames)
+{
+    // The device map first, in any letter case.
+    EXPECT_EQ(port::serial_device_path("COM7"), dir_ + "/com7");
+    EXPECT_EQ(port::serial_device_path("Com7"), dir_ + "/com7");
+    // Then the built-in scheme.
+    fs::create_directory(dir_ + "/empty");
+    ASSERT_EQ(setenv("VANTREL_DEVICE_DIR", (dir_ + "/empty").c_str(), 1), 0);
+    EXPECT_EQ(port::serial_device_path("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(port::serial_device_path("com32"), "/dev/ttyS31");
+    EXPECT_EQ(port::serial_device_path("COM33"), "/dev/ttyUSB0");
+    EXPECT_EQ(port::serial_device_path("COM64"), "/dev/ttyUSB31");
+    EXPECT_EQ(port::serial_device_path("COM65"), "/dev/ttyACM0");
+    EXPECT_EQ(port::serial_device_path("COM96"), "/dev/ttyACM31");
+    for (const char* none : {"COM97", "COM256", "COM0", "COM03", "COM", "COM1x", "LPT1", "", "..", "a/b"})
+        EXPECT_EQ(port::serial_device_path(none), "") << none;
+    // Without a device-map folder of its own: "devices" in the
+    // configuration folder.
+    unsetenv("VANTREL_DEVICE_DIR");
+    fs::create_directory(dir_ + "/devices");
+    fs::create_symlink("/dev/null", dir_ + "/devices/COM200");
+    ASSERT_EQ(setenv("VANTREL_CONFIG_DIR", dir_.c_str(), 1), 0);
+    EXPECT_EQ(port::serial_device_path("com200"), dir_ + "/devices/COM200");
+    unsetenv("VANTREL_CONFIG_DIR");
 }
