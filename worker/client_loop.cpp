@@ -29,34 +29,14 @@ void hold_dtr()
         tarn_pace();
 }
 
-// Reads and discards up to size bytes from the client: until it has sent
-// them all, closes, a receive fails or the abort callback answers. Waits
-// for the client in slices rather than spinning on the socket.
-void drain_client(int server, char* buffer, int size)
-{
-    int total = 0;
-    while (total < size) {
-        if (tarn_poll_abort()) {
-            tarn_error = 2;
-            return;
-        }
-        port::Socket* client = tarn_slot_socket(server);
-        if (!client || client->wait_readable(50) < 0)
-            return;
-        int n = tarn_read(server, buffer + total, size - total, 0);
-        if (n < 0)
-            return;
-        total += n;
-    }
-}
-
 // Tells the client why its serial port did not open, then waits until it
-// goes away (or has sent a line's worth).
+// goes away, has sent a line's worth, or the worker is asked to stop. The
+// socket driver waits for data between attempts, so the drain is idle.
 void refuse_client(int server)
 {
     char line[LINE_SIZE];
     tarn_write(server, line, worker_error_line(line, LINE_SIZE, tarn_error_text()));
-    drain_client(server, line, LINE_SIZE);
+    tarn_read_full(server, line, LINE_SIZE);
 }
 
 } // namespace
