@@ -66,6 +66,30 @@ enum ServiceCommand {
     CMD_REFRESH_PORTS = 10,
     CMD_RESET_COLUMNS = 11,
 };
+
+// The service list's context menu, top to bottom, as both windows build it.
+// A command of 0 is a separator (its text is null).
+struct ServiceMenuItem {
+    int command;
+    const char* text;
+};
+inline constexpr ServiceMenuItem serviceMenuItems[] = {
+    {CMD_START_SERVICE, "&Start Service"},
+    {CMD_STOP_SERVICE, "St&op Service"},
+    {CMD_RESTART_SERVICE, "&Restart Service"},
+    {0, nullptr},
+    {CMD_START_ALL, "Start All Services"},
+    {CMD_STOP_ALL, "Stop All Services"},
+    {CMD_RESTART_ALL, "Restart All Services"},
+    {0, nullptr},
+    {CMD_ADD_SERVICE, "&Add Service"},
+    {CMD_DELETE_SERVICE, "&Delete Service"},
+    {0, nullptr},
+    {CMD_REFRESH_PORTS, "Refresh Serial Ports list"},
+    {0, nullptr},
+    {CMD_RESET_COLUMNS, "Reset Column widths"},
+};
+
 enum ButtonId {
     IDC_SERVICE_LIST = 1000,
     IDC_ADD = 1001,

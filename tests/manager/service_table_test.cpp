@@ -264,11 +264,19 @@ TEST_F(Table, EditorsPerColumnAndAppliedEdits)
 
 TEST_F(Table, MenuGreyingAndButtons)
 {
+    // The items as the windows show them, top to bottom.
+    std::string shown;
+    for (const ServiceMenuItem& item : serviceMenuItems)
+        shown += item.command ? std::to_string(item.command) + ' ' + item.text + '|' : std::string("-|");
+    EXPECT_EQ(shown, "1 &Start Service|2 St&op Service|3 &Restart Service|-|4 Start All Services|"
+                     "5 Stop All Services|6 Restart All Services|-|7 &Add Service|8 &Delete Service|-|"
+                     "10 Refresh Serial Ports list|-|11 Reset Column widths|");
+
     auto enabled = [&](int row) {
         std::vector<int> on;
-        for (int command : {1, 2, 3, 4, 5, 6, 7, 8, 10, 11})
-            if (table.menuItemEnabled(command, row))
-                on.push_back(command);
+        for (const ServiceMenuItem& item : serviceMenuItems)
+            if (item.command && table.menuItemEnabled(item.command, row))
+                on.push_back(item.command);
         return on;
     };
     auto buttons = [&](int row) {
