@@ -75,7 +75,9 @@ bool ServiceTable::prepareCellEdit(int row, int column, std::vector<std::string>
     if (column == COLUMN_NAME || column == COLUMN_TCPIP)
         return true;
     if (column == COLUMN_COMPORT) {
-        if (!serialPortExists(service->comport))
+        // A port that has gone, or the empty list a failed refresh from the
+        // menu left behind, makes the list worth scanning again.
+        if (!serialPortExists(service->comport) || serialPortList_.empty())
             portsStale_ = true;
         if (portsStale_ && !refreshSerialPorts())
             return false;

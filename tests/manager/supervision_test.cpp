@@ -157,6 +157,26 @@ TEST_F(Supervision, SerialEditorRescansOnlyWhenStaleOrItsPortIsGone)
     EXPECT_EQ(frontEnd.busyShown, 2);
 }
 
+// A refresh from the menu that finds nothing leaves an empty list behind;
+// the next editor must not offer that list but look again.
+TEST_F(Supervision, AnEmptyPortListIsScannedAgainByTheNextEditor)
+{
+    addFake("exit");
+    ASSERT_TRUE(table.refreshSerialPorts());
+    devices.map("COM1", "/nonexistent/device");
+    devices.map("COM3", "/nonexistent/device");
+    table.runMenuCommand(CMD_REFRESH_PORTS, -1);
+    EXPECT_EQ(frontEnd.noPortsMessages, 1);
+    EXPECT_TRUE(table.serialPortList().empty());
+
+    // The service's port comes back before its cell is clicked.
+    devices.map("COM1", board1.slave());
+    std::vector<std::string> choices;
+    EXPECT_TRUE(table.prepareCellEdit(0, COLUMN_COMPORT, choices));
+    EXPECT_EQ(choices, std::vector<std::string>{"COM1"});
+    EXPECT_EQ(frontEnd.noPortsMessages, 1);
+}
+
 TEST_F(Supervision, StartRunsTheWorkerWithTheNineWords)
 {
     addFake("obey");
