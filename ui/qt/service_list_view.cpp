@@ -32,28 +32,6 @@ protected:
     }
 };
 
-struct MenuItem {
-    int command; // 0: separator
-    const char* text;
-};
-
-const MenuItem serviceMenu[] = {
-    {CMD_START_SERVICE, "&Start Service"},
-    {CMD_STOP_SERVICE, "St&op Service"},
-    {CMD_RESTART_SERVICE, "&Restart Service"},
-    {0, nullptr},
-    {CMD_START_ALL, "Start All Services"},
-    {CMD_STOP_ALL, "Stop All Services"},
-    {CMD_RESTART_ALL, "Restart All Services"},
-    {0, nullptr},
-    {CMD_ADD_SERVICE, "&Add Service"},
-    {CMD_DELETE_SERVICE, "&Delete Service"},
-    {0, nullptr},
-    {CMD_REFRESH_PORTS, "Refresh Serial Ports list"},
-    {0, nullptr},
-    {CMD_RESET_COLUMNS, "Reset Column widths"},
-};
-
 // Room the style leaves between a cell's edge and its text.
 int cellTextMargin(const QWidget* view)
 {
@@ -308,7 +286,7 @@ void ServiceListView::closeForGood()
 
 void ServiceListView::fillServiceMenu(QMenu& menu, int row) const
 {
-    for (const MenuItem& entry : serviceMenu) {
+    for (const ServiceMenuItem& entry : serviceMenuItems) {
         if (!entry.command) {
             menu.addSeparator();
             continue;
