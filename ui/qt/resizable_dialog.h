@@ -19,8 +19,6 @@ public:
     int x(int du) const;
     int y(int du) const;
     QRect rect(int x, int y, int width, int height) const;
-    int baseX() const { return baseX_; }
-    int baseY() const { return baseY_; }
 
 private:
     int baseX_;
@@ -61,7 +59,6 @@ public:
     void applySizeLimits();
 
     QSizeGrip* sizeGrip() const { return grip_; }
-    QSize minimumSize() const { return {minWidth_, minHeight_}; }
 
 private:
     struct ResizeItem {

@@ -69,15 +69,6 @@ int CSystemTray::onIconEvent(int id, QSystemTrayIcon::ActivationReason reason)
     return 1;
 }
 
-int CSystemTray::reAddIcon()
-{
-    if (icon_) {
-        icon_->hide();
-        icon_->show();
-    }
-    return 0;
-}
-
 QString CSystemTray::toolTip() const
 {
     return icon_ ? icon_->toolTip() : QString();

@@ -1,6 +1,8 @@
 #pragma once
 // One icon in the desktop's notification area, with a two-item menu and a
 // double-click action, each turned into a command for the main window.
+// When the desktop's tray comes back after a restart, Qt shows a visible
+// icon in it again by itself.
 
 #include <QIcon>
 #include <QObject>
@@ -31,8 +33,6 @@ public:
     void create(QObject* owner, CommandSink sink, const QString& toolTip, const QIcon& icon, int id);
     // 1 when the event was this icon's and was taken, else 0.
     int onIconEvent(int id, QSystemTrayIcon::ActivationReason reason);
-    // Adds the icon again (the desktop's tray came back).
-    int reAddIcon();
 
     bool iconAdded() const { return iconAdded_; }
     int id() const { return id_; }
