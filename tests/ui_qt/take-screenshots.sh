@@ -1,8 +1,11 @@
 #!/bin/sh
 # Takes docs/manager-linux.png and docs/help-linux.png from a real X server:
-# Xvfb with openbox for the window frames, three services (one running on a
+# Xvfb with IceWM for the window frames, three services (one running on a
 # pseudo-terminal board, one whose TCP port is taken, one stopped).
-# Needs xvfb, openbox, xdotool, x11-utils and imagemagick; not part of the
+# IceWM is told to offer close, maximise and minimise buttons and draws
+# those that a window's hints allow; the script also checks the main
+# window's own hints, which must not ask for maximising.
+# Needs xvfb, icewm, xdotool, x11-utils and imagemagick; not part of the
 # build. Usage: tests/ui_qt/take-screenshots.sh [path of vantrel]
 set -eu
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -21,7 +24,10 @@ mkdir -p "$work/etc" "$work/dev" "$work/home" "$work/xdg"
 Xvfb $display -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 & pids="$pids $!"
 export DISPLAY=$display
 for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-openbox >/dev/null 2>&1 & pids="$pids $!"
+mkdir -p "$work/icewm"
+printf 'ShowTaskBar=0\n' > "$work/icewm/preferences"
+printf 'TitleButtonsLeft="s"\nTitleButtonsRight="xmi"\n' > "$work/icewm/prefoverride"
+ICEWM_PRIVCFG="$work/icewm" icewm >/dev/null 2>&1 & pids="$pids $!"
 
 # Two boards on pseudo-terminals and a program that holds the TCP port of
 # the second service, so that its worker reports the port in use.
@@ -105,6 +111,14 @@ manager=$!
 title="BRAMBLE Vantrel Server"
 for i in $(seq 100); do xdotool search --name "^$title\$" >/dev/null 2>&1 && break; sleep 0.1; done
 window=$(xdotool search --name "^$title\$" | head -1)
+# Motif hints: flags, functions, decorations. Maximise is 0x10 among the
+# functions and 0x40 among the decorations.
+hints=$(xprop -id "$window" _MOTIF_WM_HINTS | sed 's/.*= //')
+functions=$(echo "$hints" | cut -d, -f2); decorations=$(echo "$hints" | cut -d, -f3)
+if [ $((functions & 0x10)) -ne 0 ] || [ $((decorations & 0x40)) -ne 0 ]; then
+    echo "the main window asks for a maximise button: $hints" >&2
+    exit 1
+fi
 xdotool windowsize "$window" 1010 250
 sleep 2 # the second worker's report arrives
 # Select the running service with a click on its Status cell.

@@ -4,6 +4,7 @@
 #include "ui_test_support.h"
 
 #include "ui/qt/help_dialog.h"
+#include "ui/qt/program_icon.h"
 #include "ui/qt/resizable_dialog.h"
 #include "ui/qt/system_tray.h"
 
@@ -37,6 +38,15 @@ private slots:
         auto window = openWindow();
         QCOMPARE(window->windowTitle(), QStringLiteral("BRAMBLE Vantrel Server"));
         QVERIFY(!window->windowIcon().isNull());
+        // A caption with the window menu, minimise and close, and no
+        // maximise: the flags Qt turns into the window manager's hints.
+        Qt::WindowFlags flags = window->windowFlags();
+        QCOMPARE(flags & Qt::WindowType_Mask, Qt::Window);
+        for (Qt::WindowType hint : {Qt::WindowTitleHint, Qt::WindowSystemMenuHint, Qt::WindowMinimizeButtonHint,
+                                    Qt::WindowCloseButtonHint})
+            QVERIFY(flags.testFlag(hint));
+        QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowFullscreenButtonHint));
         QCOMPARE(window->size(), window->initialSize());
         QCOMPARE(window->minimumSize(), window->initialSize());
         QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -210,6 +220,17 @@ private slots:
         QVERIFY(!saved.contains("minimized"));
     }
 
+    void trayToolTipIsCutTo63Characters()
+    {
+        QObject owner;
+        QString longText;
+        for (int i = 0; longText.size() < 80; ++i)
+            longText += QString::number(i % 10);
+        CSystemTray tray;
+        tray.create(&owner, [](int) {}, longText, programIcon(), IDR_TRAY_MENU);
+        QCOMPARE(tray.toolTip(), longText.left(63));
+    }
+
     void withoutATrayMinimisingKeepsTheWindowReachable()
     {
         CSystemTray::setAvailableOverride(false);
@@ -333,6 +354,9 @@ private slots:
         QCOMPARE(help->windowTitle(), QStringLiteral("Vantrel Server Help"));
         QVERIFY(!help->isModal());
         QVERIFY(!help->parentWidget()); // a top-level window of its own
+        QVERIFY(help->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(!help->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+        QCOMPARE(help->minimumSize(), help->maximumSize()); // no resizing
         QTextEdit* text = help->textControl();
         QVERIFY(text->isReadOnly());
         QCOMPARE(text->palette().color(QPalette::Base), text->palette().color(QPalette::ToolTipBase));
