@@ -33,7 +33,7 @@ int write_serial(pump_params& p, const char* data, int count)
     while (done < count) {
         int n = tarn_slot_write(p.serial_descriptor, data + done, count - done);
         if (n < 0)
-            return done ? done : -1;
+            return -1; // a failed serial write ends the pump, whatever went before
         done += n;
         // Short only when the relay cancelled the write: it is ending.
         if (done < count && p.stop)
