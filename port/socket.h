@@ -80,8 +80,6 @@ public:
     // nothing can be moved now). recv answers 0 for an orderly close.
     int recv(void* buffer, int size);
     int send(const void* buffer, int count);
-    // Shuts down the sending direction (a clean end of stream for the peer).
-    bool shutdown_send();
 
     void close();
 

@@ -286,8 +286,6 @@ int Socket::send(const void* buffer, int count)
     return n >= 0 ? static_cast<int>(n) : fail_int();
 }
 
-bool Socket::shutdown_send() { return ::shutdown(handle_, SHUT_WR) == 0 || fail(); }
-
 void Socket::close()
 {
     if (handle_ != -1) {

@@ -175,8 +175,6 @@ int Socket::send(const void* buffer, int count)
     return n == SOCKET_ERROR ? -1 : n;
 }
 
-bool Socket::shutdown_send() { return ::shutdown(s(handle_), SD_SEND) == 0; }
-
 void Socket::close()
 {
     if (handle_ != -1) {
