@@ -154,18 +154,6 @@ bool is_socket_kind(const char* name, const char* parameter)
     return !ends_with_colon(name) && is_directory(name);
 }
 
-// Undoes a slot whose open did not complete: its kind's library reference
-// was not taken, so no release hook runs.
-void abandon(tarn_slot& s)
-{
-    s.release_hook = nullptr;
-    s.name.clear();
-    s.name.shrink_to_fit();
-    s.parameter.clear();
-    s.parameter.shrink_to_fit();
-    s.kind = TARN_FREE;
-}
-
 } // namespace
 
 void tarn_fail(const char* format, ...)
@@ -311,22 +299,26 @@ int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn 
     s.idle_fn = nullptr;
     s.abort_callback = nullptr;
     bool socket = tarn_decide_kind(name, parameter) == TARN_SOCKET;
+    s.kind = socket ? TARN_SOCKET : TARN_SERIAL;
     if (socket)
         tarn_socket_hooks(s);
     else
         tarn_serial_hooks(s);
+    // A failure from here on frees the slot without its release hook: the
+    // kind's library reference was not taken.
     try {
         s.name = name;
         s.parameter = parameter;
     } catch (const std::bad_alloc&) {
         tarn_error = 8;
-        abandon(s);
+        s.release_hook = nullptr;
+        tarn_release(d);
         return -1;
     }
     s.abort_callback = abort_callback;
-    s.kind = socket ? TARN_SOCKET : TARN_SERIAL;
     if (s.open_hook(d) != 0) {
-        abandon(s);
+        s.release_hook = nullptr;
+        tarn_release(d);
         return -1;
     }
     return socket ? tarn_socket_open(parameter, d, name) : tarn_serial_open(d, name, flags, parameter);
