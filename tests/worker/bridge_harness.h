@@ -332,7 +332,7 @@ struct WorkerOptions {
     std::string tcp_port;
     std::string serial_port = "COM5";
     std::string baud_rate = "19200";
-    int flags = 0;
+    std::string flags = "0"; // as written on the command line
     int dtro = 0;
     int dtrc = 0;
     uintptr_t report_target = 0;
@@ -353,7 +353,7 @@ public:
         if (o.create_event)
             event_ = port::NamedEvent::create(event_name_);
         std::string line = q(VANTREL_EXE) + " " + q(event_name_) + " " + q(o.tcp_port) + " " + q(o.serial_port)
-                           + " " + o.baud_rate + " " + std::to_string(o.flags) + " " + std::to_string(o.dtro)
+                           + " " + o.baud_rate + " " + o.flags + " " + std::to_string(o.dtro)
                            + " " + std::to_string(o.dtrc) + " " + std::to_string(o.report_target);
         return port::Process::start_hidden(line, process_);
     }

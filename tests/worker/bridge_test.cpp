@@ -63,6 +63,25 @@ std::string all_byte_values()
     return s;
 }
 
+// A socket of somebody else listening on all addresses; its port in `port`.
+int listen_elsewhere(uint16_t& port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t len = sizeof a;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 1) != 0
+        || getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        port = 0;
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
 } // namespace
 
 TEST_F(Bridge, PassesEveryByteValueBothWays)
@@ -83,6 +102,50 @@ TEST_F(Bridge, PassesEveryByteValueBothWays)
     }
     EXPECT_EQ(worker.stop_and_time(10000) >= 0, true);
     EXPECT_EQ(worker.exit_code(), 0);
+}
+
+TEST_F(Bridge, LineFlagsAreReadFromTheFifthWord)
+{
+    // The board's terminal shows the settings the worker gave it. A
+    // pseudo-terminal may drop PARENB, so odd parity shows as PARODD.
+    struct Case {
+        const char* flags;
+        tcflag_t cflag_set, cflag_clear, iflag_set, iflag_clear;
+    } cases[] = {
+        {"96", PARODD, CSTOPB | CRTSCTS, 0, IXON | IXOFF},                  // odd parity
+        {"32", 0, PARODD | CSTOPB | CRTSCTS, 0, IXON | IXOFF},              // even parity
+        {"227", PARODD | CSTOPB | CRTSCTS, 0, IXON | IXOFF, 0},             // 0xE3: all of them
+        {"flow", 0, PARODD | CSTOPB | CRTSCTS, 0, IXON | IXOFF},            // no number: 0
+        {"+129abc", CSTOPB, PARODD | CRTSCTS, IXON | IXOFF, 0},             // 0x81, read as atoi does
+    };
+    for (const Case& c : cases) {
+        // The opposite of what is expected beforehand, so that nothing
+        // passes by being left as it was.
+        termios before{};
+        ASSERT_EQ(tcgetattr(board.fd(), &before), 0);
+        before.c_cflag = (before.c_cflag | c.cflag_clear) & ~c.cflag_set;
+        before.c_iflag = (before.c_iflag | c.iflag_clear) & ~c.iflag_set;
+        ASSERT_EQ(tcsetattr(board.fd(), TCSANOW, &before), 0);
+
+        Worker w;
+        WorkerOptions o = options;
+        o.tcp_port = std::to_string(free_port());
+        o.flags = c.flags;
+        ASSERT_TRUE(w.start(o)) << c.flags;
+        Client client;
+        ASSERT_TRUE(client.connect(static_cast<uint16_t>(std::stoi(o.tcp_port)), 15000)) << c.flags;
+        ASSERT_TRUE(client.send("!"));
+        ASSERT_EQ(board.read(1, 15000), "!") << c.flags; // the port is open and set up
+
+        termios t{};
+        ASSERT_EQ(tcgetattr(board.fd(), &t), 0);
+        EXPECT_EQ(t.c_cflag & c.cflag_set, c.cflag_set) << c.flags;
+        EXPECT_EQ(t.c_cflag & c.cflag_clear, 0u) << c.flags;
+        EXPECT_EQ(t.c_iflag & c.iflag_set, c.iflag_set) << c.flags;
+        EXPECT_EQ(t.c_iflag & c.iflag_clear, 0u) << c.flags;
+        EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8)) << c.flags;
+        EXPECT_GE(w.stop_and_time(10000), 0) << c.flags;
+    }
 }
 
 TEST_F(Bridge, MovesMegabytesBothWaysAtOnceWithoutLoss)
@@ -252,15 +315,10 @@ TEST_F(Bridge, ASerialNameThatMeansATcpClientDropsEachClient)
 TEST_F(Bridge, PortInUseSendsOneReportAndEnds)
 {
     // Somebody else listens on the port.
-    int taken = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(taken, 1), 0);
-    socklen_t len = sizeof a;
-    getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len);
-    options.tcp_port = std::to_string(ntohs(a.sin_port));
+    uint16_t in_use = 0;
+    int taken = listen_elsewhere(in_use);
+    ASSERT_GE(taken, 0);
+    options.tcp_port = std::to_string(in_use);
 
     port::ReportReceiver receiver;
     ASSERT_TRUE(receiver.open());
@@ -278,17 +336,13 @@ TEST_F(Bridge, PortInUseSendsOneReportAndEnds)
 
 TEST_F(Bridge, ReportTargetZeroRunsAndEndsQuietly)
 {
-    int taken = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(taken, 1), 0);
-    socklen_t len = sizeof a;
-    getsockname(taken, reinterpret_cast<sockaddr*>(&a), &len);
-    WorkerOptions in_use = options;
-    in_use.tcp_port = std::to_string(ntohs(a.sin_port));
+    uint16_t in_use = 0;
+    int taken = listen_elsewhere(in_use);
+    ASSERT_GE(taken, 0);
+    WorkerOptions failing_options = options;
+    failing_options.tcp_port = std::to_string(in_use);
     Worker failing;
-    ASSERT_TRUE(failing.start(in_use));
+    ASSERT_TRUE(failing.start(failing_options));
     EXPECT_EQ(failing.process().wait(15000), port::WaitResult::Ended);
     EXPECT_EQ(failing.exit_code(), 0);
     ::close(taken);
