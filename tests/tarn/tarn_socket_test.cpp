@@ -183,15 +183,3 @@ TEST_F(TarnSocket, ClientRefused)
     EXPECT_STREQ(tarn_error_text(), "connect: Connection refused");
     EXPECT_EQ(tarn_slot_kind(0), TARN_FREE);
 }
-
-TEST_F(TarnSocket, ClientConnectionOfAComPortNameWithATcpPort)
-{
-    // 2401 is no baud rate: the name is taken as a host. A dotted address
-    // keeps the test on this machine.
-    port::Socket server = listener();
-    uint16_t port = server.local_port();
-    if (port <= 2400 || port % 1200 == 0)
-        GTEST_SKIP() << "port " << port << " would be a baud rate";
-    EXPECT_EQ(tarn_open("127.0.0.1", std::to_string(port).c_str(), 0, nullptr), 0) << tarn_error_text();
-    EXPECT_EQ(server.wait_readable(10000), 1);
-}

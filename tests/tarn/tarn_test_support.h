@@ -57,22 +57,41 @@ protected:
     }
 };
 
-// A listening socket on 127.0.0.1 with a port of the system's choice.
+// Whether tarn_open takes this port number, as a parameter, for a TCP
+// service rather than a baud rate.
+inline bool tcp_like(uint16_t port) { return port > 2400 && port % 1200 != 0; }
+
+// A listening socket on 127.0.0.1 with a port of the system's choice, one
+// that tarn_open takes for a TCP port (not a multiple of 1200).
 inline port::Socket listener(uint32_t address = loopback)
 {
-    port::Socket s = port::Socket::stream();
-    EXPECT_TRUE(s.valid());
-    EXPECT_TRUE(s.bind(address, 0));
-    EXPECT_TRUE(s.listen(5));
-    return s;
+    port::Socket refused; // held, so that the next try gets another port
+    for (int i = 0; i < 20; ++i) {
+        port::Socket s = port::Socket::stream();
+        EXPECT_TRUE(s.valid());
+        EXPECT_TRUE(s.bind(address, 0));
+        EXPECT_TRUE(s.listen(5));
+        if (tcp_like(s.local_port()))
+            return s;
+        refused = std::move(s);
+    }
+    ADD_FAILURE() << "no port that reads as a TCP port";
+    return {};
 }
 
-// A port that was free a moment ago.
+// A port that was free a moment ago and reads as a TCP port.
 inline uint16_t free_port()
 {
-    port::Socket s = port::Socket::stream();
-    EXPECT_TRUE(s.bind(loopback, 0));
-    return s.local_port();
+    port::Socket refused;
+    for (int i = 0; i < 20; ++i) {
+        port::Socket s = port::Socket::stream();
+        EXPECT_TRUE(s.bind(loopback, 0));
+        if (tcp_like(s.local_port()))
+            return s.local_port();
+        refused = std::move(s);
+    }
+    ADD_FAILURE() << "no port that reads as a TCP port";
+    return 0;
 }
 
 // Connects to 127.0.0.1:port, retrying while nobody listens yet, for at
