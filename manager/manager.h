@@ -204,6 +204,7 @@ public:
 
     int count() const;
     ServiceRecord* record(int row);
+    const ServiceRecord* record(int row) const;
 
     // Services.
     int addService(std::unique_ptr<ServiceRecord> record = nullptr);

@@ -102,7 +102,7 @@ void ServiceTable::setServiceField(int row, int column, const std::string& text)
 
 bool ServiceTable::menuItemEnabled(int command, int row) const
 {
-    const ServiceRecord* service = (row >= 0 && row < count()) ? rows_[row].get() : nullptr;
+    const ServiceRecord* service = record(row);
     switch (command) {
     case CMD_START_SERVICE:
     case CMD_DELETE_SERVICE:

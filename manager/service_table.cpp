@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -71,6 +72,11 @@ int ServiceTable::count() const
 }
 
 ServiceRecord* ServiceTable::record(int row)
+{
+    return const_cast<ServiceRecord*>(std::as_const(*this).record(row));
+}
+
+const ServiceRecord* ServiceTable::record(int row) const
 {
     if (row < 0 || row >= count())
         return nullptr;

@@ -22,9 +22,6 @@ namespace port {
 // The machine-wide configuration folder.
 std::string config_directory();
 
-// POSIX: the per-user folder described above. Windows: empty.
-std::string user_config_directory();
-
 // The file that reading `file_name` uses.
 std::string config_read_path(const std::string& file_name);
 

@@ -70,14 +70,7 @@ bool exists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0;
 }
 
-} // namespace
-
-std::string config_directory()
-{
-    const char* dir = std::getenv("VANTREL_CONFIG_DIR");
-    return dir && *dir ? dir : "/etc/vantrel";
-}
-
+// The per-user stand-in for the machine-wide folder.
 std::string user_config_directory()
 {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
@@ -90,6 +83,14 @@ std::string user_config_directory()
             base = pw->pw_dir;
     }
     return base + "/.config/vantrel";
+}
+
+} // namespace
+
+std::string config_directory()
+{
+    const char* dir = std::getenv("VANTREL_CONFIG_DIR");
+    return dir && *dir ? dir : "/etc/vantrel";
 }
 
 std::string config_read_path(const std::string& file_name)

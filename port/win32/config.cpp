@@ -16,11 +16,6 @@ std::string config_directory()
     return n > 0 && n < sizeof dir ? std::string(dir, n) : std::string();
 }
 
-std::string user_config_directory()
-{
-    return {};
-}
-
 std::string config_read_path(const std::string& file_name)
 {
     return config_directory() + "\\" + file_name;
