@@ -364,8 +364,16 @@ TEST_F(Supervision, RestartReusesTheClearedStopEvent)
     EXPECT_TRUE(record.processInfo.exit_code(code));
     EXPECT_EQ(code, port::STILL_ACTIVE_CODE);
 
-    // Restart-all starts the stopped ones too.
+    // Start-all leaves a running worker alone and starts the stopped ones.
+    uint32_t running = record.processInfo.id();
     fs::remove(marker(0, ".done"));
+    table.runMenuCommand(CMD_START_ALL, -1);
+    EXPECT_EQ(table.record(0)->processInfo.id(), running);
+    EXPECT_FALSE(fs::exists(marker(0, ".done")));
+    EXPECT_TRUE(table.record(1)->active);
+    table.stopService(1);
+
+    // Restart-all starts the stopped ones too.
     table.runMenuCommand(CMD_RESTART_ALL, -1);
     EXPECT_TRUE(fs::exists(marker(0, ".done")));
     EXPECT_TRUE(table.record(0)->active);
