@@ -58,7 +58,6 @@ Profile::Profile(const std::string& file_name) : impl_(std::make_unique<Impl>())
     std::ifstream in(config_read_path(file_name), std::ios::binary);
     std::string line;
     Section* current = nullptr;
-    std::unordered_map<std::string, bool> seen;
     bool first = true;
     while (std::getline(in, line)) {
         // A byte-order mark, as editors on Windows leave one, is no text.
@@ -72,8 +71,8 @@ Profile::Profile(const std::string& file_name) : impl_(std::make_unique<Impl>())
             size_t close = text.find(']');
             std::string name = lowered(trimmed(text, 1, close == std::string::npos ? text.size() : close));
             // A repeated section adds nothing: the first one counts.
-            auto [it, fresh] = seen.emplace(name, true);
-            current = fresh ? &impl_->sections[name] : nullptr;
+            auto [it, fresh] = impl_->sections.try_emplace(name);
+            current = fresh ? &it->second : nullptr;
             continue;
         }
         if (!current)

@@ -273,14 +273,20 @@ TEST_F(Configuration, ReadsByThePrivateProfileRules)
          "[service1]\n"
          "NAME =   padded name   \n"
          "TcpIp=2001\n"
-         "comport = " + longName + "\n");
+         "tcpip=2002\n"
+         "comport = " + longName + "\n"
+         "[Service1]\n"
+         "baudrate = 2400\n"
+         "[general]\n"
+         "xpos = 99\n");
     ASSERT_EQ(table.count(), 1);
     EXPECT_EQ(frontEnd.fields.xpos, 12);
     EXPECT_EQ(frontEnd.fields.ypos, -5);
     EXPECT_EQ(frontEnd.fields.width, 0);
     EXPECT_EQ(frontEnd.fields.height, 7);
     EXPECT_EQ(table.record(0)->name, "padded name");
-    EXPECT_EQ(table.record(0)->tcpip, "2001");
+    EXPECT_EQ(table.record(0)->tcpip, "2001") << "the first of two equal keys counts";
+    EXPECT_EQ(table.record(0)->baudrate, "19200") << "a repeated section adds nothing";
     EXPECT_EQ(table.record(0)->comport, std::string(259, 'n'));
 }
 
