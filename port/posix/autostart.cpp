@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 
 namespace port {
 namespace {
@@ -63,8 +62,7 @@ void set_autostart(const std::string& name, const std::string& program, bool ena
         ::unlink(path.c_str());
         return;
     }
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
+    // The folder is made as needed by the save itself.
     replace_file(path, "[Desktop Entry]\n"
                        "Type=Application\n"
                        "Name=Vantrel Server\n"

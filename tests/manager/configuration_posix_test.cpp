@@ -115,6 +115,17 @@ TEST_F(ConfigurationPosix, MachineFolderIsCreatedAndTheFileStaysReadable)
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::others_read, fs::perms::others_read);
 }
 
+TEST_F(ConfigurationPosix, AutostartFolderIsCreatedWhenMissing)
+{
+    fs::remove_all(fs::path(place.desktopEntryPath()).parent_path());
+    FakeFrontEnd frontEnd;
+    frontEnd.autostart = true;
+    ServiceTable table(frontEnd);
+    table.saveConfiguration(false);
+    ASSERT_TRUE(place.autostartEntry());
+    EXPECT_NE(place.autostartEntry()->find("\nExec=/usr/bin/vantrel\n"), std::string::npos);
+}
+
 TEST_F(ConfigurationPosix, ADamagedServiceCountIsBounded)
 {
     writeFile(place.machinePath(), "[General]\nservices = 2147483647\n");
