@@ -445,6 +445,21 @@ private slots:
         QCOMPARE(window_->table().count(), 0);
     }
 
+    void sessionEndSavesAnOpenEditorsValue()
+    {
+        clickCell(list_, 0, COLUMN_TCPIP);
+        QVERIFY(textEditor(list_));
+        QTest::keyClick(textEditor(list_), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(textEditor(list_), QStringLiteral(" 2500 "));
+        window_->onEndSession();
+        QVERIFY(!list_->openEditor());
+        QByteArray saved = place_->readConfig();
+        QVERIFY2(saved.contains("[Service1]\nname      = Beta\ntcpip     = 2500\n"), saved);
+        // Nothing else ends: the window and its services stay.
+        QVERIFY(window_->isVisible());
+        QCOMPARE(window_->table().count(), 2);
+    }
+
 private:
     std::unique_ptr<TestPlace> place_;
     std::unique_ptr<PseudoTerminal> board_;
