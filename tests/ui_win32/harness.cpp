@@ -12,6 +12,7 @@ namespace uitest {
 
 namespace {
 constexpr UINT WM_INVOKE = WM_APP + 1;
+constexpr UINT WM_FLUSHED = WM_APP + 2; // lParam: the event to set
 constexpr const char* kInvokerClass = "VantrelTestInvoker";
 constexpr DWORD kInvokeTimeoutMs = 60000;
 } // namespace
@@ -122,6 +123,10 @@ LRESULT CALLBACK ManagerWindow::invokerProc(HWND hwnd, UINT message, WPARAM wPar
         (*reinterpret_cast<std::function<void()>*>(lParam))();
         return 1;
     }
+    if (message == WM_FLUSHED) {
+        SetEvent(reinterpret_cast<HANDLE>(lParam));
+        return 0;
+    }
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
@@ -195,6 +200,15 @@ bool ManagerWindow::close()
     if (hwnd_)
         PostMessageA(hwnd_, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
     return waitClosed();
+}
+
+void ManagerWindow::flush()
+{
+    HANDLE flushed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!PostMessageA(invoker_, WM_FLUSHED, 0, reinterpret_cast<LPARAM>(flushed))
+        || WaitForSingleObject(flushed, kInvokeTimeoutMs) != WAIT_OBJECT_0)
+        ADD_FAILURE() << "the user-interface thread did not take its posted messages";
+    CloseHandle(flushed);
 }
 
 void ManagerWindow::command(int id)

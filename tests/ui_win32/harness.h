@@ -71,6 +71,10 @@ public:
     }
     win32::CMainDialog& dialog() { return *dialog_; }
 
+    // Waits until the user-interface thread has handled every message
+    // posted to it before this call (posted messages are taken in order).
+    void flush();
+
     // Input as the platform would deliver it.
     void command(int id);                             // a button click
     void clickCell(int row, int column, bool right = false);
@@ -104,5 +108,28 @@ private:
 // Sets the manager-wide values as the start-up does, for this test process
 // but with the built vantrel.exe as the program workers are started from.
 void setManagerGlobals();
+
+// A test with the real main window. The configuration file and the
+// autostart value are removed before and after it.
+class ManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        removeConfiguration();
+        setManagerGlobals();
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(window.close());
+        removeConfiguration();
+    }
+    void openWith(const std::string& configuration)
+    {
+        writeFile(configPath(), configuration);
+        ASSERT_TRUE(window.open());
+    }
+
+    ManagerWindow window;
+};
 
 } // namespace uitest

@@ -10,6 +10,8 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <iterator>
+#include <utility>
 
 using namespace uitest;
 
@@ -75,23 +77,8 @@ std::string firstLineFrom(int port, int timeout_ms)
 
 } // namespace
 
-class ServiceListTest : public ::testing::Test {
+class ServiceListTest : public ManagerTest {
 protected:
-    void SetUp() override
-    {
-        removeConfiguration();
-        setManagerGlobals();
-    }
-    void TearDown() override
-    {
-        EXPECT_TRUE(window.close());
-        removeConfiguration();
-    }
-    void openWith(const std::string& contents)
-    {
-        writeFile(configPath(), contents);
-        ASSERT_TRUE(window.open());
-    }
     void select(int row)
     {
         window.onUi([&] {
@@ -123,16 +110,43 @@ protected:
         waitFor([&] { return (editor = window.editor(id)) != nullptr; });
         return editor;
     }
-    // Waits until the user-interface thread has handled what was posted.
-    void settle()
+    // Opens the Name editor of the row with a click and replaces its text;
+    // the editor, or null.
+    HWND editName(int row, const std::string& name)
     {
-        window.onUi([] {});
-        MSG msg;
-        waitFor([&] { return !window.onUi([&] { return PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) != 0; }); },
-                3000);
+        window.clickCell(row, COLUMN_NAME);
+        HWND editor = waitEditor(IDC_CELL_TEXT_EDITOR);
+        if (!editor)
+            return nullptr;
+        SendMessageA(editor, EM_SETSEL, 0, -1);
+        window.type(editor, name);
+        return waitFor([&] { return GetWindowTextLengthA(editor) == static_cast<int>(name.size()); }) ? editor
+                                                                                                      : nullptr;
     }
-
-    ManagerWindow window;
+    // The service menu opened with a right click on the row, or with the
+    // context-menu key; null when none opened.
+    HWND menuByClick(int row)
+    {
+        window.clickCell(row, COLUMN_STATUS, true);
+        HWND menu = nullptr;
+        waitFor([&] { return (menu = window.popupMenu()) != nullptr; });
+        return menu;
+    }
+    HWND menuByKey()
+    {
+        PostMessageA(window.list(), WM_KEYDOWN, VK_APPS, 0);
+        HWND menu = nullptr;
+        waitFor([&] { return (menu = window.popupMenu()) != nullptr; });
+        return menu;
+    }
+    static HMENU itemsOf(HWND menu) { return reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0)); }
+    static bool greyed(HMENU items, int id) { return (GetMenuState(items, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
+    // Escape closes the menu without a command.
+    bool dismiss(HWND menu)
+    {
+        window.key(menu, VK_ESCAPE);
+        return waitFor([&] { return window.popupMenu() == nullptr; });
+    }
 };
 
 TEST_F(ServiceListTest, AddAppendsDefaultServicesWithoutSelectingThem)
@@ -194,7 +208,7 @@ TEST_F(ServiceListTest, TextEditorCommitsTrimmedTextOnEnterAndDiscardsOnEscape)
     window.key(editor, VK_RETURN);
     ASSERT_TRUE(cellBecomes(0, COLUMN_NAME, ""));
     window.clickCell(0, COLUMN_STATUS);
-    settle();
+    window.flush();
     EXPECT_EQ(window.editor(IDC_CELL_TEXT_EDITOR), nullptr);
     EXPECT_EQ(window.editor(IDC_CELL_CHOICE_EDITOR), nullptr);
 }
@@ -280,7 +294,24 @@ TEST_F(ServiceListTest, ChoiceEditorOffersTheRatesInOrderAndCommitsTheHighlighte
         EXPECT_EQ(text, baudRateChoices[static_cast<size_t>(i)]);
     }
     EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), 4);
-    EXPECT_GE(SendMessageA(combo, CB_GETDROPPEDWIDTH, 0, 0), 0);
+    // The list's font; the dropped-down list is at least as wide as the
+    // editor and holds the widest rate beside a scroll bar.
+    const auto font = SendMessageA(window.list(), WM_GETFONT, 0, 0);
+    EXPECT_EQ(SendMessageA(combo, WM_GETFONT, 0, 0), font);
+    RECT editorRect{};
+    GetWindowRect(combo, &editorRect);
+    const LRESULT dropped = SendMessageA(combo, CB_GETDROPPEDWIDTH, 0, 0);
+    EXPECT_GE(dropped, editorRect.right - editorRect.left);
+    const LONG widest = window.onUi([&] {
+        HDC dc = GetDC(combo);
+        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(font));
+        SIZE size{};
+        GetTextExtentPoint32A(dc, "230400", 6, &size);
+        SelectObject(dc, old);
+        ReleaseDC(combo, dc);
+        return size.cx;
+    });
+    EXPECT_GE(dropped, widest + GetSystemMetrics(SM_CXVSCROLL));
     window.key(combo, VK_DOWN);
     ASSERT_TRUE(waitFor([&] { return SendMessageA(combo, CB_GETCURSEL, 0, 0) == 5; }));
     window.key(combo, VK_RETURN);
@@ -298,6 +329,114 @@ TEST_F(ServiceListTest, ChoiceEditorOffersTheRatesInOrderAndCommitsTheHighlighte
     EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr; }));
     EXPECT_EQ(window.cell(0, COLUMN_PARITY), "None");
     EXPECT_TRUE(IsWindow(window.hwnd()));
+}
+
+TEST_F(ServiceListTest, SerialPortThatIsGoneOpensTheFreshListWithNothingHighlighted)
+{
+    openWith(configuration(1, service(1, "Board", "telnet", "LPT1")));
+    window.clickCell(0, COLUMN_COMPORT);
+    HWND combo = waitEditor(IDC_CELL_CHOICE_EDITOR);
+    ASSERT_NE(combo, nullptr);
+    EXPECT_FALSE(window.onUi([&] { return window.dialog().table().portsStale(); })); // scanned
+    ASSERT_GT(SendMessageA(combo, CB_GETCOUNT, 0, 0), 0);
+    char first[16] = {};
+    SendMessageA(combo, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first));
+    EXPECT_EQ(std::string(first).rfind("COM", 0), 0u) << first;
+    EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), CB_ERR);
+    EXPECT_TRUE(SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0));
+    window.key(combo, VK_RETURN); // closed with no choice
+    ASSERT_TRUE(waitFor([&] { return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr; }));
+    EXPECT_EQ(window.cell(0, COLUMN_COMPORT), "LPT1");
+    EXPECT_EQ(field(0, COLUMN_COMPORT), "LPT1");
+}
+
+TEST_F(ServiceListTest, ShiftTabAlsoMovesToTheRight)
+{
+    openWith(configuration(1, service(1, "Board", "2001", "COM1")));
+    HWND editor = editName(0, "Shifted");
+    ASSERT_NE(editor, nullptr);
+    auto shift = [&](bool down) {
+        window.onUi([&] {
+            BYTE keys[256] = {};
+            GetKeyboardState(keys);
+            keys[VK_SHIFT] = down ? 0x80 : 0;
+            SetKeyboardState(keys);
+        });
+    };
+    shift(true);
+    window.key(editor, VK_TAB);
+    HWND next = nullptr;
+    const bool moved = waitFor([&] {
+        next = window.editor(IDC_CELL_TEXT_EDITOR);
+        return next && next != editor;
+    });
+    shift(false);
+    ASSERT_TRUE(moved);
+    char text[64] = {};
+    GetWindowTextA(next, text, sizeof text);
+    EXPECT_STREQ(text, "2001");
+    EXPECT_EQ(window.cell(0, COLUMN_NAME), "Shifted");
+    window.key(next, VK_ESCAPE);
+    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    EXPECT_TRUE(IsWindow(window.hwnd()));
+}
+
+TEST_F(ServiceListTest, SpaceDeleteAndHeaderClicksWithoutRowsToActOnDoNothing)
+{
+    openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
+    window.onUi([&] { window.dialog().list().takeFocus(); });
+    ASSERT_EQ(window.selectedRow(), -1);
+    window.key(window.list(), VK_SPACE);
+    window.key(window.list(), VK_DELETE);
+    window.clickHeader(COLUMN_NAME); // a single row is not sorted
+    window.flush();
+    EXPECT_EQ(window.editor(IDC_CELL_TEXT_EDITOR), nullptr);
+    EXPECT_EQ(window.rowCount(), 1);
+    EXPECT_EQ(window.onUi([&] { return window.dialog().table().sortColumn(); }), -1);
+}
+
+TEST_F(ServiceListTest, OpenEditorCommitsBeforeTheWheelADividerDragAnotherCellOrASort)
+{
+    openWith(configuration(2, service(1, "b", "telnet", "COM1") + service(2, "a", "telnet", "COM1")));
+    HWND header = reinterpret_cast<HWND>(SendMessageA(window.list(), LVM_GETHEADER, 0, 0));
+
+    // The wheel turned over the editor reaches the list.
+    HWND editor = editName(0, "Wheel");
+    ASSERT_NE(editor, nullptr);
+    PostMessageA(editor, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)), 0);
+    EXPECT_TRUE(cellBecomes(0, COLUMN_NAME, "Wheel"));
+    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+
+    // A click on another cell commits and opens that one.
+    editor = editName(0, "Zeta");
+    ASSERT_NE(editor, nullptr);
+    window.clickCell(1, COLUMN_TCPIP);
+    EXPECT_TRUE(cellBecomes(0, COLUMN_NAME, "Zeta"));
+    HWND port = nullptr;
+    ASSERT_TRUE(waitFor([&] {
+        port = window.editor(IDC_CELL_TEXT_EDITOR);
+        return port && port != editor;
+    }));
+    SendMessageA(port, EM_SETSEL, 0, -1);
+    window.type(port, "2001");
+    ASSERT_TRUE(waitFor([&] { return GetWindowTextLengthA(port) == 4; }));
+
+    // Taking hold of a column divider.
+    RECT divider{};
+    SendMessageA(header, HDM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&divider));
+    const LPARAM at = MAKELPARAM(divider.right - 1, (divider.top + divider.bottom) / 2);
+    PostMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageA(header, WM_LBUTTONUP, 0, at);
+    EXPECT_TRUE(cellBecomes(1, COLUMN_TCPIP, "2001"));
+    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+
+    // A header click: the committed name takes part in the sort
+    // ("Alpha" < "Zeta"; the old "a" would sort after "Zeta").
+    ASSERT_NE(editName(1, "Alpha"), nullptr);
+    window.clickHeader(COLUMN_NAME);
+    EXPECT_TRUE(cellBecomes(0, COLUMN_NAME, "Alpha"));
+    EXPECT_EQ(window.cell(1, COLUMN_NAME), "Zeta");
+    EXPECT_EQ(field(0, COLUMN_TCPIP), "2001");
 }
 
 TEST_F(ServiceListTest, OpenEditorCommitsWhenTheListScrollsOrAButtonIsPressed)
@@ -366,43 +505,49 @@ TEST_F(ServiceListTest, HeaderClicksSortByPlainTextAndTheSelectionKeepsItsServic
 TEST_F(ServiceListTest, ContextMenuGreysByRowStateAndRunsTheChosenCommand)
 {
     openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
-    auto openMenu = [&](int row) {
-        window.clickCell(row, COLUMN_STATUS, true);
-        HWND menu = nullptr;
-        waitFor([&] { return (menu = window.popupMenu()) != nullptr; });
-        return menu;
-    };
-    auto grey = [](HMENU items, int id) { return (GetMenuState(items, id, MF_BYCOMMAND) & MF_GRAYED) != 0; };
-
-    HWND menu = openMenu(0);
+    HWND menu = menuByClick(0);
     ASSERT_NE(menu, nullptr);
-    HMENU items = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
-    EXPECT_EQ(GetMenuItemCount(items), 14);
+    HMENU items = itemsOf(menu);
     EXPECT_EQ(window.selectedRow(), 0); // the right click selected the row
-    EXPECT_FALSE(grey(items, CMD_START_SERVICE));
-    EXPECT_TRUE(grey(items, CMD_STOP_SERVICE));
-    EXPECT_TRUE(grey(items, CMD_RESTART_SERVICE));
-    EXPECT_FALSE(grey(items, CMD_START_ALL));
-    EXPECT_FALSE(grey(items, CMD_DELETE_SERVICE));
-    EXPECT_FALSE(grey(items, CMD_RESET_COLUMNS));
-    char text[64] = {};
-    GetMenuStringA(items, CMD_REFRESH_PORTS, text, sizeof text, MF_BYCOMMAND);
-    EXPECT_STREQ(text, "Refresh Serial Ports list");
-    window.key(menu, VK_ESCAPE);
-    ASSERT_TRUE(waitFor([&] { return window.popupMenu() == nullptr; }));
+    // Every item and separator in its place (0: a separator).
+    const std::pair<int, const char*> expected[] = {
+        {1, "&Start Service"}, {2, "St&op Service"}, {3, "&Restart Service"}, {0, ""},
+        {4, "Start All Services"}, {5, "Stop All Services"}, {6, "Restart All Services"}, {0, ""},
+        {7, "&Add Service"}, {8, "&Delete Service"}, {0, ""},
+        {10, "Refresh Serial Ports list"}, {0, ""},
+        {11, "Reset Column widths"},
+    };
+    ASSERT_EQ(GetMenuItemCount(items), static_cast<int>(std::size(expected)));
+    for (UINT i = 0; i < std::size(expected); ++i) {
+        const auto [id, text] = expected[i];
+        char actual[64] = {};
+        GetMenuStringA(items, i, actual, sizeof actual, MF_BYPOSITION);
+        EXPECT_EQ((GetMenuState(items, i, MF_BYPOSITION) & MF_SEPARATOR) != 0, id == 0) << i;
+        if (id) {
+            EXPECT_EQ(GetMenuItemID(items, static_cast<int>(i)), static_cast<UINT>(id)) << i;
+            EXPECT_STREQ(actual, text) << i;
+        }
+    }
+    EXPECT_FALSE(greyed(items, CMD_START_SERVICE));
+    EXPECT_TRUE(greyed(items, CMD_STOP_SERVICE));
+    EXPECT_TRUE(greyed(items, CMD_RESTART_SERVICE));
+    EXPECT_FALSE(greyed(items, CMD_START_ALL));
+    EXPECT_FALSE(greyed(items, CMD_DELETE_SERVICE));
+    EXPECT_FALSE(greyed(items, CMD_RESET_COLUMNS));
+    ASSERT_TRUE(dismiss(menu));
     EXPECT_EQ(window.rowCount(), 1);
 
     // The context-menu key opens it too; "&Add Service" appends a row.
-    PostMessageA(window.list(), WM_KEYDOWN, VK_APPS, 0);
-    ASSERT_TRUE(waitFor([&] { return (menu = window.popupMenu()) != nullptr; }));
+    menu = menuByKey();
+    ASSERT_NE(menu, nullptr);
     window.type(menu, "a");
     ASSERT_TRUE(waitFor([&] { return window.rowCount() == 2; }));
 
     // "Reset Column widths".
     SendMessageA(window.list(), LVM_SETCOLUMNWIDTH, 1, 160);
-    menu = openMenu(0);
+    menu = menuByClick(0);
     ASSERT_NE(menu, nullptr);
-    items = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
+    items = itemsOf(menu);
     // Down walks over the items but not the separators; the last one is it.
     for (int i = 0; i < GetMenuItemCount(items); ++i) {
         if (!(GetMenuState(items, static_cast<UINT>(i), MF_BYPOSITION) & MF_SEPARATOR))
@@ -411,6 +556,32 @@ TEST_F(ServiceListTest, ContextMenuGreysByRowStateAndRunsTheChosenCommand)
     ASSERT_TRUE(waitFor([&] { return (GetMenuState(items, CMD_RESET_COLUMNS, MF_BYCOMMAND) & MF_HILITE) != 0; }, 5000));
     window.key(menu, VK_RETURN);
     EXPECT_TRUE(waitFor([&] { return SendMessageA(window.list(), LVM_GETCOLUMNWIDTH, 1, 0) == 60; }));
+}
+
+TEST_F(ServiceListTest, ContextMenuWithoutRowsOrWithoutASelectionOffersOnlyTheGeneralItems)
+{
+    ASSERT_TRUE(window.open());
+    HWND menu = menuByKey();
+    ASSERT_NE(menu, nullptr);
+    HMENU items = itemsOf(menu);
+    for (int id : {1, 2, 3, 4, 5, 6, 8})
+        EXPECT_TRUE(greyed(items, id)) << id;
+    for (int id : {7, 10, 11})
+        EXPECT_FALSE(greyed(items, id)) << id;
+    ASSERT_TRUE(dismiss(menu));
+
+    window.command(IDC_ADD);
+    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 1; }));
+    ASSERT_EQ(window.selectedRow(), -1);
+    menu = menuByKey();
+    ASSERT_NE(menu, nullptr);
+    items = itemsOf(menu);
+    for (int id : {1, 2, 3, 8})
+        EXPECT_TRUE(greyed(items, id)) << id;
+    for (int id : {4, 5, 6, 7, 10, 11})
+        EXPECT_FALSE(greyed(items, id)) << id;
+    ASSERT_TRUE(dismiss(menu));
+    EXPECT_EQ(window.rowCount(), 1);
 }
 
 TEST_F(ServiceListTest, DeleteKeyRemovesTheSelectedStoppedServiceAndSelectsTheNext)
@@ -464,8 +635,29 @@ TEST_F(ServiceListTest, StartRunsAWorkerOnLoopbackAndStopEndsIt)
 
     // Delete on a running service does nothing.
     window.key(window.list(), VK_DELETE);
-    settle();
+    window.flush();
     EXPECT_EQ(window.rowCount(), 2);
+
+    // The menu of a running service.
+    HWND menu = menuByKey();
+    ASSERT_NE(menu, nullptr);
+    HMENU items = itemsOf(menu);
+    EXPECT_TRUE(greyed(items, CMD_START_SERVICE));
+    EXPECT_TRUE(greyed(items, CMD_DELETE_SERVICE));
+    EXPECT_FALSE(greyed(items, CMD_STOP_SERVICE));
+    EXPECT_FALSE(greyed(items, CMD_RESTART_SERVICE));
+    ASSERT_TRUE(dismiss(menu));
+    EXPECT_TRUE(running(0));
+
+    // Clearing the selection disables all four service buttons.
+    select(-1);
+    EXPECT_TRUE(waitFor([&] {
+        return !window.enabled(IDC_DELETE) && !window.enabled(IDC_START) && !window.enabled(IDC_STOP)
+            && !window.enabled(IDC_RESTART);
+    }));
+    EXPECT_TRUE(window.enabled(IDC_ADD));
+    EXPECT_TRUE(window.enabled(IDC_HELP_BUTTON));
+    select(0);
 
     window.command(IDC_STOP);
     ASSERT_TRUE(cellBecomes(0, COLUMN_STATUS, ""));

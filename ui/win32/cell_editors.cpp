@@ -80,6 +80,7 @@ CellEditResult cellEditResultFrom(const NMHDR* header)
 const MessageEntry<CellTextEditor> CellTextEditor::messages[] = {
     {WM_GETDLGCODE, &CellTextEditor::onGetDlgCode},
     {WM_CHAR, &CellTextEditor::onChar},
+    {WM_MOUSEWHEEL, &CellTextEditor::onMouseWheel},
     {WM_KILLFOCUS, &CellTextEditor::onKillFocus},
 };
 
@@ -128,6 +129,14 @@ LRESULT CellTextEditor::onChar(WPARAM wParam, LPARAM lParam)
     const LRESULT result = defaultHandling(WM_CHAR, wParam, lParam);
     growToText();
     return result;
+}
+
+LRESULT CellTextEditor::onMouseWheel(WPARAM wParam, LPARAM lParam)
+{
+    // A single-line edit control keeps the wheel to itself; the list under
+    // the editor scrolls instead, taking the focus first, which ends this
+    // editor with its value committed.
+    return SendMessageA(list_, WM_MOUSEWHEEL, wParam, lParam);
 }
 
 void CellTextEditor::growToText()

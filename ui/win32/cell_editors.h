@@ -45,6 +45,7 @@ private:
         : list_(list), row_(row), column_(column), initialText_(std::move(text)) {}
     LRESULT onGetDlgCode(WPARAM wParam, LPARAM lParam);
     LRESULT onChar(WPARAM wParam, LPARAM lParam);
+    LRESULT onMouseWheel(WPARAM wParam, LPARAM lParam);
     LRESULT onKillFocus(WPARAM wParam, LPARAM lParam);
     void growToText();
 
