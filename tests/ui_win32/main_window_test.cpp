@@ -9,6 +9,8 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <vector>
+
 using namespace uitest;
 
 namespace {
@@ -83,28 +85,16 @@ int countTopLevelWindows(const char* title, DWORD thread)
     return search.count;
 }
 
+std::string text(HWND hwnd)
+{
+    char buffer[128] = {};
+    GetWindowTextA(hwnd, buffer, sizeof buffer);
+    return buffer;
+}
+
 } // namespace
 
-class MainWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        removeConfiguration();
-        setManagerGlobals();
-    }
-    void TearDown() override
-    {
-        EXPECT_TRUE(window.close());
-        removeConfiguration();
-    }
-    void openWith(const std::string& configuration)
-    {
-        writeFile(configPath(), configuration);
-        ASSERT_TRUE(window.open());
-    }
-
-    ManagerWindow window;
-};
+using MainWindowTest = ManagerTest;
 
 TEST_F(MainWindowTest, FirstStartShowsTheEmptyWindowCentredWithOnlyAddAndHelpEnabled)
 {
@@ -136,6 +126,7 @@ TEST_F(MainWindowTest, FirstStartShowsTheEmptyWindowCentredWithOnlyAddAndHelpEna
     window.onUi([&] { GetMenuStringA(GetSystemMenu(window.hwnd(), FALSE), IDM_ABOUTBOX, about, sizeof about, MF_BYCOMMAND); });
     EXPECT_STREQ(about, "&About Vantrel Server...");
     EXPECT_EQ(LOWORD(SendMessageA(window.hwnd(), DM_GETDEFID, 0, 0)), IDC_ADD);
+    EXPECT_EQ(window.onUi([] { return GetDlgCtrlID(GetFocus()); }), IDC_ADD);
 }
 
 TEST_F(MainWindowTest, ListHasTenColumnsWithDefaultWidthsAndItsStyles)
@@ -268,10 +259,25 @@ TEST_F(MainWindowTest, MinimiseGoesToTheTrayAndConfigureBringsItBack)
     EXPECT_EQ(data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
     EXPECT_TRUE(trayIconKnown(data));
 
-    // A single click does nothing; a double click restores as Configure does.
+    // The menu dismissed runs nothing.
+    PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_RBUTTONUP);
+    HWND menu = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (menu = window.popupMenu()) != nullptr; }));
+    window.key(menu, VK_ESCAPE);
+    ASSERT_TRUE(waitFor([&] { return window.popupMenu() == nullptr; }));
+    window.flush();
+    EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 1);
+    EXPECT_FALSE(IsWindowVisible(main));
+
+    // A single click of either button does nothing; a double click
+    // restores as Configure does.
+    PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_LBUTTONDOWN);
+    PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_RBUTTONDOWN);
     PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_LBUTTONUP);
     PostMessageA(data.hWnd, data.uCallbackMessage, data.uID + 1, WM_LBUTTONDBLCLK); // another icon's id
+    window.flush();
     EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 1);
+    EXPECT_EQ(window.popupMenu(), nullptr);
     PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_LBUTTONDBLCLK);
     ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() == nullptr; }); }));
     EXPECT_TRUE(IsWindowVisible(main));
@@ -295,6 +301,29 @@ TEST_F(MainWindowTest, TrayIconComesBackWhenTheTaskbarIsCreatedAgain)
     ASSERT_FALSE(trayIconKnown(data));
     SendMessageA(data.hWnd, win32::CSystemTray::taskbarCreatedMessage(), 0, 0);
     EXPECT_TRUE(trayIconKnown(data));
+}
+
+TEST(SystemTray, LongTooltipKeepsItsFirst63CharactersAndTheIconGoesWithTheObject)
+{
+    std::string tip;
+    for (int i = 0; i < 100; ++i)
+        tip += static_cast<char>('0' + i % 10);
+    NOTIFYICONDATAA data{};
+    HWND hidden = nullptr;
+    {
+        win32::CSystemTray tray;
+        tray.create(nullptr, WM_APP + 7, tip.c_str(), LoadIconA(nullptr, MAKEINTRESOURCEA(32512)), 129);
+        data = tray.iconData();
+        hidden = tray.hwnd();
+        ASSERT_TRUE(tray.iconAdded());
+        EXPECT_EQ(std::string(data.szTip), tip.substr(0, 63));
+        EXPECT_EQ(data.hWnd, hidden); // no owner: the hidden window gets the events
+        EXPECT_FALSE(IsWindowVisible(hidden));
+        EXPECT_EQ(data.uCallbackMessage, static_cast<UINT>(WM_APP + 7));
+        EXPECT_TRUE(trayIconKnown(data));
+    }
+    EXPECT_FALSE(trayIconKnown(data));
+    EXPECT_FALSE(IsWindow(hidden));
 }
 
 TEST_F(MainWindowTest, TrayMenuExitEndsTheManagerAndSavesWithoutTheMinimisedState)
@@ -399,6 +428,10 @@ TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
     EXPECT_EQ(GetWindow(help, GW_OWNER), nullptr); // not owned by the main window
 
     HWND text = GetDlgItem(help, IDC_HELP_TEXT);
+    RECT client{};
+    GetClientRect(help, &client);
+    const RECT textRect = childRect(help, text);
+    EXPECT_TRUE(EqualRect(&textRect, &client)); // the text fills the window
     char className[32] = {};
     GetClassNameA(text, className, sizeof className);
     EXPECT_EQ(lstrcmpiA(className, "RICHEDIT"), 0) << className;
@@ -443,7 +476,7 @@ TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
     // Enter does not end it; Escape ends Help and nothing else.
     window.onUi([&] { SetFocus(text); });
     window.key(text, VK_RETURN);
-    window.onUi([] {});
+    window.flush();
     EXPECT_TRUE(IsWindowVisible(help));
     EXPECT_NE(window.onUi([&] { return win32::CHelpDialog::helpWindow(); }), nullptr);
     window.key(text, VK_ESCAPE);
@@ -467,9 +500,12 @@ TEST_F(MainWindowTest, AboutBoxIsModalOverTheMainWindow)
     ASSERT_TRUE(waitFor([&] { return (about = topLevelWindow("About Vantrel Server", window.threadId())) != nullptr; }));
     EXPECT_FALSE(IsWindowEnabled(window.hwnd()));
     EXPECT_EQ(GetWindow(about, GW_OWNER), window.hwnd());
-    char text[64] = {};
-    GetWindowTextA(GetDlgItem(about, IDOK), text, sizeof text);
-    EXPECT_STREQ(text, "OK");
+    EXPECT_EQ(text(GetDlgItem(about, IDOK)), "OK");
+    bool iconShown = false;
+    for (HWND child = GetWindow(about, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if ((GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            iconShown = SendMessageA(child, STM_GETICON, 0, 0) != 0;
+    EXPECT_TRUE(iconShown);
     PostMessageA(about, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(waitFor([&] { return !IsWindow(about) && IsWindowEnabled(window.hwnd()); }));
     EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 0);
