@@ -13,28 +13,6 @@ namespace win32 {
 
 namespace {
 
-struct MenuItem {
-    int command; // 0: separator
-    const char* text;
-};
-
-constexpr MenuItem serviceMenu[] = {
-    {CMD_START_SERVICE, "&Start Service"},
-    {CMD_STOP_SERVICE, "St&op Service"},
-    {CMD_RESTART_SERVICE, "&Restart Service"},
-    {0, nullptr},
-    {CMD_START_ALL, "Start All Services"},
-    {CMD_STOP_ALL, "Stop All Services"},
-    {CMD_RESTART_ALL, "Restart All Services"},
-    {0, nullptr},
-    {CMD_ADD_SERVICE, "&Add Service"},
-    {CMD_DELETE_SERVICE, "&Delete Service"},
-    {0, nullptr},
-    {CMD_REFRESH_PORTS, "Refresh Serial Ports list"},
-    {0, nullptr},
-    {CMD_RESET_COLUMNS, "Reset Column widths"},
-};
-
 // A decimal number as the C library reads one, 0 when there are no digits.
 DWORD decimal(const char* text)
 {
@@ -290,7 +268,7 @@ void ServiceListView::showServiceMenu(int row)
     HMENU menu = CreatePopupMenu();
     if (!menu)
         return;
-    for (const auto& item : serviceMenu) {
+    for (const auto& item : serviceMenuItems) {
         if (!item.command)
             AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
         else
