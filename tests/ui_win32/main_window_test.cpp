@@ -241,6 +241,22 @@ TEST_F(MainWindowTest, AnchorRegisteredTwiceMovesByTwiceTheChange)
                      SWP_NOMOVE | SWP_NOZORDER);
     });
     EXPECT_EQ(childRect(main, window.item(IDC_ADD)).left - add0.left, 60);
+
+    // Half a pixel per pixel: the halves add up in the stored rectangle
+    // instead of being cut away at every step.
+    const RECT check0 = childRect(main, window.item(IDC_AUTOSTART));
+    for (int step = 1; step <= 4; ++step) {
+        window.onUi([&] {
+            if (step == 1)
+                window.dialog().resizer().addAnchor(IDC_AUTOSTART, 0.5f, 0, 0.5f, 0);
+            const RECT now = windowRect(main);
+            SetWindowPos(main, nullptr, 0, 0, now.right - now.left + 1, now.bottom - now.top,
+                         SWP_NOMOVE | SWP_NOZORDER);
+        });
+    }
+    const RECT check1 = childRect(main, window.item(IDC_AUTOSTART));
+    EXPECT_EQ(check1.left - check0.left, 2);
+    EXPECT_EQ(check1.right - check1.left, check0.right - check0.left);
 }
 
 TEST_F(MainWindowTest, MinimiseGoesToTheTrayAndConfigureBringsItBack)

@@ -107,8 +107,11 @@ int CSystemTray::onIconEvent(WPARAM id, LPARAM mouseMessage)
         HMENU popup = loadPopup(menu);
         if (!popup)
             return 0;
-        SendMessageA(mainWindow_, WM_COMMAND, MAKEWPARAM(GetMenuItemID(popup, 0), 0), 0);
+        const UINT command = GetMenuItemID(popup, 0);
         DestroyMenu(menu);
+        // Restoring the main window destroys this object: nothing of it may
+        // be touched once the command has run.
+        SendMessageA(mainWindow_, WM_COMMAND, MAKEWPARAM(command, 0), 0);
         return 1;
     }
     default:
