@@ -582,6 +582,27 @@ TEST_F(ServiceListTest, ContextMenuWithoutRowsOrWithoutASelectionOffersOnlyTheGe
         EXPECT_FALSE(greyed(items, id)) << id;
     ASSERT_TRUE(dismiss(menu));
     EXPECT_EQ(window.rowCount(), 1);
+
+    // Opened with the key for a selected row, the menu opens at the mouse
+    // pointer all the same.
+    select(0);
+    const POINT pointer = window.onUi([] {
+        POINT p{};
+        GetCursorPos(&p);
+        return p;
+    });
+    RECT row{};
+    row.left = LVIR_BOUNDS;
+    SendMessageA(window.list(), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&row));
+    MapWindowPoints(window.list(), nullptr, reinterpret_cast<POINT*>(&row), 2);
+    ASSERT_FALSE(PtInRect(&row, pointer)); // the two places differ
+    menu = menuByKey();
+    ASSERT_NE(menu, nullptr);
+    RECT at{};
+    GetWindowRect(menu, &at);
+    EXPECT_EQ(at.left, pointer.x);
+    EXPECT_EQ(at.top, pointer.y);
+    ASSERT_TRUE(dismiss(menu));
 }
 
 TEST_F(ServiceListTest, DeleteKeyRemovesTheSelectedStoppedServiceAndSelectsTheNext)
