@@ -188,6 +188,11 @@ public:
     virtual WindowFields& windowFields() = 0;     // the main window's stored placement
     virtual WindowRect normalRect() const = 0;    // restored placement, screen pixels
     virtual uintptr_t reportTarget() const = 0;   // the worker's eighth argument
+    // Hands every worker report already waiting to onWorkerReport. A worker
+    // sends its report before it ends; the monitoring pass calls this first,
+    // so a report the window has not taken yet is not outrun by the end of
+    // its worker. Nothing to do where reports arrive synchronously.
+    virtual void deliverPendingReports() {}
 };
 
 // ---------------------------------------------------------------------------

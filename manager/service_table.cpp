@@ -238,6 +238,7 @@ void ServiceTable::onWorkerTimer(int identifier)
 {
     if (identifier != workerTimer_ || workerTimer_ == 0)
         return;
+    frontEnd_.deliverPendingReports();
     bool running = false;
     for (int row = 0; row < count(); ++row) {
         ServiceRecord& service = *rows_[row];

@@ -116,5 +116,14 @@ public:
         return handled > 0;
     }
 
+    void deliverPendingReports() override
+    {
+        if (reportsTo)
+            receiver.dispatch([this](uint32_t processId, const char* text) {
+                return reportsTo->onWorkerReport(processId, text);
+            });
+    }
+
     port::ReportReceiver receiver;
+    ServiceTable* reportsTo = nullptr; // where the monitoring pass delivers
 };

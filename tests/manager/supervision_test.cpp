@@ -283,6 +283,23 @@ TEST_F(Supervision, ReportsBecomeTheStatusWithTheErrorPrefixRule)
     EXPECT_FALSE(table.record(0)->errorReported);
 }
 
+// The window was too busy to take a report at once: its worker gave up
+// waiting for the acknowledgement and ended. The monitoring pass takes the
+// report before it looks at the worker's end.
+TEST_F(Supervision, AReportOutlivingItsWorkerIsStillShown)
+{
+    ScopedEnv report("VANTREL_FAKE_REPORT", "accept: Too many open files");
+    addFake("report");
+    ASSERT_NE(table.startService(0), 0);
+    ASSERT_TRUE(waitForEnd(0, 30000));
+
+    frontEnd.reportsTo = &table;
+    table.onWorkerTimer(WORKER_TIMER_ID);
+    EXPECT_FALSE(table.record(0)->active);
+    EXPECT_TRUE(table.record(0)->errorReported);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Error: accept: Too many open files");
+}
+
 TEST_F(Supervision, StopEmptiesAReportedStatus)
 {
     addFake("obey");
