@@ -53,6 +53,7 @@ public:
     WindowFields& windowFields() override { return dialog_.fields_; }
     WindowRect normalRect() const override { return dialog_.normalRect(); }
     uintptr_t reportTarget() const override { return dialog_.receiver_.target(); }
+    void deliverPendingReports() override { dialog_.deliverReports(); }
 
 private:
     CMainDialog& dialog_;
@@ -123,11 +124,7 @@ CMainDialog::CMainDialog()
     // Workers' reports arrive on the receiver's descriptor.
     if (receiver_.open() && receiver_.fd() >= 0) {
         reportNotifier_ = std::make_unique<QSocketNotifier>(receiver_.fd(), QSocketNotifier::Read);
-        connect(reportNotifier_.get(), &QSocketNotifier::activated, this, [this] {
-            receiver_.dispatch([this](uint32_t processId, const char* text) {
-                return table_ && !shutDown_ && table_->onWorkerReport(processId, text);
-            });
-        });
+        connect(reportNotifier_.get(), &QSocketNotifier::activated, this, &CMainDialog::deliverReports);
     }
 
     // The end of the user's session.
@@ -216,6 +213,15 @@ void CMainDialog::showAbout()
 {
     CAboutDialog box(this);
     box.exec();
+}
+
+// Hands every waiting worker report to the table; a worker's end must not
+// be noticed before its report is read.
+void CMainDialog::deliverReports()
+{
+    receiver_.dispatch([this](uint32_t processId, const char* text) {
+        return table_ && !shutDown_ && table_->onWorkerReport(processId, text);
+    });
 }
 
 void CMainDialog::refreshButtons()

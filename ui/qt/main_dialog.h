@@ -57,6 +57,7 @@ private:
     class FrontEnd;
 
     void refreshButtons();
+    void deliverReports();
     void restoreFromTray();
     void minimizeAfterStart();
     void shutdown(bool save);
