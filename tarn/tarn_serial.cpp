@@ -59,9 +59,9 @@ int serial_open_hook(int d)
 
 void serial_release_hook(int) {}
 
+// Purges all queues and closes the device (the port's close does both).
 void serial_close_hook(int d)
 {
-    tarn_slots[d].serial.purge();
     tarn_slots[d].serial.close();
 }
 

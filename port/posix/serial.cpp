@@ -22,6 +22,23 @@ bool set_custom_baud(int fd, long baud); // serial_baud.cpp
 
 namespace {
 
+// A write here returns once the bytes are in the driver's output queue,
+// where a Windows serial write completes only when they have gone out. So
+// that closing (which discards the queue) loses nothing a client sent, let
+// the queue empty first, for at most a couple of seconds: a line held by
+// flow control must not hold up the close for ever.
+void drain_output(int fd)
+{
+    constexpr int limit_ms = 2000;
+    constexpr int step_ms = 5;
+    for (int waited = 0; waited < limit_ms; waited += step_ms) {
+        int queued = 0;
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+            return;
+        ::poll(nullptr, 0, step_ms);
+    }
+}
+
 speed_t standard_speed(long baud)
 {
     switch (baud) {
@@ -302,6 +319,7 @@ void SerialPort::close()
 {
     if (handle_ != -1) {
         int fd = static_cast<int>(handle_);
+        drain_output(fd);
         tcflush(fd, TCIOFLUSH);
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
