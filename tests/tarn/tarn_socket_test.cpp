@@ -36,7 +36,13 @@ TEST_F(TarnSocket, HostLookup)
     EXPECT_EQ(tarn_lookup_host("127.1"), std::optional<uint32_t>(0x7F000001));
     EXPECT_EQ(tarn_lookup_host("1"), std::optional<uint32_t>(1));
     EXPECT_EQ(tarn_lookup_host("192.168.1.2"), std::optional<uint32_t>(0xC0A80102));
-    EXPECT_EQ(tarn_lookup_host("localhost"), std::optional<uint32_t>(loopback));
+    // A name goes to the resolver. A bare machine may have no host table;
+    // where "localhost" resolves at all, it is the loopback address.
+    tarn_error = 0;
+    if (auto local = tarn_lookup_host("localhost"))
+        EXPECT_EQ(*local, loopback);
+    else
+        EXPECT_EQ(tarn_error.load(), 18);
     tarn_error = 0;
     EXPECT_EQ(tarn_lookup_host("1.2.3.4.5"), std::nullopt);
     EXPECT_EQ(tarn_error.load(), 18);
