@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace port {
 
@@ -41,8 +42,15 @@ bool lookup_host(const char* name, uint32_t& address);
 class Socket {
 public:
     Socket() = default;
-    Socket(Socket&& other) noexcept;
-    Socket& operator=(Socket&& other) noexcept;
+    Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+    Socket& operator=(Socket&& other) noexcept
+    {
+        if (this != &other) {
+            close();
+            handle_ = std::exchange(other.handle_, -1);
+        }
+        return *this;
+    }
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
     ~Socket();

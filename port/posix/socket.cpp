@@ -165,18 +165,6 @@ bool lookup_host(const char* name, uint32_t& address)
     return true;
 }
 
-Socket::Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-Socket& Socket::operator=(Socket&& other) noexcept
-{
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
 Socket::~Socket() { close(); }
 
 Socket Socket::stream()
