@@ -9,6 +9,9 @@
 #include "port/socket.h"
 #include "test_util.h"
 
+#include <winsock2.h>
+#include <iphlpapi.h>
+
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -49,11 +52,24 @@ uint16_t free_port()
     return port;
 }
 
-// True while somebody holds the port: our own bind fails.
+// True while somebody listens on the port, read from the system's TCP
+// table. (Probing with a bind of our own could take the port from the
+// worker while it starts.)
 bool port_taken(uint16_t port)
 {
-    port::Socket s = port::Socket::stream();
-    return s.valid() && !s.bind(0, port);
+    ULONG size = 0;
+    if (GetTcpTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    std::vector<char> buffer(size);
+    auto* table = reinterpret_cast<MIB_TCPTABLE*>(buffer.data());
+    if (GetTcpTable(table, &size, FALSE) != NO_ERROR)
+        return false;
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        const MIB_TCPROW& row = table->table[i];
+        if (row.dwState == MIB_TCP_STATE_LISTEN && ntohs(static_cast<u_short>(row.dwLocalPort)) == port)
+            return true;
+    }
+    return false;
 }
 
 bool connect_client(port::Socket& client, uint16_t port, int timeout_ms)
