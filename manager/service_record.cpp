@@ -2,6 +2,7 @@
 // word and the worker command line.
 
 #include "manager/manager.h"
+#include "port/serial.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -60,15 +61,15 @@ int serviceLineFlags(const ServiceRecord& record)
 {
     int flags = 0;
     if (record.handshake == "Xon/Xoff")
-        flags |= 0x01;
+        flags |= port::SERIAL_LINE_XONXOFF;
     else if (record.handshake == "RTS/CTS")
-        flags |= 0x02;
+        flags |= port::SERIAL_LINE_RTSCTS;
     if (record.parity == "Even")
-        flags |= 0x20;
+        flags |= port::SERIAL_LINE_PARITY;
     else if (record.parity == "Odd")
-        flags |= 0x60;
+        flags |= port::SERIAL_LINE_PARITY | port::SERIAL_LINE_ODD;
     if (record.stopbits == "2")
-        flags |= 0x80;
+        flags |= port::SERIAL_LINE_TWO_STOP;
     return flags;
 }
 

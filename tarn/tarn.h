@@ -12,7 +12,7 @@
 enum { TARN_FREE = 0, TARN_SERIAL = 1, TARN_SOCKET = 2 };
 
 // Abort callback: nonzero asks every waiting tarn operation to give up
-// with code 2 ("operation aborted").
+// with TARN_ERR_ABORTED.
 using tarn_abort_fn = int (*)();
 
 // Calendar time in seconds and the milliseconds within that second.
@@ -21,7 +21,40 @@ struct tarn_time {
     int32_t milliseconds;
 };
 
-// The process-wide error code, 1 to 27; the last failure wins.
+// The values of tarn_error. tarn_error_text() gives the text in quotes.
+enum tarn_error_code : int {
+    TARN_ERR_NONE = 0,             // nothing has failed yet (the initial value; not a code)
+    TARN_ERR_BAUDRATE = 1,         // "illegal or unsupported baudrate": open with an empty parameter
+    TARN_ERR_ABORTED = 2,          // "operation aborted": an abort callback answered nonzero
+    TARN_ERR_PEER_CLOSED = 3,      // "connection closed by peer": a socket read saw an orderly close
+    TARN_ERR_NO_DESCRIPTOR = 4,    // "no more tarn file descriptors": open with both slots in use
+    TARN_ERR_FORMATTED = 5,        // the failure formatted its own text into the message buffer
+    TARN_ERR_GET_TTY = 6,          // "can not get tty port attributes" (not raised)
+    TARN_ERR_COMMUNICATION = 7,    // "communication error": a serial read, write or event wait failed
+    TARN_ERR_NO_MEMORY = 8,        // "not enough memory": open could not copy the name or parameter
+    TARN_ERR_UNSUPPORTED = 9,      // "unsupported operation": accept on a descriptor that is no socket
+    TARN_ERR_PORT_OPEN = 10,       // "can not open port to execution environment": the device did not open
+    TARN_ERR_PORT_NAME = 11,       // "illegal or unsupported port": open with an empty name
+    TARN_ERR_SET_TTY = 12,         // "can not set tty port attributes": the serial set-up failed
+    TARN_ERR_READ_TIMEOUT = 13,    // "read timed out" (not raised)
+    TARN_ERR_GET_TERMINAL = 14,    // "can not get terminal attributes" (not raised)
+    TARN_ERR_TRANSPARENCY = 15,    // "transparency mode requires a tty" (not raised)
+    TARN_ERR_SET_TERMINAL = 16,    // "can not set terminal attributes" (not raised)
+    TARN_ERR_NO_PWTCP = 17,        // "PWTCP not installed" (not raised)
+    TARN_ERR_UNKNOWN_HOST = 18,    // "unknown host name": the host lookup found nothing
+    TARN_ERR_UNKNOWN_SERVICE = 19, // "unknown TCP/IP service": the service lookup found nothing
+    TARN_ERR_NO_SERVICES = 20,     // "services database not available" (not raised)
+    TARN_ERR_NO_SOCKETS = 21,      // "no more sockets available" (not raised)
+    TARN_ERR_NONBLOCKING = 22,     // "can not set socket in nonblocking mode"
+    TARN_ERR_NODELAY = 23,         // "can not set TCP NODELAY option" (not raised: that failure formats its text)
+    TARN_ERR_MESSAGE = 24,         // the message buffer, as TARN_ERR_FORMATTED (not raised)
+    TARN_ERR_WINSOCK_RANGE = 25,   // "WINSOCK version out of range": the socket library refused version 1.1
+    TARN_ERR_WINSOCK_OLD = 26,     // "WINSOCK version too old": the socket library offers less than 1.1
+    TARN_ERR_NO_TCPIP = 27,        // "WINSOCK found but TCP/IP not enabled": the network subsystem is down
+    TARN_ERR_LAST = TARN_ERR_NO_TCPIP, // the highest code with a text
+};
+
+// The process-wide error code, a tarn_error_code; the last failure wins.
 extern std::atomic<int> tarn_error;
 
 // Error texts.
@@ -31,8 +64,8 @@ const char* tarn_socket_error_text(int code);
 // Opening by name. " server " listens on the TCP port or service given as
 // parameter and returns with its first client; " servers " does the same
 // with address reuse; a name with a baud rate opens a serial port with the
-// serial_line_flags word; anything else the parameter marks as a TCP
-// service connects to that host.
+// serial_line_flags word (port::SERIAL_LINE_* of port/serial.h); anything
+// else the parameter marks as a TCP service connects to that host.
 int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn abort_callback);
 
 // Data transfer on an open descriptor.
@@ -47,15 +80,6 @@ int tarn_accept(int descriptor);
 
 // Serial ports: raise (on != 0) or drop the DTR line.
 int tarn_set_dtr(int descriptor, int on);
-
-// serial_line_flags bits.
-enum : int {
-    SERIAL_XONXOFF = 0x01,
-    SERIAL_RTSCTS = 0x02,
-    SERIAL_PARITY = 0x20,
-    SERIAL_ODD = 0x40,
-    SERIAL_TWO_STOP = 0x80,
-};
 
 // Time.
 void tarn_now(tarn_time* t);

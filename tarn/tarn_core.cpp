@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -20,7 +21,7 @@ tarn_slot tarn_slots[TARN_SLOTS];
 
 namespace {
 
-// The message buffer holds the text of code 5. Formatting and setting the
+// The message buffer holds the text of TARN_ERR_FORMATTED. Formatting and setting the
 // code happen under one lock so that a text and its code go together; the
 // last failure wins.
 std::mutex message_lock;
@@ -30,7 +31,7 @@ void format_message(const char* format, va_list args)
 {
     std::lock_guard lock(message_lock);
     std::vsnprintf(message_buffer, sizeof message_buffer, format, args);
-    tarn_error = 5;
+    tarn_error = TARN_ERR_FORMATTED;
 }
 
 const char* const error_texts[] = {
@@ -39,7 +40,7 @@ const char* const error_texts[] = {
     "operation aborted",
     "connection closed by peer",
     "no more tarn file descriptors",
-    nullptr, // 5: the message buffer
+    nullptr, // TARN_ERR_FORMATTED: the message buffer
     "can not get tty port attributes",
     "communication error",
     "not enough memory",
@@ -58,11 +59,12 @@ const char* const error_texts[] = {
     "no more sockets available",
     "can not set socket in nonblocking mode",
     "can not set TCP NODELAY option",
-    nullptr, // 24: the message buffer
+    nullptr, // TARN_ERR_MESSAGE: the message buffer
     "WINSOCK version out of range",
     "WINSOCK version too old",
     "WINSOCK found but TCP/IP not enabled",
 };
+static_assert(std::size(error_texts) == TARN_ERR_LAST + 1, "one text per code");
 
 struct socket_text {
     int code;
@@ -167,9 +169,9 @@ void tarn_fail(const char* format, ...)
 const char* tarn_error_text()
 {
     int code = tarn_error;
-    if (code == 5 || code == 24)
+    if (code == TARN_ERR_FORMATTED || code == TARN_ERR_MESSAGE)
         return message_buffer;
-    if (code >= 1 && code <= 27)
+    if (code >= TARN_ERR_BAUDRATE && code <= TARN_ERR_LAST)
         return error_texts[code];
     tarn_fail("tarn error %d", code);
     return message_buffer;
@@ -207,7 +209,7 @@ int tarn_read(int d, void* buffer, int size, int minimum)
     int last = 0;
     for (;;) {
         if (total < minimum && tarn_poll_abort()) {
-            tarn_error = 2;
+            tarn_error = TARN_ERR_ABORTED;
             last = -1;
             break;
         }
@@ -234,7 +236,7 @@ int tarn_write(int d, const void* buffer, int count)
     int last = 0;
     while (total < count) {
         if (tarn_poll_abort()) {
-            tarn_error = 2;
+            tarn_error = TARN_ERR_ABORTED;
             last = -1;
             break;
         }
@@ -277,15 +279,15 @@ int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn 
     while (d < TARN_SLOTS && tarn_slots[d].kind != TARN_FREE)
         ++d;
     if (d == TARN_SLOTS) {
-        tarn_error = 4;
+        tarn_error = TARN_ERR_NO_DESCRIPTOR;
         return -1;
     }
     if (!name || !*name) {
-        tarn_error = 11;
+        tarn_error = TARN_ERR_PORT_NAME;
         return -1;
     }
     if (!parameter || !*parameter) {
-        tarn_error = 1;
+        tarn_error = TARN_ERR_BAUDRATE;
         return -1;
     }
 
@@ -310,7 +312,7 @@ int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn 
         s.name = name;
         s.parameter = parameter;
     } catch (const std::bad_alloc&) {
-        tarn_error = 8;
+        tarn_error = TARN_ERR_NO_MEMORY;
         s.release_hook = nullptr;
         tarn_release(d);
         return -1;

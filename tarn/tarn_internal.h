@@ -19,8 +19,9 @@ int tarn_slot_kind(int descriptor);
 
 // The slot's single read and write attempt (read_fn / write_fn), without
 // abort polling. Serial: the count read (0 when nothing is queued) or
-// written, -1 with code 7. Socket: the count, 0 when nothing can be moved
-// now, -1 with code 3 (peer closed) or 5 ("recv: %s" / "send: %s").
+// written, -1 with TARN_ERR_COMMUNICATION. Socket: the count, 0 when nothing
+// can be moved now, -1 with TARN_ERR_PEER_CLOSED or TARN_ERR_FORMATTED
+// ("recv: %s" / "send: %s").
 // The descriptor must be open.
 int tarn_slot_read(int descriptor, void* buffer, int size);
 int tarn_slot_write(int descriptor, const void* buffer, int count);
@@ -35,8 +36,8 @@ port::Socket* tarn_slot_socket(int descriptor);
 // port.
 port::SerialPort* tarn_slot_serial(int descriptor);
 
-// Formats a failure text into the message buffer and sets tarn_error to 5,
-// both under one lock; a text longer than 255 bytes is cut.
+// Formats a failure text into the message buffer and sets tarn_error to
+// TARN_ERR_FORMATTED, both under one lock; a text longer than 255 bytes is cut.
 void tarn_fail(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))

@@ -17,7 +17,7 @@ constexpr size_t longest_name = 251; // what a 256-byte device path leaves
 bool line_usable(port::SerialPort& p, port::SerialStatus& status)
 {
     if (!p.fetch_status(status) || (status.errors & (port::SERIAL_ERR_BREAK | port::SERIAL_ERR_MODE))) {
-        tarn_error = 7;
+        tarn_error = TARN_ERR_COMMUNICATION;
         return false;
     }
     return true;
@@ -32,7 +32,7 @@ int serial_read(int d, void* buffer, int size)
     uint32_t n = size > 0 ? std::min(static_cast<uint32_t>(size), status.queued) : 0;
     int got = p.read(buffer, n);
     if (got < 0)
-        tarn_error = 7;
+        tarn_error = TARN_ERR_COMMUNICATION;
     return got;
 }
 
@@ -46,7 +46,7 @@ int serial_write(int d, const void* buffer, int count)
         return -1;
     int put = p.write(buffer, static_cast<uint32_t>(count));
     if (put < 0)
-        tarn_error = 7;
+        tarn_error = TARN_ERR_COMMUNICATION;
     return put;
 }
 
@@ -78,14 +78,14 @@ int tarn_serial_open(int d, const char* name, int flags, const char* baud)
 {
     port::SerialPort& p = tarn_slots[d].serial;
     if (std::strlen(name) > longest_name || !p.open(name)) {
-        tarn_error = 10;
+        tarn_error = TARN_ERR_PORT_OPEN;
         tarn_release(d);
         return -1;
     }
     if (!p.set_queue_sizes(queue_size, queue_size) || !p.apply_line_settings(std::strtol(baud, nullptr, 10), flags) ||
         !p.purge() || !p.raise_dtr()) {
         p.close();
-        tarn_error = 12;
+        tarn_error = TARN_ERR_SET_TTY;
         tarn_release(d);
         return -1;
     }

@@ -38,7 +38,7 @@ port::Socket new_socket()
     }
     if (!s.set_nonblocking(true)) {
         s.close();
-        tarn_error = 22;
+        tarn_error = TARN_ERR_NONBLOCKING;
     }
     return s;
 }
@@ -61,7 +61,7 @@ int socket_read(int d, void* buffer, int size)
         return -1;
     }
     if (n == 0 && size > 0) {
-        tarn_error = 3;
+        tarn_error = TARN_ERR_PEER_CLOSED;
         return -1;
     }
     return n;
@@ -98,11 +98,11 @@ int socket_open_hook(int d)
     if (library_users == 0) {
         int r = port::socket_startup(library_info);
         if (r == 10022 || r == 10092) {
-            tarn_error = 25;
+            tarn_error = TARN_ERR_WINSOCK_RANGE;
             return -1;
         }
         if (r == 10091) {
-            tarn_error = 27;
+            tarn_error = TARN_ERR_NO_TCPIP;
             return -1;
         }
         if (r != 0) {
@@ -111,7 +111,7 @@ int socket_open_hook(int d)
         }
         if (library_info.major < 1 || (library_info.major == 1 && library_info.minor < 1)) {
             port::socket_cleanup();
-            tarn_error = 26;
+            tarn_error = TARN_ERR_WINSOCK_OLD;
             return -1;
         }
     }
@@ -210,7 +210,7 @@ int client_open(const char* service, int d, const char* host)
         // "already in progress" on some socket layers: still waiting.
         if (transient(e) || e == 10037) {
             if (tarn_poll_abort()) {
-                tarn_error = 2;
+                tarn_error = TARN_ERR_ABORTED;
                 return fail_open(d);
             }
             // Wait a slice for the attempt to end rather than spin on it.
@@ -251,7 +251,7 @@ int tarn_socket_open(const char* service, int d, const char* name)
 int tarn_accept(int d)
 {
     if (tarn_slot_kind(d) != TARN_SOCKET) {
-        tarn_error = 9;
+        tarn_error = TARN_ERR_UNSUPPORTED;
         return -1;
     }
     socket_pair& sp = sockets[d];
@@ -273,7 +273,7 @@ int tarn_accept(int d)
         // serving: wait for the next one.
         if (transient(e) || e == 10004 || e == 10053 || e == 10054) {
             if (tarn_poll_abort()) {
-                tarn_error = 2;
+                tarn_error = TARN_ERR_ABORTED;
                 return -1;
             }
             continue;
@@ -297,7 +297,7 @@ std::optional<uint16_t> tarn_lookup_service(const char* text)
         if (value > 65535) {
             // Not cut to 16 bits: a port other than the one asked for would
             // be a silent surprise.
-            tarn_error = 19;
+            tarn_error = TARN_ERR_UNKNOWN_SERVICE;
             return std::nullopt;
         }
         return static_cast<uint16_t>(value);
@@ -305,18 +305,15 @@ std::optional<uint16_t> tarn_lookup_service(const char* text)
     uint16_t port = 0;
     if (port::lookup_service(text, port))
         return port;
-    int code = 19;
     int e = port::socket_last_error();
-    if (e != 11004)
-        code = 5;
     if (std::strcmp(text, "telnet") == 0)
         return 23;
     if (std::strcmp(text, "ftxp") == 0)
         return 3010;
-    if (code == 5)
+    if (e != 11004)
         tarn_fail("on attempt to lookup TCP service \"%s\": %s", text, tarn_socket_error_text(e));
     else
-        tarn_error = 19;
+        tarn_error = TARN_ERR_UNKNOWN_SERVICE;
     return std::nullopt;
 }
 
@@ -334,7 +331,7 @@ std::optional<uint32_t> tarn_lookup_host(const char* text)
             shift -= 8;
             if (shift < 8) {
                 // More than four parts name no address.
-                tarn_error = 18;
+                tarn_error = TARN_ERR_UNKNOWN_HOST;
                 return std::nullopt;
             }
             value |= part << shift;
@@ -346,7 +343,7 @@ std::optional<uint32_t> tarn_lookup_host(const char* text)
         return address;
     int e = port::socket_last_error();
     if (e == 11001 || e == 11002 || e == 11004)
-        tarn_error = 18;
+        tarn_error = TARN_ERR_UNKNOWN_HOST;
     else
         tarn_fail("on attempt to lookup host name \"%s\": %s", text, tarn_socket_error_text(e));
     return std::nullopt;

@@ -100,7 +100,7 @@ void worker_client_loop(port::NamedEvent& stop_event, const char* tcp_port, cons
 
     stop_event.close();
     abort_event = nullptr;
-    if (tarn_error == 2) {
+    if (tarn_error == TARN_ERR_ABORTED) {
         // Asked to stop: end silently.
         tarn_close(server);
         return;

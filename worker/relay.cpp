@@ -94,12 +94,12 @@ int serial_pump(pump_params& p)
     port::SerialPort* serial = tarn_slot_serial(p.serial_descriptor);
     port::Socket* client = tarn_slot_socket(p.socket_descriptor);
     if (!serial || !client) {
-        tarn_error = 7;
+        tarn_error = TARN_ERR_COMMUNICATION;
         return -1;
     }
     port::SerialStatus status;
     if (!serial->fetch_status(status) || (status.errors & (port::SERIAL_ERR_BREAK | port::SERIAL_ERR_MODE))) {
-        tarn_error = 7;
+        tarn_error = TARN_ERR_COMMUNICATION;
         return -1;
     }
     serial->set_event_mask(port::SERIAL_EV_RXCHAR | port::SERIAL_EV_ERR);
@@ -109,7 +109,7 @@ int serial_pump(pump_params& p)
         if (w == port::SerialWait::Cancelled)
             break;
         if (w == port::SerialWait::Failed) {
-            tarn_error = 7;
+            tarn_error = TARN_ERR_COMMUNICATION;
             result = -1;
             break;
         }

@@ -69,7 +69,7 @@ using TarnCore = TarnTest;
 
 TEST_F(TarnCore, EveryCodeHasItsText)
 {
-    for (int code = 1; code <= 27; ++code) {
+    for (int code = TARN_ERR_BAUDRATE; code <= TARN_ERR_LAST; ++code) {
         if (!expected_texts[code])
             continue;
         tarn_error = code;
@@ -84,7 +84,7 @@ TEST_F(TarnCore, CodesOutsideTheTableAreFormattedIntoTheMessageBuffer)
         tarn_error = code;
         std::string first = tarn_error_text();
         EXPECT_EQ(first, "tarn error " + std::to_string(code));
-        EXPECT_EQ(tarn_error.load(), 5);
+        EXPECT_EQ(tarn_error.load(), TARN_ERR_FORMATTED);
         EXPECT_EQ(std::string(tarn_error_text()), first);
     }
 }
@@ -92,9 +92,9 @@ TEST_F(TarnCore, CodesOutsideTheTableAreFormattedIntoTheMessageBuffer)
 TEST_F(TarnCore, FormattedFailuresUseTheMessageBufferAndAreCutToFit)
 {
     tarn_fail("%s: %s", "bind", "Address already in use");
-    EXPECT_EQ(tarn_error.load(), 5);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_FORMATTED);
     EXPECT_STREQ(tarn_error_text(), "bind: Address already in use");
-    tarn_error = 24;
+    tarn_error = TARN_ERR_MESSAGE;
     EXPECT_STREQ(tarn_error_text(), "bind: Address already in use");
 
     std::string long_text(600, 'x');
@@ -112,14 +112,14 @@ TEST_F(TarnCore, ConcurrentFailuresLeaveOneWholeText)
             std::string text(100 + t * 30, static_cast<char>('a' + t));
             for (int i = 0; i < 2000; ++i) {
                 tarn_fail("%s", text.c_str());
-                tarn_error = 7;
+                tarn_error = TARN_ERR_COMMUNICATION;
                 tarn_fail("%s", text.c_str());
             }
         });
     }
     for (auto& th : threads)
         th.join();
-    EXPECT_EQ(tarn_error.load(), 5);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_FORMATTED);
     std::string got = tarn_error_text();
     ASSERT_FALSE(got.empty());
     int t = got[0] - 'a';
@@ -142,11 +142,11 @@ TEST_F(TarnCore, SocketErrorTexts)
 TEST_F(TarnCore, OpenRefusesEmptyNamesAndParametersWithoutTakingASlot)
 {
     EXPECT_EQ(tarn_open("", "", 0, nullptr), -1);
-    EXPECT_EQ(tarn_error.load(), 11);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_PORT_NAME);
     EXPECT_EQ(tarn_open("", "9600", 0, nullptr), -1);
-    EXPECT_EQ(tarn_error.load(), 11);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_PORT_NAME);
     EXPECT_EQ(tarn_open("COM1", "", 0, nullptr), -1);
-    EXPECT_EQ(tarn_error.load(), 1);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_BAUDRATE);
     EXPECT_EQ(tarn_slot_kind(0), TARN_FREE);
     EXPECT_EQ(tarn_slot_kind(1), TARN_FREE);
 }
@@ -179,7 +179,7 @@ TEST_F(TarnCore, KindDecision)
 TEST_F(TarnCore, ServersWithABaudRateIsOpenedAsASerialPort)
 {
     EXPECT_EQ(tarn_open(" servers ", "9600", 0, nullptr), -1);
-    EXPECT_EQ(tarn_error.load(), 10);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_PORT_OPEN);
     EXPECT_EQ(tarn_slot_kind(0), TARN_FREE);
 }
 
@@ -203,18 +203,18 @@ TEST_F(TarnCore, ReadSemantics)
     late.join();
     EXPECT_EQ(std::string(buf, 8), "abcdefgh");
 
-    // An abort mid-way returns the partial count with code 2.
+    // An abort mid-way returns the partial count with TARN_ERR_ABORTED.
     ASSERT_EQ(c.peer[0].send("xyz", 3), 3);
     ASSERT_NE(tarn_slot_socket(0), nullptr);
     ASSERT_EQ(tarn_slot_socket(0)->wait_readable(10000), 1);
     reset_callback(2);
     EXPECT_EQ(tarn_read(0, buf, 10, 10), 3);
-    EXPECT_EQ(tarn_error.load(), 2);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_ABORTED);
     EXPECT_EQ(std::string(buf, 3), "xyz");
     // Nothing there and an abort at once: -1.
     reset_callback(1);
     EXPECT_EQ(tarn_read(0, buf, 10, 10), -1);
-    EXPECT_EQ(tarn_error.load(), 2);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_ABORTED);
 }
 
 TEST_F(TarnCore, PeerCloseIsCode3)
@@ -223,7 +223,7 @@ TEST_F(TarnCore, PeerCloseIsCode3)
     c.peer[1].close();
     char buf[8];
     EXPECT_EQ(tarn_read(1, buf, sizeof buf, 1), -1);
-    EXPECT_EQ(tarn_error.load(), 3);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_PEER_CLOSED);
     EXPECT_STREQ(tarn_error_text(), "connection closed by peer");
 }
 
@@ -236,7 +236,7 @@ TEST_F(TarnCore, WriteSemantics)
 
     // An abort already pending: nothing is written.
     EXPECT_EQ(tarn_write(0, "lost", 4), -1);
-    EXPECT_EQ(tarn_error.load(), 2);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_ABORTED);
     EXPECT_EQ(calls.load(), 1);
 
     reset_callback(0);
@@ -261,7 +261,7 @@ TEST_F(TarnCore, SendToAClosedPeerFailsWithoutEndingTheProcess)
     for (int i = 0; i < 1000 && r >= 0; ++i)
         r = tarn_write(0, block.data(), static_cast<int>(block.size()));
     EXPECT_EQ(r, -1);
-    EXPECT_EQ(tarn_error.load(), 5);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_FORMATTED);
     EXPECT_EQ(std::string(tarn_error_text()).substr(0, 6), "send: ");
 }
 
@@ -279,7 +279,7 @@ TEST_F(TarnCore, PollCallsEveryOccupiedSlot)
 
         // A third open changes neither open descriptor.
         EXPECT_EQ(tarn_open("127.0.0.1", std::to_string(c.server.local_port()).c_str(), 0, nullptr), -1);
-        EXPECT_EQ(tarn_error.load(), 4);
+        EXPECT_EQ(tarn_error.load(), TARN_ERR_NO_DESCRIPTOR);
         reset_callback(0);
         EXPECT_EQ(tarn_write(1, "ok", 2), 2);
         EXPECT_EQ(recv_exactly(c.peer[1], 2), "ok");
@@ -384,7 +384,7 @@ TEST_F(TarnCore, WaitingTransfersPollInSlicesRatherThanSpin)
     abort_clock = clock_type::now();
     abort_after_ms = 300;
     int sent = tarn_write(0, block.data(), static_cast<int>(block.size()));
-    EXPECT_EQ(tarn_error.load(), 2);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_ABORTED);
     EXPECT_GT(sent, 0);
     EXPECT_LT(sent, static_cast<int>(block.size()));
     EXPECT_LT(calls.load(), 100);

@@ -156,13 +156,15 @@ TEST_F(TarnSerial, FlagsWordAndBaudRates)
         unsigned speed;
         tcflag_t cflag_set, cflag_clear, iflag_set, iflag_clear;
     } cases[] = {
-        {"19200", 0x60, 19200, PARENB | PARODD, CSTOPB | CRTSCTS, 0, IXON | IXOFF},
-        {"4800", 0x20, 4800, PARENB, PARODD | CSTOPB, 0, IXON | IXOFF},
-        {"2400", 0x40, 2400, 0, PARENB | PARODD, 0, 0},
-        {"115200", 0x83, 115200, CSTOPB | CRTSCTS, PARENB, IXON | IXOFF, 0},
-        {"14400", 0x02, 14400, CRTSCTS, PARENB | CSTOPB, 0, IXON | IXOFF},
-        {"230400", 0x01, 230400, 0, CRTSCTS | PARENB, IXON | IXOFF, 0},
-        {"57600 baud", 0x1c, 57600, 0, PARENB | CSTOPB | CRTSCTS, 0, IXON | IXOFF},
+        {"19200", port::SERIAL_LINE_PARITY | port::SERIAL_LINE_ODD, 19200, PARENB | PARODD, CSTOPB | CRTSCTS, 0,
+         IXON | IXOFF},
+        {"4800", port::SERIAL_LINE_PARITY, 4800, PARENB, PARODD | CSTOPB, 0, IXON | IXOFF},
+        {"2400", port::SERIAL_LINE_ODD, 2400, 0, PARENB | PARODD, 0, 0},
+        {"115200", port::SERIAL_LINE_TWO_STOP | port::SERIAL_LINE_RTSCTS | port::SERIAL_LINE_XONXOFF, 115200,
+         CSTOPB | CRTSCTS, PARENB, IXON | IXOFF, 0},
+        {"14400", port::SERIAL_LINE_RTSCTS, 14400, CRTSCTS, PARENB | CSTOPB, 0, IXON | IXOFF},
+        {"230400", port::SERIAL_LINE_XONXOFF, 230400, 0, CRTSCTS | PARENB, IXON | IXOFF, 0},
+        {"57600 baud", 0x1c, 57600, 0, PARENB | CSTOPB | CRTSCTS, 0, IXON | IXOFF}, // bits without a meaning
     };
     // A pseudo-terminal may drop PARENB whatever it is asked (no parity on a
     // line that does not exist); the test then cannot see that bit.
@@ -186,7 +188,7 @@ TEST_F(TarnSerial, ABaudRateOfZeroOrBelowIsRefused)
 {
     for (const char* baud : {"0", "0x100", "-9600"}) {
         EXPECT_EQ(tarn_open("COM7", baud, 0, nullptr), -1) << baud;
-        EXPECT_EQ(tarn_error.load(), 12) << baud;
+        EXPECT_EQ(tarn_error.load(), TARN_ERR_SET_TTY) << baud;
         EXPECT_STREQ(tarn_error_text(), "can not set tty port attributes");
         EXPECT_EQ(tarn_slot_kind(0), TARN_FREE);
     }
@@ -227,26 +229,26 @@ TEST_F(TarnSerial, AbsentBusyAndOverlongPortsCannotBeOpened)
     fs::create_symlink(dir_ + "/no-such-device", dir_ + "/COM8");
     for (const char* name : {"COM8", "NOPE", "COM7/.."}) {
         EXPECT_EQ(tarn_open(name, "9600", 0, nullptr), -1) << name;
-        EXPECT_EQ(tarn_error.load(), 10) << name;
+        EXPECT_EQ(tarn_error.load(), TARN_ERR_PORT_OPEN) << name;
         EXPECT_STREQ(tarn_error_text(), "can not open port to execution environment");
     }
     // Something that is no terminal is no serial port.
     std::ofstream(dir_ + "/plain").put('x');
     fs::create_symlink(dir_ + "/plain", dir_ + "/COM9");
     EXPECT_EQ(tarn_open("COM9", "9600", 0, nullptr), -1);
-    EXPECT_EQ(tarn_error.load(), 10);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_PORT_OPEN);
 
     std::string longest(251, 'c');
     std::string overlong(252, 'c');
     fs::create_symlink(ptsname(master_), dir_ + "/" + longest);
     EXPECT_EQ(tarn_open(overlong.c_str(), "9600", 0, nullptr), -1);
-    EXPECT_EQ(tarn_error.load(), 10);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_PORT_OPEN);
     int d = tarn_open(longest.c_str(), "9600", 0, nullptr);
     EXPECT_EQ(d, 0) << tarn_error_text();
 
     // Held: a second open of the same device fails, the first goes on.
     EXPECT_EQ(tarn_open("COM7", "9600", 0, nullptr), -1);
-    EXPECT_EQ(tarn_error.load(), 10);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_PORT_OPEN);
     EXPECT_EQ(tarn_slot_kind(1), TARN_FREE);
     EXPECT_EQ(tarn_write(d, "x", 1), 1);
     EXPECT_EQ(board_read(1), "x");
@@ -259,17 +261,17 @@ TEST_F(TarnSerial, SocketOperationsOnASerialPortAndDtrOnASocket)
     int d = tarn_open("COM7", "9600", 0, nullptr);
     ASSERT_EQ(d, 0);
     EXPECT_EQ(tarn_accept(d), -1);
-    EXPECT_EQ(tarn_error.load(), 9);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_UNSUPPORTED);
     EXPECT_EQ(tarn_slot_socket(d), nullptr);
 
     port::Socket server = listener();
     int s = tarn_open("127.0.0.1", std::to_string(server.local_port()).c_str(), 0, nullptr);
     ASSERT_EQ(s, 1) << tarn_error_text();
     EXPECT_EQ(tarn_slot_serial(s), nullptr);
-    tarn_error = 17;
+    tarn_error = TARN_ERR_NO_PWTCP;
     EXPECT_EQ(tarn_set_dtr(s, 1), -1);
     EXPECT_EQ(tarn_set_dtr(-1, 0), -1);
-    EXPECT_EQ(tarn_error.load(), 17);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_NO_PWTCP);
 }
 
 TEST_F(TarnSerial, DtrChangesAreLogged)
@@ -370,7 +372,7 @@ TEST_F(TarnSerial, HangUpOfTheBoardSideFailsTheWait)
     masters_.erase(masters_.begin());
     EXPECT_EQ(p->wait_event(), port::SerialWait::Failed);
     EXPECT_EQ(tarn_write(d, "x", 1), -1);
-    EXPECT_EQ(tarn_error.load(), 7);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_COMMUNICATION);
     EXPECT_STREQ(tarn_error_text(), "communication error");
 }
 
@@ -385,7 +387,7 @@ TEST_F(TarnSerial, SerialAndSocketDescriptorsTogether)
     EXPECT_EQ(tarn_poll_abort(), 0);
     EXPECT_EQ(calls.load(), 2);
     EXPECT_EQ(tarn_open("COM7", "9600", 0, nullptr), -1);
-    EXPECT_EQ(tarn_error.load(), 4);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_NO_DESCRIPTOR);
 }
 
 TEST_F(TarnSerial, DeviceNames)

@@ -19,15 +19,15 @@ TEST_F(TarnSocket, ServiceLookup)
     EXPECT_EQ(tarn_lookup_service("65535"), std::optional<uint16_t>(65535));
 
     // A leading zero is no number: looked up by name, and unknown.
-    tarn_error = 0;
+    tarn_error = TARN_ERR_NONE;
     EXPECT_EQ(tarn_lookup_service("0080"), std::nullopt);
-    EXPECT_EQ(tarn_error.load(), 19);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_UNKNOWN_SERVICE);
     EXPECT_STREQ(tarn_error_text(), "unknown TCP/IP service");
 
     // A number past the last port is refused, not cut to 16 bits.
-    tarn_error = 0;
+    tarn_error = TARN_ERR_NONE;
     EXPECT_EQ(tarn_lookup_service("70000"), std::nullopt);
-    EXPECT_EQ(tarn_error.load(), 19);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_UNKNOWN_SERVICE);
 }
 
 TEST_F(TarnSocket, HostLookup)
@@ -38,20 +38,20 @@ TEST_F(TarnSocket, HostLookup)
     EXPECT_EQ(tarn_lookup_host("192.168.1.2"), std::optional<uint32_t>(0xC0A80102));
     // A name goes to the resolver. A bare machine may have no host table;
     // where "localhost" resolves at all, it is the loopback address.
-    tarn_error = 0;
+    tarn_error = TARN_ERR_NONE;
     if (auto local = tarn_lookup_host("localhost"))
         EXPECT_EQ(*local, loopback);
     else
-        EXPECT_EQ(tarn_error.load(), 18);
-    tarn_error = 0;
+        EXPECT_EQ(tarn_error.load(), TARN_ERR_UNKNOWN_HOST);
+    tarn_error = TARN_ERR_NONE;
     EXPECT_EQ(tarn_lookup_host("1.2.3.4.5"), std::nullopt);
-    EXPECT_EQ(tarn_error.load(), 18);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_UNKNOWN_HOST);
 }
 
 TEST_F(TarnSocket, UnknownServiceFailsTheOpenAndFreesTheSlot)
 {
     EXPECT_EQ(tarn_open(" server ", "0080", 0, nullptr), -1);
-    EXPECT_EQ(tarn_error.load(), 19);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_UNKNOWN_SERVICE);
     EXPECT_EQ(tarn_slot_kind(0), TARN_FREE);
 }
 
@@ -80,10 +80,10 @@ TEST_F(TarnSocket, ServerAcceptsServesAndAcceptsAgain)
     EXPECT_EQ(tarn_write(d, "world", 5), 5);
     EXPECT_EQ(recv_exactly(first, 5), "world");
 
-    // The peer closes: code 3.
+    // The peer closes: TARN_ERR_PEER_CLOSED.
     first.close();
     EXPECT_EQ(tarn_read(d, buf, sizeof buf, 1), -1);
-    EXPECT_EQ(tarn_error.load(), 3);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_PEER_CLOSED);
 
     // The next client.
     int accepted = -2;
@@ -101,7 +101,7 @@ TEST_F(TarnSocket, ServerAcceptsServesAndAcceptsAgain)
     auto start = clock_type::now();
     EXPECT_EQ(tarn_accept(d), -1);
     long long elapsed = ms_since(start);
-    EXPECT_EQ(tarn_error.load(), 2);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_ABORTED);
     EXPECT_STREQ(tarn_error_text(), "operation aborted");
     EXPECT_GE(calls.load(), 4);
     EXPECT_GE(elapsed, 100);
@@ -128,7 +128,7 @@ TEST_F(TarnSocket, AbortWhileWaitingForTheFirstClient)
     auto start = clock_type::now();
     EXPECT_EQ(tarn_open(" server ", std::to_string(free_port()).c_str(), 0, counting_callback), -1);
     long long elapsed = ms_since(start);
-    EXPECT_EQ(tarn_error.load(), 2);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_ABORTED);
     EXPECT_EQ(calls.load(), 3);
     EXPECT_GE(elapsed, 50);
     EXPECT_LT(elapsed, 3000);
@@ -141,7 +141,7 @@ TEST_F(TarnSocket, ServerWithABaudRateLikePortIsStillAServer)
     // this machine, so either a bind failure or the abort shows the kind.
     reset_callback(1);
     EXPECT_EQ(tarn_open(" server ", "9600", 0, counting_callback), -1);
-    if (tarn_error != 2) {
+    if (tarn_error != TARN_ERR_ABORTED) {
         EXPECT_EQ(std::string(tarn_error_text()).substr(0, 6), "bind: ");
     }
     EXPECT_EQ(tarn_slot_kind(0), TARN_FREE);
@@ -152,7 +152,7 @@ TEST_F(TarnSocket, PortInUse)
     port::Socket taken = listener(0);
     std::string service = std::to_string(taken.local_port());
     EXPECT_EQ(tarn_open(" server ", service.c_str(), 0, nullptr), -1);
-    EXPECT_EQ(tarn_error.load(), 5);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_FORMATTED);
     EXPECT_STREQ(tarn_error_text(), "bind: Address already in use");
     EXPECT_EQ(tarn_slot_kind(0), TARN_FREE);
 }
@@ -175,7 +175,7 @@ TEST_F(TarnSocket, ClientConnects)
 
     // Not a server.
     EXPECT_EQ(tarn_accept(1), -1);
-    EXPECT_EQ(tarn_error.load(), 9);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_UNSUPPORTED);
 }
 
 TEST_F(TarnSocket, ClientRefused)
@@ -185,7 +185,7 @@ TEST_F(TarnSocket, ClientRefused)
     auto start = clock_type::now();
     EXPECT_EQ(tarn_open("127.0.0.1", std::to_string(port).c_str(), 0, counting_callback), -1);
     EXPECT_LT(ms_since(start), 10000);
-    EXPECT_EQ(tarn_error.load(), 5);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_FORMATTED);
     EXPECT_STREQ(tarn_error_text(), "connect: Connection refused");
     EXPECT_EQ(tarn_slot_kind(0), TARN_FREE);
 }

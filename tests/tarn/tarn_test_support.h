@@ -46,7 +46,7 @@ protected:
     {
         port::SocketLibraryInfo info;
         ASSERT_EQ(port::socket_startup(info), 0);
-        tarn_error = 0;
+        tarn_error = TARN_ERR_NONE;
         reset_callback(0);
     }
     void TearDown() override
