@@ -1,4 +1,5 @@
 #include "port/socket.h"
+#include "port/posix/deadline.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -88,13 +89,10 @@ int library_count = 0;
 int wait_for(int fd, short events, int timeout_ms)
 {
     pollfd p{fd, events, 0};
-    for (;;) {
-        int r = ::poll(&p, 1, timeout_ms < 0 ? -1 : timeout_ms);
-        if (r >= 0)
-            return r > 0 ? 1 : 0;
-        if (errno != EINTR)
-            return fail_int();
-    }
+    int r = poll_until(&p, 1, Deadline(timeout_ms));
+    if (r < 0)
+        return fail_int();
+    return r > 0 ? 1 : 0;
 }
 
 } // namespace

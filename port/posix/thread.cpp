@@ -2,9 +2,9 @@
 // the body returns, so poll() can wait for "event set or a thread ended".
 
 #include "port/thread.h"
+#include "port/posix/deadline.h"
 
 #include <cerrno>
-#include <chrono>
 #include <poll.h>
 #include <pthread.h>
 #include <string>
@@ -92,17 +92,9 @@ int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threa
             return WAITED_FAILED;
         fds.push_back({static_cast<int>(t->native()), POLLIN, 0});
     }
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    const Deadline deadline(timeout_ms);
     for (;;) {
-        int wait_ms = -1;
-        if (timeout_ms >= 0) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            wait_ms = left > 0 ? static_cast<int>(left) : 0;
-        }
-        int r = ::poll(fds.data(), fds.size(), wait_ms);
-        if (r < 0 && errno == EINTR)
-            continue;
+        int r = poll_until(fds.data(), fds.size(), deadline);
         if (r < 0)
             return WAITED_FAILED;
         if (r == 0)
