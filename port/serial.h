@@ -18,9 +18,8 @@
 // names a file, every DTR change, the raise at open included, appends one
 // line "<CLOCK_MONOTONIC milliseconds> <0|1>\n" to it.
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
 
 namespace port {
@@ -117,13 +116,8 @@ public:
     void close();
 
 private:
-    intptr_t handle_ = -1;        // Windows HANDLE or POSIX descriptor
-    intptr_t wake_ = -1;          // POSIX: eventfd that cancel() makes readable
-    std::atomic<bool> cancelled_{false};
-    uint32_t event_mask_ = 0;
-    std::mutex status_lock_;      // POSIX: the driver counters below
-    uint32_t counters_[5] = {};   // POSIX: last TIOCGICOUNT (brk, frame, overrun, parity, buf_overrun)
-    bool have_counters_ = false;
+    struct State; // per platform; made by the constructor, kept while the port object lives
+    std::unique_ptr<State> state_;
 };
 
 } // namespace port

@@ -1,5 +1,6 @@
 #include "port/serial.h"
 #include "port/serial_names.h"
+#include "port/posix/deadline.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -11,10 +12,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 namespace port {
 
@@ -29,13 +33,16 @@ namespace {
 // flow control must not hold up the close for ever.
 void drain_output(int fd)
 {
-    constexpr int limit_ms = 2000;
     constexpr int step_ms = 5;
-    for (int waited = 0; waited < limit_ms; waited += step_ms) {
+    const Deadline deadline(2000);
+    for (;;) {
         int queued = 0;
         if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
             return;
-        ::poll(nullptr, 0, step_ms);
+        int left = deadline.poll_timeout();
+        if (left == 0)
+            return;
+        ::poll(nullptr, 0, std::min(left, step_ms));
     }
 }
 
@@ -97,7 +104,17 @@ void log_dtr(bool on)
 
 } // namespace
 
-SerialPort::SerialPort() = default;
+struct SerialPort::State {
+    int fd = -1;
+    int wake = -1;             // an eventfd that cancel() makes readable
+    std::atomic<bool> cancelled{false};
+    uint32_t event_mask = 0;
+    std::mutex status_lock;    // guards the driver counters below
+    uint32_t counters[5] = {}; // the last TIOCGICOUNT (brk, frame, overrun, parity, buf_overrun)
+    bool have_counters = false;
+};
+
+SerialPort::SerialPort() : state_(std::make_unique<State>()) {}
 
 SerialPort::~SerialPort() { close(); }
 
@@ -123,21 +140,22 @@ bool SerialPort::open(const std::string& name)
         ::close(fd);
         return false;
     }
-    handle_ = fd;
-    wake_ = wake;
-    cancelled_ = false;
-    event_mask_ = 0;
+    State& s = *state_;
+    s.fd = fd;
+    s.wake = wake;
+    s.cancelled = false;
+    s.event_mask = 0;
     serial_icounter_struct c{};
-    have_counters_ = ::ioctl(fd, TIOCGICOUNT, &c) == 0;
-    counters_[0] = c.brk;
-    counters_[1] = c.frame;
-    counters_[2] = c.overrun;
-    counters_[3] = c.parity;
-    counters_[4] = c.buf_overrun;
+    s.have_counters = ::ioctl(fd, TIOCGICOUNT, &c) == 0;
+    s.counters[0] = c.brk;
+    s.counters[1] = c.frame;
+    s.counters[2] = c.overrun;
+    s.counters[3] = c.parity;
+    s.counters[4] = c.buf_overrun;
     return true;
 }
 
-bool SerialPort::is_open() const { return handle_ != -1; }
+bool SerialPort::is_open() const { return state_->fd != -1; }
 
 bool SerialPort::set_queue_sizes(uint32_t, uint32_t) { return is_open(); }
 
@@ -145,7 +163,7 @@ bool SerialPort::apply_line_settings(long baud, int flags)
 {
     if (baud <= 0 || baud > INT_MAX)
         return false;
-    int fd = static_cast<int>(handle_);
+    int fd = state_->fd;
     termios t{};
     if (tcgetattr(fd, &t) != 0)
         return false;
@@ -172,7 +190,7 @@ bool SerialPort::apply_line_settings(long baud, int flags)
     return speed != B0 || set_custom_baud(fd, baud);
 }
 
-bool SerialPort::purge() { return is_open() && tcflush(static_cast<int>(handle_), TCIOFLUSH) == 0; }
+bool SerialPort::purge() { return is_open() && tcflush(state_->fd, TCIOFLUSH) == 0; }
 
 bool SerialPort::raise_dtr() { return set_dtr(true); }
 
@@ -181,7 +199,7 @@ bool SerialPort::set_dtr(bool on)
     if (!is_open())
         return false;
     int bit = TIOCM_DTR;
-    if (::ioctl(static_cast<int>(handle_), on ? TIOCMBIS : TIOCMBIC, &bit) != 0 && errno != EINVAL &&
+    if (::ioctl(state_->fd, on ? TIOCMBIS : TIOCMBIC, &bit) != 0 && errno != EINVAL &&
         errno != ENOTTY)
         return false; // a line without modem control (a pseudo-terminal) takes any change
     log_dtr(on);
@@ -192,24 +210,24 @@ bool SerialPort::fetch_status(SerialStatus& status)
 {
     if (!is_open())
         return false;
-    int fd = static_cast<int>(handle_);
+    State& s = *state_;
     int queued = 0;
-    if (::ioctl(fd, FIONREAD, &queued) != 0)
+    if (::ioctl(s.fd, FIONREAD, &queued) != 0)
         return false;
     status.queued = queued > 0 ? static_cast<uint32_t>(queued) : 0;
     status.errors = 0;
-    std::lock_guard lock(status_lock_);
+    std::lock_guard lock(s.status_lock);
     serial_icounter_struct c{};
-    if (have_counters_ && ::ioctl(fd, TIOCGICOUNT, &c) == 0) {
+    if (s.have_counters && ::ioctl(s.fd, TIOCGICOUNT, &c) == 0) {
         const uint32_t now[5] = {static_cast<uint32_t>(c.brk), static_cast<uint32_t>(c.frame),
                                  static_cast<uint32_t>(c.overrun), static_cast<uint32_t>(c.parity),
                                  static_cast<uint32_t>(c.buf_overrun)};
         const uint32_t flag[5] = {SERIAL_ERR_BREAK, SERIAL_ERR_FRAME, SERIAL_ERR_OVERRUN, SERIAL_ERR_PARITY,
                                   SERIAL_ERR_RXOVER};
         for (int i = 0; i < 5; ++i) {
-            if (now[i] != counters_[i])
+            if (now[i] != s.counters[i])
                 status.errors |= flag[i];
-            counters_[i] = now[i];
+            s.counters[i] = now[i];
         }
     }
     return true;
@@ -222,7 +240,7 @@ int SerialPort::read(void* buffer, uint32_t n)
     if (n == 0)
         return 0;
     for (;;) {
-        ssize_t r = ::read(static_cast<int>(handle_), buffer, n);
+        ssize_t r = ::read(state_->fd, buffer, n);
         if (r >= 0)
             return static_cast<int>(r);
         if (errno == EAGAIN || errno == EWOULDBLOCK)
@@ -239,7 +257,7 @@ int SerialPort::write(const void* buffer, uint32_t n)
     const char* p = static_cast<const char*>(buffer);
     uint32_t done = 0;
     while (done < n) {
-        ssize_t r = ::write(static_cast<int>(handle_), p + done, n - done);
+        ssize_t r = ::write(state_->fd, p + done, n - done);
         if (r > 0) {
             done += static_cast<uint32_t>(r);
             continue;
@@ -250,9 +268,9 @@ int SerialPort::write(const void* buffer, uint32_t n)
             return done ? static_cast<int>(done) : -1;
         // The driver's queue is full or flow control holds the line: wait
         // for room or for a cancel.
-        if (cancelled_)
+        if (state_->cancelled)
             return done ? static_cast<int>(done) : -1;
-        pollfd p2[2] = {{static_cast<int>(handle_), POLLOUT, 0}, {static_cast<int>(wake_), POLLIN, 0}};
+        pollfd p2[2] = {{state_->fd, POLLOUT, 0}, {state_->wake, POLLIN, 0}};
         if (::poll(p2, 2, -1) < 0 && errno != EINTR)
             return done ? static_cast<int>(done) : -1;
     }
@@ -263,7 +281,7 @@ bool SerialPort::set_event_mask(uint32_t mask)
 {
     if (!is_open())
         return false;
-    event_mask_ = mask;
+    state_->event_mask = mask;
     return true;
 }
 
@@ -271,11 +289,12 @@ SerialWait SerialPort::wait_event()
 {
     if (!is_open())
         return SerialWait::Failed;
-    short events = (event_mask_ & (SERIAL_EV_RXCHAR | SERIAL_EV_ERR)) ? POLLIN : 0;
+    State& s = *state_;
+    short events = (s.event_mask & (SERIAL_EV_RXCHAR | SERIAL_EV_ERR)) ? POLLIN : 0;
     for (;;) {
-        if (cancelled_)
+        if (s.cancelled)
             return SerialWait::Cancelled;
-        pollfd p[2] = {{static_cast<int>(handle_), events, 0}, {static_cast<int>(wake_), POLLIN, 0}};
+        pollfd p[2] = {{s.fd, events, 0}, {s.wake, POLLIN, 0}};
         if (::poll(p, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -287,7 +306,7 @@ SerialWait SerialPort::wait_event()
             // The other end hung up or the device went away: what is still
             // queued can be read, then the wait fails.
             int queued = 0;
-            bool pending = ::ioctl(static_cast<int>(handle_), FIONREAD, &queued) == 0 && queued > 0;
+            bool pending = ::ioctl(s.fd, FIONREAD, &queued) == 0 && queued > 0;
             return pending ? SerialWait::Event : SerialWait::Failed;
         }
         if (p[0].revents & POLLIN)
@@ -297,37 +316,37 @@ SerialWait SerialPort::wait_event()
 
 void SerialPort::cancel()
 {
-    cancelled_ = true;
-    if (wake_ != -1) {
+    state_->cancelled = true;
+    if (state_->wake != -1) {
         uint64_t one = 1;
-        ssize_t w = ::write(static_cast<int>(wake_), &one, sizeof one);
+        ssize_t w = ::write(state_->wake, &one, sizeof one);
         (void)w;
     }
 }
 
 void SerialPort::resume()
 {
-    cancelled_ = false;
-    if (wake_ != -1) {
+    state_->cancelled = false;
+    if (state_->wake != -1) {
         uint64_t value;
-        ssize_t r = ::read(static_cast<int>(wake_), &value, sizeof value);
+        ssize_t r = ::read(state_->wake, &value, sizeof value);
         (void)r;
     }
 }
 
 void SerialPort::close()
 {
-    if (handle_ != -1) {
-        int fd = static_cast<int>(handle_);
-        drain_output(fd);
-        tcflush(fd, TCIOFLUSH);
-        ::ioctl(fd, TIOCNXCL);
-        ::close(fd);
-        handle_ = -1;
+    State& s = *state_;
+    if (s.fd != -1) {
+        drain_output(s.fd);
+        tcflush(s.fd, TCIOFLUSH);
+        ::ioctl(s.fd, TIOCNXCL);
+        ::close(s.fd);
+        s.fd = -1;
     }
-    if (wake_ != -1) {
-        ::close(static_cast<int>(wake_));
-        wake_ = -1;
+    if (s.wake != -1) {
+        ::close(s.wake);
+        s.wake = -1;
     }
 }
 

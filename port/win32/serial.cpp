@@ -1,12 +1,11 @@
 #include "port/serial.h"
 #include "port/serial_names.h"
 
+#include <atomic>
 #include <windows.h>
 
 namespace port {
 namespace {
-
-HANDLE h(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // A manual-reset completion event for one overlapped call, closed with it.
 struct Overlapped {
@@ -48,7 +47,12 @@ Outcome finish(HANDLE port, Overlapped& o, const std::atomic<bool>* cancelled, D
 
 } // namespace
 
-SerialPort::SerialPort() = default;
+struct SerialPort::State {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::atomic<bool> cancelled{false};
+};
+
+SerialPort::SerialPort() : state_(std::make_unique<State>()) {}
 
 SerialPort::~SerialPort() { close(); }
 
@@ -62,17 +66,16 @@ bool SerialPort::open(const std::string& name)
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE)
         return false;
-    handle_ = reinterpret_cast<intptr_t>(port);
-    cancelled_ = false;
-    event_mask_ = 0;
+    state_->handle = port;
+    state_->cancelled = false;
     return true;
 }
 
-bool SerialPort::is_open() const { return handle_ != -1; }
+bool SerialPort::is_open() const { return state_->handle != INVALID_HANDLE_VALUE; }
 
 bool SerialPort::set_queue_sizes(uint32_t input, uint32_t output)
 {
-    return is_open() && SetupComm(h(handle_), input, output);
+    return is_open() && SetupComm(state_->handle, input, output);
 }
 
 bool SerialPort::apply_line_settings(long baud, int flags)
@@ -81,7 +84,7 @@ bool SerialPort::apply_line_settings(long baud, int flags)
         return false;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(h(handle_), &dcb))
+    if (!GetCommState(state_->handle, &dcb))
         return false;
     dcb.BaudRate = static_cast<DWORD>(baud);
     dcb.ByteSize = 8;
@@ -97,15 +100,15 @@ bool SerialPort::apply_line_settings(long baud, int flags)
     dcb.fOutX = (flags & SERIAL_LINE_XONXOFF) ? TRUE : FALSE;
     dcb.fInX = dcb.fOutX;
     dcb.fRtsControl = (flags & SERIAL_LINE_RTSCTS) ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
-    return SetCommState(h(handle_), &dcb);
+    return SetCommState(state_->handle, &dcb);
 }
 
 bool SerialPort::purge()
 {
-    return is_open() && PurgeComm(h(handle_), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    return is_open() && PurgeComm(state_->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
 }
 
-bool SerialPort::raise_dtr() { return is_open() && EscapeCommFunction(h(handle_), SETDTR); }
+bool SerialPort::raise_dtr() { return is_open() && EscapeCommFunction(state_->handle, SETDTR); }
 
 bool SerialPort::set_dtr(bool on)
 {
@@ -113,17 +116,17 @@ bool SerialPort::set_dtr(bool on)
         return false;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(h(handle_), &dcb))
+    if (!GetCommState(state_->handle, &dcb))
         return false;
     dcb.fDtrControl = on ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-    return SetCommState(h(handle_), &dcb);
+    return SetCommState(state_->handle, &dcb);
 }
 
 bool SerialPort::fetch_status(SerialStatus& status)
 {
     DWORD errors = 0;
     COMSTAT stat{};
-    if (!is_open() || !ClearCommError(h(handle_), &errors, &stat))
+    if (!is_open() || !ClearCommError(state_->handle, &errors, &stat))
         return false;
     status.errors = errors;
     status.queued = stat.cbInQue;
@@ -138,11 +141,11 @@ int SerialPort::read(void* buffer, uint32_t n)
     if (!o.ov.hEvent)
         return -1;
     DWORD count = 0;
-    if (ReadFile(h(handle_), buffer, n, nullptr, &o.ov))
-        return GetOverlappedResult(h(handle_), &o.ov, &count, FALSE) ? static_cast<int>(count) : -1;
+    if (ReadFile(state_->handle, buffer, n, nullptr, &o.ov))
+        return GetOverlappedResult(state_->handle, &o.ov, &count, FALSE) ? static_cast<int>(count) : -1;
     if (GetLastError() != ERROR_IO_PENDING)
         return -1;
-    return finish(h(handle_), o, nullptr, count) == Outcome::Done ? static_cast<int>(count) : -1;
+    return finish(state_->handle, o, nullptr, count) == Outcome::Done ? static_cast<int>(count) : -1;
 }
 
 int SerialPort::write(const void* buffer, uint32_t n)
@@ -155,11 +158,11 @@ int SerialPort::write(const void* buffer, uint32_t n)
     if (!o.ov.hEvent)
         return -1;
     DWORD count = 0;
-    if (WriteFile(h(handle_), buffer, n, nullptr, &o.ov))
-        return GetOverlappedResult(h(handle_), &o.ov, &count, FALSE) ? static_cast<int>(count) : -1;
+    if (WriteFile(state_->handle, buffer, n, nullptr, &o.ov))
+        return GetOverlappedResult(state_->handle, &o.ov, &count, FALSE) ? static_cast<int>(count) : -1;
     if (GetLastError() != ERROR_IO_PENDING)
         return -1;
-    Outcome r = finish(h(handle_), o, &cancelled_, count);
+    Outcome r = finish(state_->handle, o, &state_->cancelled, count);
     if (r == Outcome::Done)
         return static_cast<int>(count);
     return count > 0 ? static_cast<int>(count) : -1;
@@ -167,23 +170,20 @@ int SerialPort::write(const void* buffer, uint32_t n)
 
 bool SerialPort::set_event_mask(uint32_t mask)
 {
-    if (!is_open() || !SetCommMask(h(handle_), mask))
-        return false;
-    event_mask_ = mask;
-    return true;
+    return is_open() && SetCommMask(state_->handle, mask);
 }
 
 SerialWait SerialPort::wait_event()
 {
     if (!is_open())
         return SerialWait::Failed;
-    if (cancelled_)
+    if (state_->cancelled)
         return SerialWait::Cancelled;
     Overlapped o;
     if (!o.ov.hEvent)
         return SerialWait::Failed;
     DWORD events = 0;
-    if (WaitCommEvent(h(handle_), &events, &o.ov))
+    if (WaitCommEvent(state_->handle, &events, &o.ov))
         return SerialWait::Event;
     DWORD e = GetLastError();
     if (e == ERROR_INVALID_PARAMETER)
@@ -191,23 +191,23 @@ SerialWait SerialPort::wait_event()
     if (e != ERROR_IO_PENDING)
         return SerialWait::Failed;
     DWORD count = 0;
-    switch (finish(h(handle_), o, &cancelled_, count)) {
+    switch (finish(state_->handle, o, &state_->cancelled, count)) {
     case Outcome::Done: return SerialWait::Event;
     case Outcome::Cancelled: return SerialWait::Cancelled;
     default: return SerialWait::Failed;
     }
 }
 
-void SerialPort::cancel() { cancelled_ = true; }
+void SerialPort::cancel() { state_->cancelled = true; }
 
-void SerialPort::resume() { cancelled_ = false; }
+void SerialPort::resume() { state_->cancelled = false; }
 
 void SerialPort::close()
 {
-    if (handle_ != -1) {
-        PurgeComm(h(handle_), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-        CloseHandle(h(handle_));
-        handle_ = -1;
+    if (is_open()) {
+        PurgeComm(state_->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+        CloseHandle(state_->handle);
+        state_->handle = INVALID_HANDLE_VALUE;
     }
 }
 
