@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace port {
 
@@ -19,7 +20,7 @@ void send_report(uintptr_t target, uint32_t process_id, const char* text);
 // itself; this serves programs without one).
 class ReportReceiver {
 public:
-    ReportReceiver() = default;
+    ReportReceiver();
     ReportReceiver(const ReportReceiver&) = delete;
     ReportReceiver& operator=(const ReportReceiver&) = delete;
     ~ReportReceiver();
@@ -27,10 +28,10 @@ public:
     // Opens the endpoint; false on failure.
     bool open();
     // The number a worker receives as its eighth argument; 0 when not open.
-    uintptr_t target() const { return target_; }
+    uintptr_t target() const;
     // POSIX: a descriptor that polls readable while a report is waiting.
     // Windows: -1 (reports arrive as messages to this thread).
-    int fd() const { return fd_; }
+    int fd() const;
     // Handles every waiting report without blocking: calls handler(process
     // id, text) and acknowledges to the sender when it returns (the handler's
     // answer is the message's result). Returns the number of reports
@@ -38,8 +39,8 @@ public:
     int dispatch(const std::function<bool(uint32_t process_id, const char* text)>& handler);
 
 private:
-    int fd_ = -1;
-    uintptr_t target_ = 0;
+    struct State; // per platform; made by the constructor
+    std::unique_ptr<State> state_;
 };
 
 } // namespace port

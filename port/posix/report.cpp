@@ -9,9 +9,9 @@
 // kernel vouches for the sender's credentials).
 
 #include "port/report.h"
+#include "port/posix/deadline.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <poll.h>
 #include <random>
@@ -44,22 +44,14 @@ socklen_t endpoint_address(uintptr_t target, sockaddr_un& addr)
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 }
 
-using Clock = std::chrono::steady_clock;
-
-// Polls fd for `events` until the deadline; true when ready.
-bool wait_for(int fd, short events, Clock::time_point deadline)
+// Polls fd for `events` until the deadline; true when ready. False once
+// the deadline has passed, so that a send retried after it ends.
+bool wait_for(int fd, short events, const Deadline& deadline)
 {
-    for (;;) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return false;
-        pollfd p{fd, events, 0};
-        int r = ::poll(&p, 1, static_cast<int>(left));
-        if (r > 0)
-            return (p.revents & events) != 0;
-        if (r < 0 && errno != EINTR)
-            return false;
-    }
+    if (deadline.passed())
+        return false;
+    pollfd p{fd, events, 0};
+    return poll_until(&p, 1, deadline) > 0 && (p.revents & events) != 0;
 }
 
 } // namespace
@@ -88,7 +80,7 @@ void send_report(uintptr_t target, uint32_t process_id, const char* text)
         ::close(fd);
         return;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ACK_TIMEOUT_MS);
+    const Deadline deadline(ACK_TIMEOUT_MS);
     for (;;) {
         ssize_t n = ::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
         if (n == static_cast<ssize_t>(message.size()))
@@ -110,15 +102,32 @@ void send_report(uintptr_t target, uint32_t process_id, const char* text)
     ::close(fd);
 }
 
+struct ReportReceiver::State {
+    int fd = -1;          // the bound datagram socket
+    uintptr_t target = 0; // the number in its name
+};
+
+ReportReceiver::ReportReceiver() : state_(std::make_unique<State>()) {}
+
 ReportReceiver::~ReportReceiver()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (state_->fd >= 0)
+        ::close(state_->fd);
+}
+
+uintptr_t ReportReceiver::target() const
+{
+    return state_->target;
+}
+
+int ReportReceiver::fd() const
+{
+    return state_->fd;
 }
 
 bool ReportReceiver::open()
 {
-    if (fd_ >= 0)
+    if (state_->fd >= 0)
         return true;
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
@@ -137,8 +146,8 @@ bool ReportReceiver::open()
         sockaddr_un addr{};
         socklen_t len = endpoint_address(candidate, addr);
         if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0) {
-            fd_ = fd;
-            target_ = candidate;
+            state_->fd = fd;
+            state_->target = candidate;
             return true;
         }
         if (errno != EADDRINUSE)
@@ -151,7 +160,8 @@ bool ReportReceiver::open()
 
 int ReportReceiver::dispatch(const std::function<bool(uint32_t process_id, const char* text)>& handler)
 {
-    if (fd_ < 0)
+    const int fd = state_->fd;
+    if (fd < 0)
         return 0;
     int handled = 0;
     std::vector<char> buffer(sizeof(Header) + MAX_TEXT + 1);
@@ -168,7 +178,7 @@ int ReportReceiver::dispatch(const std::function<bool(uint32_t process_id, const
         msg.msg_iovlen = 1;
         msg.msg_control = control;
         msg.msg_controllen = sizeof control;
-        ssize_t n = recvmsg(fd_, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+        ssize_t n = recvmsg(fd, &msg, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -196,7 +206,7 @@ int ReportReceiver::dispatch(const std::function<bool(uint32_t process_id, const
         ++handled;
         if (msg.msg_namelen > sizeof(sa_family_t)) {
             Header ack{header.process_id, result ? 1u : 0u};
-            ::sendto(fd_, &ack, sizeof ack, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&from),
+            ::sendto(fd, &ack, sizeof ack, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&from),
                      msg.msg_namelen);
         }
     }

@@ -47,15 +47,31 @@ LRESULT CALLBACK receiver_procedure(HWND window, UINT message, WPARAM wparam, LP
 
 } // namespace
 
+struct ReportReceiver::State {
+    HWND window = nullptr; // the message-only window; its handle is the target
+};
+
+ReportReceiver::ReportReceiver() : state_(std::make_unique<State>()) {}
+
 ReportReceiver::~ReportReceiver()
 {
-    if (target_)
-        DestroyWindow(reinterpret_cast<HWND>(target_));
+    if (state_->window)
+        DestroyWindow(state_->window);
+}
+
+uintptr_t ReportReceiver::target() const
+{
+    return reinterpret_cast<uintptr_t>(state_->window);
+}
+
+int ReportReceiver::fd() const
+{
+    return -1;
 }
 
 bool ReportReceiver::open()
 {
-    if (target_)
+    if (state_->window)
         return true;
     WNDCLASSA wc{};
     wc.lpfnWndProc = receiver_procedure;
@@ -66,20 +82,20 @@ bool ReportReceiver::open()
                                   nullptr);
     if (!window)
         return false;
-    target_ = reinterpret_cast<uintptr_t>(window);
+    state_->window = window;
     return true;
 }
 
 int ReportReceiver::dispatch(const std::function<bool(uint32_t process_id, const char* text)>& handler)
 {
-    if (!target_)
+    if (!state_->window)
         return 0;
     active_handler = &handler;
     handled_count = 0;
     // Peeking delivers the messages other threads and processes have sent
     // to this thread's windows.
     MSG msg;
-    for (int turn = 0; turn < 256 && PeekMessageA(&msg, reinterpret_cast<HWND>(target_), 0, 0, PM_REMOVE); ++turn)
+    for (int turn = 0; turn < 256 && PeekMessageA(&msg, state_->window, 0, 0, PM_REMOVE); ++turn)
         DispatchMessageA(&msg);
     active_handler = nullptr;
     return handled_count;
