@@ -3,10 +3,13 @@
 // manager and its workers. Windows: the Win32 calls of the same purpose
 // (GetModuleFileNameA, CreateMutexA, CreateEventA/OpenEventA, CreateProcessA,
 // GetExitCodeProcess, WaitForSingleObject, TerminateProcess). POSIX: the same
-// observable effects (see posix/process.cpp).
+// observable effects (see posix/named_event.cpp, posix/single_instance.cpp
+// and posix/process.cpp).
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 
 namespace port {
 
@@ -26,8 +29,15 @@ bool claim_single_instance(const std::string& name);
 class NamedEvent {
 public:
     NamedEvent() = default;
-    NamedEvent(NamedEvent&& other) noexcept;
-    NamedEvent& operator=(NamedEvent&& other) noexcept;
+    NamedEvent(NamedEvent&& other) noexcept = default;
+    NamedEvent& operator=(NamedEvent&& other) noexcept
+    {
+        if (this != &other) {
+            close();
+            state_ = std::move(other.state_);
+        }
+        return *this;
+    }
     NamedEvent(const NamedEvent&) = delete;
     NamedEvent& operator=(const NamedEvent&) = delete;
     ~NamedEvent();
@@ -38,7 +48,7 @@ public:
     // Opens an existing event; !valid() when there is none of that name.
     static NamedEvent open(const std::string& name);
 
-    bool valid() const;
+    bool valid() const { return state_ != nullptr; }
     bool set();
     bool reset();
     // Tests without waiting.
@@ -46,14 +56,17 @@ public:
     // Waits at most timeout_ms (negative: no limit); true when set.
     bool wait(int timeout_ms) const;
     // What the platform waits on: a HANDLE on Windows; on POSIX a
-    // descriptor that polls readable while the event is set.
-    intptr_t native() const { return handle_; }
+    // descriptor that polls readable while the event is set. -1 when not
+    // valid().
+    intptr_t native() const;
     void close();
 
 private:
-    intptr_t handle_ = -1;
-    bool owner_ = false;
-    std::string name_;
+    struct State; // per platform; null while no event is open
+    struct StateDeleter {
+        void operator()(State* state) const noexcept;
+    };
+    std::unique_ptr<State, StateDeleter> state_;
 };
 
 // Exit code reported while a process still runs (Windows' STILL_ACTIVE).
@@ -66,8 +79,21 @@ enum class WaitResult { Ended, TimedOut, Failed };
 class Process {
 public:
     Process() = default;
-    Process(Process&& other) noexcept;
-    Process& operator=(Process&& other) noexcept;
+    Process(Process&& other) noexcept
+        : state_(std::move(other.state_)), process_id_(std::exchange(other.process_id_, 0)),
+          thread_id_(std::exchange(other.thread_id_, 0))
+    {
+    }
+    Process& operator=(Process&& other) noexcept
+    {
+        if (this != &other) {
+            close();
+            state_ = std::move(other.state_);
+            process_id_ = std::exchange(other.process_id_, 0);
+            thread_id_ = std::exchange(other.thread_id_, 0);
+        }
+        return *this;
+    }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
     ~Process();
@@ -79,7 +105,7 @@ public:
     // not be executed).
     static bool start_hidden(const std::string& command_line, Process& out);
 
-    bool valid() const;
+    bool valid() const { return state_ != nullptr; }
     uint32_t id() const { return process_id_; }
     uint32_t thread_id() const { return thread_id_; }
     // Non-blocking end test: false when the query fails; code is
@@ -94,16 +120,16 @@ public:
     void close();
 
 private:
-    // Windows: process and thread HANDLEs. POSIX: a process descriptor
-    // (pidfd) when the kernel offers one; no thread handle.
-    intptr_t process_ = -1;
-    intptr_t thread_ = -1;
+    // Per platform: the process's handles (Windows: process and thread
+    // HANDLEs; POSIX: a process descriptor where the kernel offers one, and
+    // what reaping the child has learnt). Null while no process is held.
+    struct State;
+    struct StateDeleter {
+        void operator()(State* state) const noexcept;
+    };
+    std::unique_ptr<State, StateDeleter> state_;
     uint32_t process_id_ = 0;
     uint32_t thread_id_ = 0;
-    bool reaped_ = false;
-    uint32_t status_ = STILL_ACTIVE_CODE;
-    bool killed_ = false;      // POSIX: terminate() sent SIGKILL
-    uint32_t kill_code_ = 0;   // POSIX: the exit code terminate() was given
 };
 
 } // namespace port

@@ -1,32 +1,18 @@
-// Process facilities on Linux.
-//
-// Named event: a FIFO with owner-only permissions in the user's runtime
-// folder. Every opener holds it read-write, so all share one kernel pipe: a
-// byte in the pipe means "set". Nobody reads it but reset(), so it stays set
-// (manual reset), and the descriptor polls readable exactly while it is set.
-//
-// Single instance: an abstract Unix socket bound to a name derived from the
-// text; the kernel drops the binding when the holder dies.
-//
-// Processes: posix_spawn with the words of a Windows-style command line, no
-// descriptor but 0, 1 and 2 inherited, a pidfd for bounded waits.
+// Child processes on Linux: posix_spawn with the words of a Windows-style
+// command line, no descriptor but 0, 1 and 2 inherited, a pidfd for bounded
+// waits.
 
+#include "port/posix/deadline.h"
 #include "port/process.h"
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <sys/syscall.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -36,90 +22,20 @@ extern char** environ;
 
 namespace port {
 
+struct Process::State {
+    int pidfd = -1;                      // -1 on kernels without one: waits poll instead
+    bool reaped = false;                 // the child's end has been collected
+    uint32_t status = STILL_ACTIVE_CODE; // its exit code, once reaped
+    bool killed = false;                 // terminate() sent SIGKILL
+    uint32_t kill_code = 0;              // the exit code terminate() was given
+};
+
+void Process::StateDeleter::operator()(State* state) const noexcept
+{
+    delete state;
+}
+
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-bool private_folder(const char* path)
-{
-    struct stat st {};
-    return path && *path == '/' && stat(path, &st) == 0 && S_ISDIR(st.st_mode)
-           && st.st_uid == geteuid();
-}
-
-// Where this user's named objects live: the runtime folder when there is
-// one, else /dev/shm or /tmp with the uid in every name.
-std::string object_prefix()
-{
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (private_folder(runtime))
-        return std::string(runtime) + "/vantrel-";
-    struct stat st {};
-    const char* base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
-    return std::string(base) + "/vantrel-" + std::to_string(geteuid()) + "-";
-}
-
-// Keeps letters, digits and "._-"; every other byte becomes %XX, so any
-// name maps to one file name and no name reaches outside the folder.
-std::string encode_name(const std::string& name)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : name) {
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.'
-            || c == '_' || c == '-') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
-std::string event_path(const std::string& name)
-{
-    std::string file = encode_name(name);
-    if (name.empty() || file.size() > NAME_MAX - 32)
-        return {};
-    return object_prefix() + "event-" + file;
-}
-
-// Opens an existing event FIFO; refuses anything that is not a FIFO of
-// this user (a file planted under the name by someone else).
-int open_event_fifo(const std::string& path)
-{
-    int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode) || st.st_uid != geteuid()) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool poll_readable(int fd, int timeout_ms)
-{
-    if (fd < 0)
-        return false;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
-    for (;;) {
-        int wait_ms = -1;
-        if (timeout_ms >= 0) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            wait_ms = left > 0 ? static_cast<int>(left) : 0;
-        }
-        pollfd p{fd, POLLIN, 0};
-        int r = ::poll(&p, 1, wait_ms);
-        if (r > 0)
-            return (p.revents & POLLIN) != 0;
-        if (r == 0 || errno != EINTR)
-            return false;
-    }
-}
 
 // The pidfd calls through syscall(): the C library's header for them is
 // not usable from C++ in every version.
@@ -132,178 +48,6 @@ int signal_pidfd(int pidfd, int sig)
 {
     return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));
 }
-
-} // namespace
-
-// ---------------------------------------------------------------------------
-// Own process.
-
-std::string module_path()
-{
-    char buffer[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0)
-        return {};
-    return std::string(buffer, static_cast<size_t>(n));
-}
-
-uint32_t current_process_id()
-{
-    return static_cast<uint32_t>(getpid());
-}
-
-bool claim_single_instance(const std::string& name)
-{
-    // Abstract names are at most 107 bytes; a longer text keeps its start
-    // and a hash of the whole.
-    std::string key = "vantrel-instance-" + encode_name(name);
-    if (key.size() > 90) {
-        uint64_t h = 1469598103934665603ull;
-        for (unsigned char c : name)
-            h = (h ^ c) * 1099511628211ull;
-        key = key.substr(0, 70) + "-" + std::to_string(h);
-    }
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path + 1, key.data(), key.size());
-    auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + key.size());
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
-        ::close(fd);
-        return false;
-    }
-    // The descriptor stays open for the life of the process: that is the
-    // claim.
-    return true;
-}
-
-// ---------------------------------------------------------------------------
-// Named event.
-
-NamedEvent::NamedEvent(NamedEvent&& other) noexcept
-    : handle_(other.handle_), owner_(other.owner_), name_(std::move(other.name_))
-{
-    other.handle_ = -1;
-    other.owner_ = false;
-    other.name_.clear();
-}
-
-NamedEvent& NamedEvent::operator=(NamedEvent&& other) noexcept
-{
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        owner_ = other.owner_;
-        name_ = std::move(other.name_);
-        other.handle_ = -1;
-        other.owner_ = false;
-        other.name_.clear();
-    }
-    return *this;
-}
-
-NamedEvent::~NamedEvent()
-{
-    close();
-}
-
-NamedEvent NamedEvent::create(const std::string& name)
-{
-    NamedEvent event;
-    std::string path = event_path(name);
-    if (path.empty())
-        return event;
-    if (mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST)
-        return event;
-    int fd = open_event_fifo(path);
-    if (fd < 0)
-        return event;
-    event.handle_ = fd;
-    event.owner_ = true;
-    event.name_ = path;
-    return event;
-}
-
-NamedEvent NamedEvent::open(const std::string& name)
-{
-    NamedEvent event;
-    std::string path = event_path(name);
-    if (path.empty())
-        return event;
-    int fd = open_event_fifo(path);
-    if (fd < 0)
-        return event;
-    event.handle_ = fd;
-    event.name_ = path;
-    return event;
-}
-
-bool NamedEvent::valid() const
-{
-    return handle_ >= 0;
-}
-
-bool NamedEvent::set()
-{
-    if (!valid())
-        return false;
-    if (is_set())
-        return true;
-    const char one = 1;
-    for (;;) {
-        ssize_t n = ::write(static_cast<int>(handle_), &one, 1);
-        if (n == 1)
-            return true;
-        if (n < 0 && errno == EINTR)
-            continue;
-        // A full pipe is a set event as well.
-        return n < 0 && errno == EAGAIN;
-    }
-}
-
-bool NamedEvent::reset()
-{
-    if (!valid())
-        return false;
-    char buffer[256];
-    // Setters write one byte while the event is clear, so the pipe holds a
-    // few bytes at most; the bound only guards against a stuck loop.
-    for (int i = 0; i < 4096; ++i) {
-        ssize_t n = ::read(static_cast<int>(handle_), buffer, sizeof buffer);
-        if (n > 0 || (n < 0 && errno == EINTR))
-            continue;
-        return n < 0 && errno == EAGAIN;
-    }
-    return false;
-}
-
-bool NamedEvent::is_set() const
-{
-    return poll_readable(static_cast<int>(handle_), 0);
-}
-
-bool NamedEvent::wait(int timeout_ms) const
-{
-    return poll_readable(static_cast<int>(handle_), timeout_ms);
-}
-
-void NamedEvent::close()
-{
-    if (handle_ >= 0)
-        ::close(static_cast<int>(handle_));
-    if (owner_ && !name_.empty())
-        ::unlink(name_.c_str());
-    handle_ = -1;
-    owner_ = false;
-    name_.clear();
-}
-
-// ---------------------------------------------------------------------------
-// Child processes.
-
-namespace {
 
 bool blank(char c)
 {
@@ -375,35 +119,42 @@ std::vector<std::string> split_command_line(const std::string& s)
     return words;
 }
 
+// Reaps the child without blocking: 1 ended (status set), 0 running, -1
+// not a child of ours (any more).
+int try_reap(pid_t pid, int& status)
+{
+    for (;;) {
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid)
+            return 1;
+        if (r == 0)
+            return 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
 } // namespace
 
-Process::Process(Process&& other) noexcept
+// ---------------------------------------------------------------------------
+// Own process.
+
+std::string module_path()
 {
-    *this = std::move(other);
+    char buffer[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0)
+        return {};
+    return std::string(buffer, static_cast<size_t>(n));
 }
 
-Process& Process::operator=(Process&& other) noexcept
+uint32_t current_process_id()
 {
-    if (this != &other) {
-        close();
-        process_ = other.process_;
-        thread_ = other.thread_;
-        process_id_ = other.process_id_;
-        thread_id_ = other.thread_id_;
-        reaped_ = other.reaped_;
-        status_ = other.status_;
-        killed_ = other.killed_;
-        kill_code_ = other.kill_code_;
-        other.process_ = -1;
-        other.thread_ = -1;
-        other.process_id_ = 0;
-        other.thread_id_ = 0;
-        other.reaped_ = false;
-        other.status_ = STILL_ACTIVE_CODE;
-        other.killed_ = false;
-    }
-    return *this;
+    return static_cast<uint32_t>(getpid());
 }
+
+// ---------------------------------------------------------------------------
+// Child processes.
 
 Process::~Process()
 {
@@ -450,57 +201,35 @@ bool Process::start_hidden(const std::string& command_line, Process& out)
         return false;
 
     Process started;
+    started.state_.reset(new State);
+    started.state_->pidfd = open_pidfd(pid); // close-on-exec
     started.process_id_ = static_cast<uint32_t>(pid);
     started.thread_id_ = static_cast<uint32_t>(pid);
-    started.process_ = open_pidfd(pid); // close-on-exec; -1 on old kernels: waits poll instead
     out = std::move(started);
     return true;
 }
-
-bool Process::valid() const
-{
-    return process_id_ != 0;
-}
-
-namespace {
-
-// Reaps the child without blocking: 1 ended (status set), 0 running, -1
-// not a child of ours (any more).
-int try_reap(pid_t pid, int& status)
-{
-    for (;;) {
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid)
-            return 1;
-        if (r == 0)
-            return 0;
-        if (errno != EINTR)
-            return -1;
-    }
-}
-
-} // namespace
 
 bool Process::exit_code(uint32_t& code)
 {
     if (!valid())
         return false;
-    if (!reaped_) {
+    State& s = *state_;
+    if (!s.reaped) {
         int status = 0;
         int r = try_reap(static_cast<pid_t>(process_id_), status);
         if (r < 0)
             return false;
         if (r == 1) {
-            reaped_ = true;
+            s.reaped = true;
             if (WIFEXITED(status))
-                status_ = static_cast<uint32_t>(WEXITSTATUS(status));
-            else if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL && killed_)
-                status_ = kill_code_;
+                s.status = static_cast<uint32_t>(WEXITSTATUS(status));
+            else if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL && s.killed)
+                s.status = s.kill_code;
             else if (WIFSIGNALED(status))
-                status_ = 128u + static_cast<uint32_t>(WTERMSIG(status));
+                s.status = 128u + static_cast<uint32_t>(WTERMSIG(status));
         }
     }
-    code = reaped_ ? status_ : STILL_ACTIVE_CODE;
+    code = s.reaped ? s.status : STILL_ACTIVE_CODE;
     return true;
 }
 
@@ -508,21 +237,20 @@ WaitResult Process::wait(int timeout_ms)
 {
     if (!valid())
         return WaitResult::Failed;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    const Deadline deadline(timeout_ms);
     for (;;) {
         uint32_t code = 0;
         if (!exit_code(code))
             return WaitResult::Failed;
-        if (reaped_)
+        if (state_->reaped)
             return WaitResult::Ended;
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (timeout_ms >= 0 && left <= 0)
+        int slice = deadline.poll_timeout();
+        if (slice == 0)
             return WaitResult::TimedOut;
-        int slice = timeout_ms < 0 ? -1 : static_cast<int>(left);
-        if (process_ >= 0) {
+        if (state_->pidfd >= 0) {
             // The pidfd polls readable once the child has ended.
-            pollfd p{static_cast<int>(process_), POLLIN, 0};
-            if (::poll(&p, 1, slice) < 0 && errno != EINTR)
+            pollfd p{state_->pidfd, POLLIN, 0};
+            if (poll_until(&p, 1, deadline) < 0)
                 return WaitResult::Failed;
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(slice < 0 || slice > 5 ? 5 : slice));
@@ -532,14 +260,14 @@ WaitResult Process::wait(int timeout_ms)
 
 void Process::terminate(uint32_t exit_code)
 {
-    if (!valid() || reaped_)
+    if (!valid() || state_->reaped)
         return;
-    if (!killed_) {
-        killed_ = true;
-        kill_code_ = exit_code;
+    if (!state_->killed) {
+        state_->killed = true;
+        state_->kill_code = exit_code;
     }
-    if (process_ >= 0)
-        signal_pidfd(static_cast<int>(process_), SIGKILL);
+    if (state_->pidfd >= 0)
+        signal_pidfd(state_->pidfd, SIGKILL);
     else
         kill(static_cast<pid_t>(process_id_), SIGKILL);
     // SIGKILL ends it within moments; reap it now so that no zombie stays
@@ -549,20 +277,17 @@ void Process::terminate(uint32_t exit_code)
 
 void Process::close()
 {
-    if (valid() && !reaped_) {
-        uint32_t code = 0;
-        exit_code(code);
+    if (state_) {
+        if (!state_->reaped) {
+            uint32_t code = 0;
+            exit_code(code);
+        }
+        if (state_->pidfd >= 0)
+            ::close(state_->pidfd);
+        state_.reset();
     }
-    if (process_ >= 0)
-        ::close(static_cast<int>(process_));
-    process_ = -1;
-    thread_ = -1;
     process_id_ = 0;
     thread_id_ = 0;
-    reaped_ = false;
-    status_ = STILL_ACTIVE_CODE;
-    killed_ = false;
-    kill_code_ = 0;
 }
 
 } // namespace port
