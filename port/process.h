@@ -62,7 +62,9 @@ public:
     void close();
 
 private:
-    struct State; // per platform; null while no event is open
+    // Per platform; null while no event is open. The deleter is defined
+    // beside State, so that the moves above can be written here.
+    struct State;
     struct StateDeleter {
         void operator()(State* state) const noexcept;
     };
