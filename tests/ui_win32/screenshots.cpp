@@ -1,5 +1,5 @@
 // Poses the main window and the Help window for the screenshots in docs/.
-// Not a test of its own (disabled); tests/ui_win32/screenshots.sh runs it
+// Not a test of its own (disabled); scripts/screenshots-windows.sh runs it
 // and takes the pictures while it waits.
 
 #include "harness.h"
