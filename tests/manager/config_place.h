@@ -40,7 +40,7 @@ public:
     {
 #ifdef _WIN32
         if (savedFile_)
-            writeFile(machinePath(), *savedFile_);
+            write_file(machinePath(), *savedFile_);
         else
             std::remove(machinePath().c_str());
         setRunValue(savedRun_);
@@ -57,12 +57,7 @@ public:
     std::string desktopEntryPath() const { return xdg_ + "/autostart/" + AUTOSTART_VALUE_NAME + ".desktop"; }
 #endif
 
-    static std::optional<std::string> fileText(const std::string& path)
-    {
-        if (!fs::exists(path))
-            return std::nullopt;
-        return readFile(path);
-    }
+    static std::optional<std::string> fileText(const std::string& path) { return support::file_text(path); }
 
     // The text lines of the platform: CR LF on Windows.
     static std::string platformText(const std::string& text)

@@ -4,6 +4,10 @@
 
 #include "bridge_harness.h"
 
+#include "support/device_map.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
@@ -18,14 +22,8 @@ protected:
     {
         ASSERT_TRUE(board.valid());
         // COM5 stands for the board's terminal.
-        std::filesystem::create_symlink(board.slave(), devices.path / "COM5");
-        setenv("VANTREL_DEVICE_DIR", devices.path.c_str(), 1);
+        devices.map("COM5", board.slave());
         options.tcp_port = std::to_string(free_port());
-    }
-    void TearDown() override
-    {
-        unsetenv("VANTREL_DEVICE_DIR");
-        unsetenv("VANTREL_DTR_LOG");
     }
 
     uint16_t tcp() const { return static_cast<uint16_t>(std::stoi(options.tcp_port)); }
@@ -40,8 +38,26 @@ protected:
         return c;
     }
 
+    // A worker with these options serves one client: `up` goes from the
+    // client to the board and `down` the other way, both at once, and the
+    // worker then ends at its stop with code 0.
+    void bridge(const WorkerOptions& o, const std::string& up, const std::string& down, int hold_ms = 0)
+    {
+        Worker w;
+        ASSERT_TRUE(w.start(o));
+        Client client;
+        ASSERT_TRUE(client.connect(static_cast<uint16_t>(std::stoi(o.tcp_port)), 15000));
+        // The port opens with the first client; its first byte shows it set up.
+        ASSERT_TRUE(client.send("!"));
+        ASSERT_EQ(board.read(1, 15000), "!");
+        EXPECT_TRUE(transfer(client, board, up, down, hold_ms));
+        EXPECT_GE(w.stop_and_time(10000), 0);
+        EXPECT_EQ(w.exit_code(), 0);
+    }
+
+    ScopedEnv no_dtr_log{"VANTREL_DTR_LOG", std::nullopt};
+    DeviceMap devices;
     Board board;
-    TempDir devices;
     WorkerOptions options;
     Worker worker;
 };
@@ -91,15 +107,11 @@ TEST_F(Bridge, PassesEveryByteValueBothWays)
     ASSERT_TRUE(client.connect(tcp(), 15000));
     const std::string values = all_byte_values();
     // Client to board first: once it arrives the port is open and set up.
-    ASSERT_TRUE(client.send(values + values));
-    EXPECT_EQ(board.read(512, 15000), values + values);
-    ASSERT_TRUE(board.write(values + values, 15000));
-    EXPECT_EQ(client.read(512, 15000), values + values);
+    ASSERT_TRUE(transfer(client, board, values + values, ""));
+    ASSERT_TRUE(transfer(client, board, "", values + values));
     // Line ends and flow-control characters too, one at a time.
-    for (char c : std::string("\r\n\x11\x13\x03\x04\x1a\xff")) {
-        ASSERT_TRUE(board.write(std::string(1, c), 5000));
-        EXPECT_EQ(client.read(1, 5000), std::string(1, c));
-    }
+    for (char c : std::string("\r\n\x11\x13\x03\x04\x1a\xff"))
+        EXPECT_TRUE(transfer(client, board, "", std::string(1, c))) << static_cast<int>(c);
     EXPECT_EQ(worker.stop_and_time(10000) >= 0, true);
     EXPECT_EQ(worker.exit_code(), 0);
 }
@@ -150,62 +162,36 @@ TEST_F(Bridge, LineFlagsAreReadFromTheFifthWord)
 
 TEST_F(Bridge, MovesMegabytesBothWaysAtOnceWithoutLoss)
 {
-    ASSERT_TRUE(worker.start(options));
-    Client client = served_client();
-
-    const size_t size = 4 << 20;
-    const std::string up = random_bytes(size, 1);   // client to board
-    const std::string down = random_bytes(size, 2); // board to client
-    std::string got_up, got_down;
-    size_t sent_up = 0, sent_down = 0;
     // Neither side reads for the first second, so that both directions back
     // up: the worker must hold what the other side cannot take yet.
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::seconds(180);
-    char buffer[65536];
-    auto progress = Clock::now();
-    size_t moved = 0;
-    while ((got_up.size() < size || got_down.size() < size) && Clock::now() < deadline) {
-        const bool reading = ms_since(start) > 1000;
-        // Lost bytes show as a stall: nothing more arrives.
-        if (got_up.size() + got_down.size() + sent_up + sent_down != moved) {
-            moved = got_up.size() + got_down.size() + sent_up + sent_down;
-            progress = Clock::now();
-        } else if (reading && ms_since(progress) > 15000) {
-            break;
-        }
-        pollfd p[2] = {{client.fd(), static_cast<short>((reading ? POLLIN : 0) | (sent_up < size ? POLLOUT : 0)), 0},
-                       {board.fd(), static_cast<short>((reading ? POLLIN : 0) | (sent_down < size ? POLLOUT : 0)), 0}};
-        poll(p, 2, 50);
-        if (p[0].revents & POLLOUT) {
-            ssize_t w = ::send(client.fd(), up.data() + sent_up, std::min<size_t>(65536, size - sent_up), MSG_NOSIGNAL);
-            if (w > 0)
-                sent_up += static_cast<size_t>(w);
-        }
-        if (p[1].revents & POLLOUT) {
-            ssize_t w = ::write(board.fd(), down.data() + sent_down, std::min<size_t>(4096, size - sent_down));
-            if (w > 0)
-                sent_down += static_cast<size_t>(w);
-        }
-        if (p[0].revents & POLLIN) {
-            ssize_t r = ::recv(client.fd(), buffer, sizeof buffer, 0);
-            if (r > 0)
-                got_down.append(buffer, static_cast<size_t>(r));
-            else if (r == 0)
-                break;
-        }
-        if (p[1].revents & POLLIN) {
-            ssize_t r = ::read(board.fd(), buffer, sizeof buffer);
-            if (r > 0)
-                got_up.append(buffer, static_cast<size_t>(r));
-        }
+    bridge(options, random_bytes(4 << 20, 1), random_bytes(4 << 20, 2), 1000);
+}
+
+TEST_F(Bridge, MovesBlocksEachWayAndBothWaysAtOnceWithItsLineSettings)
+{
+    // Line settings a pseudo-terminal passes bytes through unchanged (no
+    // Xon/Xoff, which would take its characters out of the stream).
+    const struct {
+        const char* baud_rate;
+        const char* flags;
+        size_t up, down;
+    } cases[] = {
+        {"115200", "0", 512 << 10, 0},      // client to board
+        {"9600", "0", 0, 512 << 10},        // board to client
+        {"19200", "0", 512 << 10, 512 << 10}, // both at once
+        {"38400", "96", 256 << 10, 256 << 10}, // odd parity
+        {"57600", "130", 256 << 10, 256 << 10}, // two stop bits, RTS/CTS
+    };
+    unsigned seed = 10;
+    for (const auto& c : cases) {
+        seed += 2;
+        SCOPED_TRACE(std::string(c.baud_rate) + " baud, flags " + c.flags);
+        WorkerOptions o = options;
+        o.tcp_port = std::to_string(free_port());
+        o.baud_rate = c.baud_rate;
+        o.flags = c.flags;
+        bridge(o, random_bytes(c.up, seed), random_bytes(c.down, seed + 1));
     }
-    ASSERT_EQ(got_up.size(), size);
-    ASSERT_EQ(got_down.size(), size);
-    EXPECT_TRUE(got_up == up) << "client-to-board bytes differ";
-    EXPECT_TRUE(got_down == down) << "board-to-client bytes differ";
-    EXPECT_GE(worker.stop_and_time(10000), 0);
-    EXPECT_EQ(worker.exit_code(), 0);
 }
 
 TEST_F(Bridge, ServesOneClientAtATimeAndThenTheNext)
@@ -239,7 +225,7 @@ TEST_F(Bridge, ServesOneClientAtATimeAndThenTheNext)
 TEST_F(Bridge, AbsentSerialPortSendsTheErrorLineAndDrains)
 {
     // COM6 names a device that does not exist.
-    std::filesystem::create_symlink(devices.path / "no-such-device", devices.path / "COM6");
+    devices.map("COM6", devices.path("no-such-device"));
     options.serial_port = "COM6";
     ASSERT_TRUE(worker.start(options));
     const std::string line = "Error: can not open port to execution environment\n";
@@ -391,7 +377,7 @@ TEST_F(Bridge, StopEndsTheWorkerSilentlyInEveryState)
         Worker w;
         WorkerOptions o = options;
         o.tcp_port = std::to_string(free_port());
-        std::filesystem::create_symlink(devices.path / "no-such-device", devices.path / "COM7");
+        devices.map("COM7", devices.path("no-such-device"));
         o.serial_port = "COM7";
         ASSERT_TRUE(w.start(o));
         Client client;
@@ -420,8 +406,8 @@ TEST_F(Bridge, WithoutItsStopEventTheWorkerEndsAtItsFirstWait)
 TEST_F(Bridge, DtrDropsForOneSecondAfterOpenAndBeforeClose)
 {
     TempDir logs;
-    const std::string log = logs.file("dtr.log");
-    setenv("VANTREL_DTR_LOG", log.c_str(), 1);
+    const std::string log = logs / "dtr.log";
+    ScopedEnv dtr_log("VANTREL_DTR_LOG", log);
     options.dtro = 1;
     options.dtrc = 1;
     ASSERT_TRUE(worker.start(options));

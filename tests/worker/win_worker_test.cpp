@@ -7,7 +7,9 @@
 #include "port/process.h"
 #include "port/report.h"
 #include "port/socket.h"
-#include "test_util.h"
+#include "support/deadline.h"
+#include "support/loopback.h"
+#include "support/names.h"
 
 #include <winsock2.h>
 #include <iphlpapi.h>
@@ -16,11 +18,10 @@
 #include <string>
 #include <vector>
 
-using namespace test;
+using namespace support;
 
 namespace {
 
-const uint32_t LOOPBACK = 0x7f000001;
 const std::string ERROR_LINE = "Error: can not open port to execution environment\n";
 
 class SocketLibrary : public ::testing::Environment {
@@ -45,13 +46,6 @@ port::Socket listener(uint16_t& port)
     return s;
 }
 
-uint16_t free_port()
-{
-    uint16_t port = 0;
-    listener(port);
-    return port;
-}
-
 // True while somebody listens on the port, read from the system's TCP
 // table. (Probing with a bind of our own could take the port from the
 // worker while it starts.)
@@ -70,31 +64,6 @@ bool port_taken(uint16_t port)
             return true;
     }
     return false;
-}
-
-bool connect_client(port::Socket& client, uint16_t port, int timeout_ms)
-{
-    return wait_until([&] {
-        client = port::Socket::stream();
-        return client.valid() && client.connect(LOOPBACK, port);
-    }, timeout_ms);
-}
-
-std::string read_some(port::Socket& s, size_t n, int timeout_ms)
-{
-    std::string out;
-    char buffer[512];
-    wait_until([&] {
-        if (s.wait_readable(50) > 0) {
-            int r = s.recv(buffer, static_cast<int>(sizeof buffer < n - out.size() ? sizeof buffer : n - out.size()));
-            if (r > 0)
-                out.append(buffer, static_cast<size_t>(r));
-            else
-                return true; // closed or failed
-        }
-        return out.size() >= n;
-    }, timeout_ms);
-    return out;
 }
 
 class WindowsWorker : public ::testing::Test {
@@ -117,8 +86,8 @@ protected:
 
     bool start(const std::string& tcp, const std::string& serial, const std::string& event_word)
     {
-        std::string line = q(VANTREL_EXE) + " " + q(event_word) + " " + q(tcp) + " " + q(serial) + " 19200 0 0 0 "
-                           + std::to_string(receiver.target());
+        std::string line = quote(VANTREL_EXE) + " " + quote(event_word) + " " + quote(tcp) + " " + quote(serial)
+                           + " 19200 0 0 0 " + std::to_string(receiver.target());
         return port::Process::start_hidden(line, worker);
     }
 
@@ -180,14 +149,14 @@ TEST_F(WindowsWorker, ClientGetsTheErrorLineAndTheStopIsSilent)
 {
     const uint16_t tcp = free_port();
     ASSERT_TRUE(start(std::to_string(tcp), "COM199", event_name));
-    port::Socket first;
-    ASSERT_TRUE(connect_client(first, tcp, 20000));
-    EXPECT_EQ(read_some(first, ERROR_LINE.size(), 20000), ERROR_LINE);
+    port::Socket first = connect_loopback(tcp, 20000);
+    ASSERT_TRUE(first.valid());
+    EXPECT_EQ(recv_exactly(first, ERROR_LINE.size(), 20000), ERROR_LINE);
     // A client that leaves makes room for the next, who is told the same.
     first.close();
-    port::Socket second;
-    ASSERT_TRUE(connect_client(second, tcp, 20000));
-    EXPECT_EQ(read_some(second, ERROR_LINE.size(), 20000), ERROR_LINE);
+    port::Socket second = connect_loopback(tcp, 20000);
+    ASSERT_TRUE(second.valid());
+    EXPECT_EQ(recv_exactly(second, ERROR_LINE.size(), 20000), ERROR_LINE);
 
     long long ms = stop_and_time();
     EXPECT_GE(ms, 0);
