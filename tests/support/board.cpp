@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 
 namespace support {
 
@@ -104,6 +105,16 @@ size_t Board::pending() const
 {
     int n = 0;
     return ioctl(master_, FIONREAD, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+std::vector<DtrChange> read_dtr_log(const std::string& path)
+{
+    std::vector<DtrChange> changes;
+    std::ifstream in(path);
+    DtrChange change{};
+    while (in >> change.at_ms >> change.level)
+        changes.push_back(change);
+    return changes;
 }
 
 } // namespace support

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace support {
 
@@ -42,5 +43,13 @@ private:
     int slave_fd_ = -1;
     std::string slave_;
 };
+
+// A change of the DTR line, as the serial layer writes it to the file that
+// VANTREL_DTR_LOG names: monotonic_ms() and the new level, one a line.
+struct DtrChange {
+    long long at_ms;
+    int level;
+};
+std::vector<DtrChange> read_dtr_log(const std::string& path);
 
 } // namespace support

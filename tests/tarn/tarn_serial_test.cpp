@@ -14,7 +14,6 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +29,13 @@ protected:
         TarnTest::SetUp();
         ASSERT_TRUE(board.valid());
         devices.map("com7", board.slave());
+        // The board starts raw; a terminal nobody has set up is not, and
+        // the open must leave none of that in place.
+        termios2 cooked = settings();
+        cooked.c_iflag |= ICRNL | IXON | IXOFF | ISTRIP;
+        cooked.c_oflag |= OPOST;
+        cooked.c_lflag |= ICANON | ECHO | ISIG;
+        ASSERT_EQ(ioctl(board.fd(), TCSETS2, &cooked), 0);
     }
 
     // Termios of the slave, read through the master.
@@ -220,20 +226,15 @@ TEST_F(TarnSerial, DtrChangesAreLogged)
     long long after = support::monotonic_ms();
     tarn_close(d);
 
-    std::ifstream in(log);
-    std::vector<std::pair<long long, int>> lines;
-    long long t;
-    int v;
-    while (in >> t >> v)
-        lines.emplace_back(t, v);
-    ASSERT_EQ(lines.size(), 4u);
+    const auto changes = support::read_dtr_log(log);
+    ASSERT_EQ(changes.size(), 4u);
     int expected[] = {1, 0, 1, 0};
     long long last = before;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i].second, expected[i]) << i;
-        EXPECT_GE(lines[i].first, last);
-        EXPECT_LE(lines[i].first, after);
-        last = lines[i].first;
+    for (size_t i = 0; i < changes.size(); ++i) {
+        EXPECT_EQ(changes[i].level, expected[i]) << i;
+        EXPECT_GE(changes[i].at_ms, last);
+        EXPECT_LE(changes[i].at_ms, after);
+        last = changes[i].at_ms;
     }
 }
 

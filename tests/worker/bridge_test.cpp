@@ -9,6 +9,7 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <functional>
 #include <random>
 #include <sys/stat.h>
 
@@ -38,10 +39,12 @@ protected:
         return c;
     }
 
-    // A worker with these options serves one client: `up` goes from the
-    // client to the board and `down` the other way, both at once, and the
-    // worker then ends at its stop with code 0.
-    void bridge(const WorkerOptions& o, const std::string& up, const std::string& down, int hold_ms = 0)
+    // A worker with these options serves one client: once the port is open
+    // and set up, `served` runs, then `up` goes from the client to the board
+    // and `down` the other way, both at once, and the worker ends at its
+    // stop with code 0.
+    void bridge(const WorkerOptions& o, const std::string& up, const std::string& down, int hold_ms = 0,
+                const std::function<void()>& served = {})
     {
         Worker w;
         ASSERT_TRUE(w.start(o));
@@ -50,6 +53,8 @@ protected:
         // The port opens with the first client; its first byte shows it set up.
         ASSERT_TRUE(client.send("!"));
         ASSERT_EQ(board.read(1, 15000), "!");
+        if (served)
+            served();
         EXPECT_TRUE(transfer(client, board, up, down, hold_ms));
         EXPECT_GE(w.stop_and_time(10000), 0);
         EXPECT_EQ(w.exit_code(), 0);
@@ -139,24 +144,19 @@ TEST_F(Bridge, LineFlagsAreReadFromTheFifthWord)
         before.c_iflag = (before.c_iflag | c.iflag_clear) & ~c.iflag_set;
         ASSERT_EQ(tcsetattr(board.fd(), TCSANOW, &before), 0);
 
-        Worker w;
+        SCOPED_TRACE(std::string("flags ") + c.flags);
         WorkerOptions o = options;
         o.tcp_port = std::to_string(free_port());
         o.flags = c.flags;
-        ASSERT_TRUE(w.start(o)) << c.flags;
-        Client client;
-        ASSERT_TRUE(client.connect(static_cast<uint16_t>(std::stoi(o.tcp_port)), 15000)) << c.flags;
-        ASSERT_TRUE(client.send("!"));
-        ASSERT_EQ(board.read(1, 15000), "!") << c.flags; // the port is open and set up
-
-        termios t{};
-        ASSERT_EQ(tcgetattr(board.fd(), &t), 0);
-        EXPECT_EQ(t.c_cflag & c.cflag_set, c.cflag_set) << c.flags;
-        EXPECT_EQ(t.c_cflag & c.cflag_clear, 0u) << c.flags;
-        EXPECT_EQ(t.c_iflag & c.iflag_set, c.iflag_set) << c.flags;
-        EXPECT_EQ(t.c_iflag & c.iflag_clear, 0u) << c.flags;
-        EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8)) << c.flags;
-        EXPECT_GE(w.stop_and_time(10000), 0) << c.flags;
+        bridge(o, "", "", 0, [&] {
+            termios t{};
+            ASSERT_EQ(tcgetattr(board.fd(), &t), 0);
+            EXPECT_EQ(t.c_cflag & c.cflag_set, c.cflag_set);
+            EXPECT_EQ(t.c_cflag & c.cflag_clear, 0u);
+            EXPECT_EQ(t.c_iflag & c.iflag_set, c.iflag_set);
+            EXPECT_EQ(t.c_iflag & c.iflag_clear, 0u);
+            EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+        });
     }
 }
 
@@ -421,22 +421,17 @@ TEST_F(Bridge, DtrDropsForOneSecondAfterOpenAndBeforeClose)
     ASSERT_TRUE(wait_until([&] { return board.hung_up(); }, 15000));
     const long long closed_at = monotonic_ms();
 
-    std::istringstream in(read_file(log));
-    std::vector<std::pair<long long, int>> changes;
-    long long t;
-    int level;
-    while (in >> t >> level)
-        changes.emplace_back(t, level);
+    const auto changes = read_dtr_log(log);
     // Raised by the open, dropped, raised, dropped before the close.
     ASSERT_EQ(changes.size(), 4u) << read_file(log);
-    EXPECT_EQ(changes[0].second, 1);
-    EXPECT_EQ(changes[1].second, 0);
-    EXPECT_EQ(changes[2].second, 1);
-    EXPECT_EQ(changes[3].second, 0);
-    EXPECT_GE(changes[2].first - changes[1].first, 1000);
-    EXPECT_LT(changes[2].first - changes[1].first, 4000);
-    EXPECT_LE(changes[2].first, relayed_at) << "a byte went through before DTR was up";
-    EXPECT_GE(closed_at - changes[3].first, 1000) << "the port closed before the hold ended";
+    EXPECT_EQ(changes[0].level, 1);
+    EXPECT_EQ(changes[1].level, 0);
+    EXPECT_EQ(changes[2].level, 1);
+    EXPECT_EQ(changes[3].level, 0);
+    EXPECT_GE(changes[2].at_ms - changes[1].at_ms, 1000);
+    EXPECT_LT(changes[2].at_ms - changes[1].at_ms, 4000);
+    EXPECT_LE(changes[2].at_ms, relayed_at) << "a byte went through before DTR was up";
+    EXPECT_GE(closed_at - changes[3].at_ms, 1000) << "the port closed before the hold ended";
 }
 
 TEST_F(Bridge, ConnectCyclesLeakNothing)
