@@ -8,6 +8,7 @@
 #include "support/deadline.h"
 #include "support/files.h"
 #include "support/names.h"
+#include "support/reports.h"
 #include "support/temp_dir.h"
 
 #include <atomic>
@@ -284,28 +285,6 @@ TEST(SingleInstance, ASecondClaimFailsUntilTheHolderEnds)
     EXPECT_EQ(next.wait(15000), port::WaitResult::Ended);
 }
 
-namespace {
-
-using Report = std::pair<uint32_t, std::string>;
-
-// Dispatches until a report has been handled or the time is up.
-std::vector<Report> collect(port::ReportReceiver& receiver, int timeout_ms,
-                            const std::function<void()>& during = [] {})
-{
-    std::vector<Report> got;
-    wait_until([&] {
-        receiver.dispatch([&](uint32_t pid, const char* text) {
-            during();
-            got.emplace_back(pid, text);
-            return true;
-        });
-        return !got.empty();
-    }, timeout_ms);
-    return got;
-}
-
-} // namespace
-
 TEST(Report, ReachesTheReceiverAndTheSenderWaitsForIt)
 {
     port::ReportReceiver receiver;
@@ -321,7 +300,7 @@ TEST(Report, ReachesTheReceiverAndTheSenderWaitsForIt)
     port::Process sender = start_helper("report " + std::to_string(receiver.target()) + " " + quote(text));
     ASSERT_TRUE(sender.valid());
     uint32_t code_while_handled = 0;
-    auto got = collect(receiver, 15000, [&] { sender.exit_code(code_while_handled); });
+    auto got = collect_reports(receiver, 15000, [&] { sender.exit_code(code_while_handled); });
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].first, sender.id());
     EXPECT_EQ(got[0].second, text);
@@ -353,7 +332,7 @@ TEST(Report, SeveralReceiversAndLongTexts)
     EXPECT_NE(a.target(), b.target());
     std::string text(300, 'x');
     port::Process sender = start_helper("report " + std::to_string(b.target()) + " " + text);
-    auto got = collect(b, 15000);
+    auto got = collect_reports(b, 15000);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].second, text);
     EXPECT_EQ(a.dispatch([](uint32_t, const char*) { return true; }), 0);

@@ -11,6 +11,7 @@
 #include "support/files.h"
 #include "support/loopback.h"
 #include "support/names.h"
+#include "support/reports.h"
 
 #include <gtest/gtest.h>
 
@@ -299,24 +300,6 @@ private:
     port::NamedEvent event_;
     port::Process process_;
 };
-
-// Every report the receiver gets within the time.
-inline std::vector<std::pair<uint32_t, std::string>> collect_reports(port::ReportReceiver& r, int timeout_ms)
-{
-    std::vector<std::pair<uint32_t, std::string>> got;
-    const Deadline deadline(timeout_ms);
-    while (!deadline.expired()) {
-        pollfd p{r.fd(), POLLIN, 0};
-        if (poll(&p, 1, std::min(deadline.remaining_ms(), 100)) > 0)
-            r.dispatch([&](uint32_t pid, const char* text) {
-                got.emplace_back(pid, text);
-                return true;
-            });
-        if (!got.empty())
-            break;
-    }
-    return got;
-}
 
 // Sends `up` from the client to the board and `down` from the board to the
 // client at the same time (either may be empty), and checks that each side

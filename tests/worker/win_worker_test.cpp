@@ -10,6 +10,7 @@
 #include "support/deadline.h"
 #include "support/loopback.h"
 #include "support/names.h"
+#include "support/reports.h"
 
 #include <winsock2.h>
 #include <iphlpapi.h>
@@ -91,39 +92,31 @@ protected:
         return port::Process::start_hidden(line, worker);
     }
 
-    std::vector<std::pair<uint32_t, std::string>> reports(int timeout_ms)
+    // Waits for the worker's end; reports are messages, so they are handled
+    // (and kept in late_reports) while waiting.
+    bool wait_for_end(int timeout_ms)
     {
-        std::vector<std::pair<uint32_t, std::string>> got;
-        wait_until([&] {
+        return wait_until([&] {
             receiver.dispatch([&](uint32_t pid, const char* text) {
-                got.emplace_back(pid, text);
+                late_reports.emplace_back(pid, text);
                 return true;
             });
-            return !got.empty();
+            return worker.wait(0) == port::WaitResult::Ended;
         }, timeout_ms);
-        return got;
     }
 
     long long stop_and_time()
     {
         auto begin = Clock::now();
         event.set();
-        // Reports are messages: keep handling them while waiting.
-        bool ended = wait_until([&] {
-            receiver.dispatch([&](uint32_t pid, const char* text) {
-                late_reports.emplace_back(pid, text);
-                return true;
-            });
-            return worker.wait(0) == port::WaitResult::Ended;
-        }, 15000);
-        return ended ? ms_since(begin) : -1;
+        return wait_for_end(15000) ? ms_since(begin) : -1;
     }
 
     port::ReportReceiver receiver;
     std::string event_name;
     port::NamedEvent event;
     port::Process worker;
-    std::vector<std::pair<uint32_t, std::string>> late_reports;
+    std::vector<Report> late_reports;
 };
 
 } // namespace
@@ -134,7 +127,7 @@ TEST_F(WindowsWorker, TakenPortIsReportedOnceByWmCopyData)
     port::Socket holder = listener(taken);
     ASSERT_NE(taken, 0);
     ASSERT_TRUE(start(std::to_string(taken), "COM199", event_name));
-    auto got = reports(20000);
+    auto got = collect_reports(receiver, 20000);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].first, worker.id());
     EXPECT_EQ(got[0].second, "bind: Address already in use");
@@ -142,7 +135,7 @@ TEST_F(WindowsWorker, TakenPortIsReportedOnceByWmCopyData)
     uint32_t code = 1;
     ASSERT_TRUE(worker.exit_code(code));
     EXPECT_EQ(code, 0u);
-    EXPECT_TRUE(reports(200).empty()) << "more than one report";
+    EXPECT_TRUE(collect_reports(receiver, 200).empty()) << "more than one report";
 }
 
 TEST_F(WindowsWorker, ClientGetsTheErrorLineAndTheStopIsSilent)
@@ -182,13 +175,6 @@ TEST_F(WindowsWorker, StopWhileWaitingForAClient)
 TEST_F(WindowsWorker, UnknownEventEndsItAtItsFirstWait)
 {
     ASSERT_TRUE(start(std::to_string(free_port()), "COM199", unique_name("NoSuchEvent")));
-    bool ended = wait_until([&] {
-        receiver.dispatch([&](uint32_t pid, const char* text) {
-            late_reports.emplace_back(pid, text);
-            return true;
-        });
-        return worker.wait(0) == port::WaitResult::Ended;
-    }, 15000);
-    EXPECT_TRUE(ended);
+    EXPECT_TRUE(wait_for_end(15000));
     EXPECT_TRUE(late_reports.empty());
 }
