@@ -33,11 +33,21 @@ TEST(SerialNames, TheBuiltInScheme)
         const char* name;
         const char* device; // "" for none
     } cases[] = {
-        {"COM1", "/dev/ttyS0"},     {"com32", "/dev/ttyS31"},   {"COM33", "/dev/ttyUSB0"},
-        {"COM64", "/dev/ttyUSB31"}, {"COM65", "/dev/ttyACM0"},  {"COM96", "/dev/ttyACM31"},
-        {"COM97", ""},              {"COM256", ""},             {"COM0", ""},
-        {"COM03", ""},              {"COM", ""},                {"COM1x", ""},
-        {"LPT1", ""},               {"", ""},                   {"..", ""},
+        {"COM1", "/dev/ttyS0"},
+        {"com32", "/dev/ttyS31"},
+        {"COM33", "/dev/ttyUSB0"},
+        {"COM64", "/dev/ttyUSB31"},
+        {"COM65", "/dev/ttyACM0"},
+        {"COM96", "/dev/ttyACM31"},
+        {"COM97", ""},
+        {"COM256", ""},
+        {"COM0", ""},
+        {"COM03", ""},
+        {"COM", ""},
+        {"COM1x", ""},
+        {"LPT1", ""},
+        {"", ""},
+        {"..", ""},
         {"a/b", ""},
     };
     for (const auto& c : cases)

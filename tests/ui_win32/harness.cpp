@@ -3,6 +3,7 @@
 #include "harness.h"
 
 #include "support/loopback.h"
+#include "support/run_value.h"
 
 #include <commctrl.h>
 
@@ -39,24 +40,16 @@ std::string vantrelExe()
 
 std::string autostartValue()
 {
-    char value[1024] = {};
-    DWORD size = sizeof value;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "VantrelServer",
-                     RRF_RT_REG_SZ, nullptr, value, &size)
-        != ERROR_SUCCESS)
+    auto value = support::read_run_value("VantrelServer");
+    if (!value || value->type != REG_SZ)
         return "<none>";
-    return value;
+    return value->bytes.c_str(); // up to its terminating zero
 }
 
 void removeConfiguration()
 {
     DeleteFileA(configPath().c_str());
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_WRITE, &key)
-        == ERROR_SUCCESS) {
-        RegDeleteValueA(key, "VantrelServer");
-        RegCloseKey(key);
-    }
+    support::write_run_value("VantrelServer", std::nullopt);
 }
 
 int freeLoopbackPort()

@@ -84,23 +84,13 @@ std::string all_byte_values()
     return s;
 }
 
-// A socket of somebody else listening on all addresses; its port in `port`.
-int listen_elsewhere(uint16_t& port)
+// A socket of somebody else listening on all addresses, or !valid().
+port::Socket listen_elsewhere()
 {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    socklen_t len = sizeof a;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 1) != 0
-        || getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        port = 0;
-        return -1;
-    }
-    port = ntohs(a.sin_port);
-    return fd;
+    port::Socket s = port::Socket::stream();
+    if (!s.valid() || !s.bind(0, 0) || !s.listen(4))
+        return {};
+    return s;
 }
 
 } // namespace
@@ -263,22 +253,13 @@ TEST_F(Bridge, ASerialNameThatMeansATcpClientDropsEachClient)
     // A host and a port number instead of a serial port and a baud rate: each
     // client makes the worker connect there, and the relay then ends at once
     // because the second device is no serial port.
-    int target = -1;
-    uint16_t target_port = 0;
-    for (int i = 0; i < 20 && (target_port == 0 || target_port % 1200 == 0 || target_port <= 2400); ++i) {
-        if (target >= 0)
-            ::close(target);
-        target = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(bind(target, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        ASSERT_EQ(listen(target, 4), 0);
-        socklen_t len = sizeof a;
-        getsockname(target, reinterpret_cast<sockaddr*>(&a), &len);
-        target_port = ntohs(a.sin_port);
-    }
-    ASSERT_TRUE(target_port > 2400 && target_port % 1200 != 0);
+    // The worker takes the number for a port, not a baud rate, above 2400
+    // and when it is no multiple of 1200.
+    const uint16_t target_port = free_port([](uint16_t p) { return p > 2400 && p % 1200 != 0; });
+    ASSERT_NE(target_port, 0);
+    port::Socket target = port::Socket::stream();
+    ASSERT_TRUE(target.bind(loopback, target_port));
+    ASSERT_TRUE(target.listen(4));
     options.serial_port = "127.0.0.1";
     options.baud_rate = std::to_string(target_port);
     ASSERT_TRUE(worker.start(options));
@@ -286,25 +267,20 @@ TEST_F(Bridge, ASerialNameThatMeansATcpClientDropsEachClient)
     for (int i = 0; i < 2; ++i) {
         Client client;
         ASSERT_TRUE(client.connect(tcp(), 15000));
-        pollfd p{target, POLLIN, 0};
-        ASSERT_EQ(poll(&p, 1, 15000), 1) << "no outgoing connection for client " << i;
-        int outgoing = accept(target, nullptr, nullptr);
-        EXPECT_GE(outgoing, 0);
+        ASSERT_EQ(target.wait_readable(15000), 1) << "no outgoing connection for client " << i;
+        port::Socket outgoing;
+        EXPECT_TRUE(target.accept(outgoing));
         EXPECT_TRUE(client.closed_by_peer(15000)) << "client " << i << " was not dropped";
-        if (outgoing >= 0)
-            ::close(outgoing);
     }
     EXPECT_TRUE(worker.running());
-    ::close(target);
 }
 
 TEST_F(Bridge, PortInUseSendsOneReportAndEnds)
 {
     // Somebody else listens on the port.
-    uint16_t in_use = 0;
-    int taken = listen_elsewhere(in_use);
-    ASSERT_GE(taken, 0);
-    options.tcp_port = std::to_string(in_use);
+    port::Socket taken = listen_elsewhere();
+    ASSERT_TRUE(taken.valid());
+    options.tcp_port = std::to_string(taken.local_port());
 
     port::ReportReceiver receiver;
     ASSERT_TRUE(receiver.open());
@@ -317,21 +293,19 @@ TEST_F(Bridge, PortInUseSendsOneReportAndEnds)
     EXPECT_EQ(worker.process().wait(15000), port::WaitResult::Ended);
     EXPECT_EQ(worker.exit_code(), 0);
     EXPECT_TRUE(collect_reports(receiver, 200).empty()) << "more than one report";
-    ::close(taken);
 }
 
 TEST_F(Bridge, ReportTargetZeroRunsAndEndsQuietly)
 {
-    uint16_t in_use = 0;
-    int taken = listen_elsewhere(in_use);
-    ASSERT_GE(taken, 0);
+    port::Socket taken = listen_elsewhere();
+    ASSERT_TRUE(taken.valid());
     WorkerOptions failing_options = options;
-    failing_options.tcp_port = std::to_string(in_use);
+    failing_options.tcp_port = std::to_string(taken.local_port());
     Worker failing;
     ASSERT_TRUE(failing.start(failing_options));
     EXPECT_EQ(failing.process().wait(15000), port::WaitResult::Ended);
     EXPECT_EQ(failing.exit_code(), 0);
-    ::close(taken);
+    taken.close();
 
     // And with a free port it bridges as usual (the fixture's target is 0).
     ASSERT_TRUE(worker.start(options));
