@@ -19,8 +19,15 @@
 namespace uitest {
 
 using support::read_file;
-using support::wait_until;
 using support::write_file;
+
+// Waits until pred() holds, asking every 20 ms: often enough, and not so
+// often that the window's thread is crowded by the questions.
+template <typename Pred>
+bool wait_until(Pred pred, int timeout_ms = 20000)
+{
+    return support::wait_until(pred, timeout_ms, 20);
+}
 
 // Paths in the Wine prefix and the built program.
 std::string windowsDirectory();

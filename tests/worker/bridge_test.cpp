@@ -9,6 +9,7 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
 #include <functional>
 #include <random>
 #include <sys/stat.h>
@@ -29,13 +30,24 @@ protected:
 
     uint16_t tcp() const { return static_cast<uint16_t>(std::stoi(options.tcp_port)); }
 
-    // A client that the worker serves: its first byte has reached the board.
+    // Connects a client that the worker serves: its first byte reaches the
+    // board, so the port is open and set up.
+    ::testing::AssertionResult serve(Client& c, uint16_t port)
+    {
+        if (!c.connect(port, 15000))
+            return ::testing::AssertionFailure() << "no connection to port " << port;
+        if (!c.send("!"))
+            return ::testing::AssertionFailure() << "the first byte was not sent";
+        const std::string got = board.read(1, 15000);
+        if (got != "!")
+            return ::testing::AssertionFailure() << "the board got \"" << got << "\" for the first byte";
+        return ::testing::AssertionSuccess();
+    }
+
     Client served_client()
     {
         Client c;
-        EXPECT_TRUE(c.connect(tcp(), 15000));
-        EXPECT_TRUE(c.send("!"));
-        EXPECT_EQ(board.read(1, 15000), "!");
+        EXPECT_TRUE(serve(c, tcp()));
         return c;
     }
 
@@ -49,10 +61,7 @@ protected:
         Worker w;
         ASSERT_TRUE(w.start(o));
         Client client;
-        ASSERT_TRUE(client.connect(static_cast<uint16_t>(std::stoi(o.tcp_port)), 15000));
-        // The port opens with the first client; its first byte shows it set up.
-        ASSERT_TRUE(client.send("!"));
-        ASSERT_EQ(board.read(1, 15000), "!");
+        ASSERT_TRUE(serve(client, static_cast<uint16_t>(std::stoi(o.tcp_port))));
         if (served)
             served();
         EXPECT_TRUE(transfer(client, board, up, down, hold_ms));
@@ -386,9 +395,7 @@ TEST_F(Bridge, DtrDropsForOneSecondAfterOpenAndBeforeClose)
     options.dtrc = 1;
     ASSERT_TRUE(worker.start(options));
     Client client;
-    ASSERT_TRUE(client.connect(tcp(), 15000));
-    ASSERT_TRUE(client.send("x"));
-    ASSERT_EQ(board.read(1, 15000), "x");
+    ASSERT_TRUE(serve(client, tcp()));
     const long long relayed_at = monotonic_ms();
 
     client.close();
@@ -446,9 +453,7 @@ TEST_F(Bridge, StartStopCyclesLeakNothing)
         pids.push_back(w.pid());
         {
             Client c;
-            ASSERT_TRUE(c.connect(tcp(), 15000)) << "cycle " << i;
-            ASSERT_TRUE(c.send("s"));
-            ASSERT_EQ(board.read(1, 15000), "s") << "cycle " << i;
+            ASSERT_TRUE(serve(c, tcp())) << "cycle " << i;
             long long ms = w.stop_and_time(10000);
             ASSERT_GE(ms, 0) << "cycle " << i;
             EXPECT_EQ(w.exit_code(), 0);
