@@ -11,10 +11,10 @@
 #include "port/config.h"
 
 #ifdef _WIN32
+#include "support/run_value.h"
+
 #include <windows.h>
 #endif
-
-inline constexpr const char* RUN_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 class ConfigPlace {
 public:
@@ -40,7 +40,7 @@ public:
     {
 #ifdef _WIN32
         if (savedFile_)
-            writeFile(machinePath(), *savedFile_);
+            write_file(machinePath(), *savedFile_);
         else
             std::remove(machinePath().c_str());
         setRunValue(savedRun_);
@@ -57,12 +57,7 @@ public:
     std::string desktopEntryPath() const { return xdg_ + "/autostart/" + AUTOSTART_VALUE_NAME + ".desktop"; }
 #endif
 
-    static std::optional<std::string> fileText(const std::string& path)
-    {
-        if (!fs::exists(path))
-            return std::nullopt;
-        return readFile(path);
-    }
+    static std::optional<std::string> fileText(const std::string& path) { return support::file_text(path); }
 
     // The text lines of the platform: CR LF on Windows.
     static std::string platformText(const std::string& text)
@@ -84,21 +79,15 @@ public:
     std::optional<std::string> autostartEntry() const
     {
 #ifdef _WIN32
-        char data[1024];
-        DWORD size = sizeof data;
-        DWORD type = 0;
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RUN_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        auto value = support::read_run_value(AUTOSTART_VALUE_NAME);
+        if (!value)
             return std::nullopt;
-        LONG result = RegQueryValueExA(key, AUTOSTART_VALUE_NAME, nullptr, &type,
-                                       reinterpret_cast<BYTE*>(data), &size);
-        RegCloseKey(key);
-        if (result != ERROR_SUCCESS)
-            return std::nullopt;
-        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-        EXPECT_GT(size, 0u);
-        EXPECT_EQ(data[size - 1], '\0') << "the stored length includes the terminating zero";
-        return std::string(data, size - 1);
+        EXPECT_EQ(value->type, static_cast<unsigned long>(REG_SZ));
+        EXPECT_FALSE(value->bytes.empty());
+        if (value->bytes.empty())
+            return std::string();
+        EXPECT_EQ(value->bytes.back(), '\0') << "the stored length includes the terminating zero";
+        return value->bytes.substr(0, value->bytes.size() - 1);
 #else
         return fileText(desktopEntryPath());
 #endif
@@ -108,15 +97,7 @@ private:
 #ifdef _WIN32
     static void setRunValue(const std::optional<std::string>& value)
     {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RUN_KEY, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
-            return;
-        if (value)
-            RegSetValueExA(key, AUTOSTART_VALUE_NAME, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
-                           static_cast<DWORD>(value->size() + 1));
-        else
-            RegDeleteValueA(key, AUTOSTART_VALUE_NAME);
-        RegCloseKey(key);
+        support::write_run_value(AUTOSTART_VALUE_NAME, value);
     }
 
     std::optional<std::string> savedFile_;

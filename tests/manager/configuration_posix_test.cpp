@@ -44,7 +44,7 @@ TEST_F(ConfigurationPosix, AFailedSaveKeepsTheOldFile)
     ServiceTable table(frontEnd);
     addServices(table, 1);
     table.saveConfiguration(false);
-    const std::string old = readFile(place.machinePath());
+    const std::string old = read_file(place.machinePath());
     ASSERT_NE(old.find("board 0"), std::string::npos);
 
     addServices(table, 40);
@@ -63,7 +63,7 @@ TEST_F(ConfigurationPosix, AFailedSaveKeepsTheOldFile)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
 
-    EXPECT_EQ(readFile(place.machinePath()), old);
+    EXPECT_EQ(read_file(place.machinePath()), old);
     EXPECT_EQ(filesIn(fs::path(place.machinePath()).parent_path().string()),
               std::vector<std::string>{CONFIG_FILE_NAME})
         << "no temporary file is left behind";
@@ -71,15 +71,15 @@ TEST_F(ConfigurationPosix, AFailedSaveKeepsTheOldFile)
 
     // Without the limit the same save goes through.
     table.saveConfiguration(false);
-    EXPECT_NE(readFile(place.machinePath()).find("[Service41]\nname      = board 39\n"), std::string::npos);
+    EXPECT_NE(read_file(place.machinePath()).find("[Service41]\nname      = board 39\n"), std::string::npos);
 }
 
 TEST_F(ConfigurationPosix, AUserWhoCannotWriteTheMachineFileKeepsAPersonalCopy)
 {
     // The machine-wide file exists but its folder cannot take a new file.
-    writeFile(place.machinePath(), "[General]\nxpos = 5\n");
+    write_file(place.machinePath(), "[General]\nxpos = 5\n");
     std::string blocker = place.root() / "blocker";
-    writeFile(blocker, "");
+    write_file(blocker, "");
     {
         ScopedEnv unwritable("VANTREL_CONFIG_DIR", blocker + "/etc");
         FakeFrontEnd frontEnd;
@@ -88,7 +88,7 @@ TEST_F(ConfigurationPosix, AUserWhoCannotWriteTheMachineFileKeepsAPersonalCopy)
         frontEnd.rect = {33, 0, 0, 0};
         table.saveConfiguration(false);
         ASSERT_TRUE(fs::exists(place.userPath()));
-        EXPECT_NE(readFile(place.userPath()).find("xpos      = 33\n"), std::string::npos);
+        EXPECT_NE(read_file(place.userPath()).find("xpos      = 33\n"), std::string::npos);
     }
     // From now on this user reads and saves the personal copy, even where
     // the machine-wide folder could be written.
@@ -99,8 +99,8 @@ TEST_F(ConfigurationPosix, AUserWhoCannotWriteTheMachineFileKeepsAPersonalCopy)
     EXPECT_EQ(frontEnd.fields.xpos, 33);
     frontEnd.rect = {44, 0, 0, 0};
     table.saveConfiguration(false);
-    EXPECT_NE(readFile(place.userPath()).find("xpos      = 44\n"), std::string::npos);
-    EXPECT_EQ(readFile(place.machinePath()), "[General]\nxpos = 5\n");
+    EXPECT_NE(read_file(place.userPath()).find("xpos      = 44\n"), std::string::npos);
+    EXPECT_EQ(read_file(place.machinePath()), "[General]\nxpos = 5\n");
 }
 
 TEST_F(ConfigurationPosix, MachineFolderIsCreatedAndTheFileStaysReadable)
@@ -128,7 +128,7 @@ TEST_F(ConfigurationPosix, AutostartFolderIsCreatedWhenMissing)
 
 TEST_F(ConfigurationPosix, ADamagedServiceCountIsBounded)
 {
-    writeFile(place.machinePath(), "[General]\nservices = 2147483647\n");
+    write_file(place.machinePath(), "[General]\nservices = 2147483647\n");
     FakeFrontEnd frontEnd;
     ServiceTable table(frontEnd);
     table.loadConfiguration();

@@ -81,7 +81,7 @@ protected:
 
     void load(FakeFrontEnd& frontEnd, ServiceTable& table, const std::string& text)
     {
-        writeFile(place.machinePath(), ConfigPlace::platformText(text));
+        write_file(place.machinePath(), ConfigPlace::platformText(text));
         table.loadConfiguration();
         expectRowsMirrorTable(frontEnd, table);
     }
@@ -314,7 +314,7 @@ TEST_F(Configuration, AutostartEntryFollowsTheBoxOnlyWhenSaved)
 {
     FakeFrontEnd frontEnd;
     ServiceTable table(frontEnd);
-    writeFile(place.machinePath(), ConfigPlace::platformText("[General]\nautostart = 1\n"));
+    write_file(place.machinePath(), ConfigPlace::platformText("[General]\nautostart = 1\n"));
     table.loadConfiguration();
     EXPECT_TRUE(frontEnd.autostart);
     EXPECT_FALSE(place.autostartEntry()) << "reading never touches the entry";
@@ -337,7 +337,7 @@ TEST_F(Configuration, AutostartEntryFollowsTheBoxOnlyWhenSaved)
     EXPECT_FALSE(place.autostartEntry());
     table.saveConfiguration(false); // removing what is not there is fine
     EXPECT_FALSE(place.autostartEntry());
-    EXPECT_NE(readFile(place.machinePath()).find("autostart = 0"), std::string::npos);
+    EXPECT_NE(read_file(place.machinePath()).find("autostart = 0"), std::string::npos);
 }
 
 TEST_F(Configuration, AutostartStoresAPathWithBlanksAsThePlatformNeedsIt)

@@ -6,29 +6,13 @@
 #include "config_place.h"
 #include "posix_support.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
+#include "support/loopback.h"
 
-#include <thread>
+#include <signal.h>
 
 namespace {
 
 const std::string FAKE_WORKER = FAKE_WORKER_EXE;
-
-// A socket bound to a free loopback port; returns the port.
-int boundPort(int& socket)
-{
-    socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(socket, reinterpret_cast<sockaddr*>(&addr), &len);
-    return ntohs(addr.sin_port);
-}
 
 class Supervision : public ::testing::Test {
 protected:
@@ -37,6 +21,8 @@ protected:
         managerGlobals.modulePath = FAKE_WORKER;
         managerGlobals.processId = port::current_process_id();
         managerGlobals.serviceCounter = 1;
+        ASSERT_TRUE(board1.valid());
+        ASSERT_TRUE(board3.valid());
         devices.map("COM1", board1.slave());
         devices.map("COM3", board3.slave());
     }
@@ -60,13 +46,7 @@ protected:
 
     bool waitForFile(const std::string& path, int timeoutMs)
     {
-        auto start = Clock::now();
-        while (!fs::exists(path)) {
-            if (millisecondsSince(start) > timeoutMs)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
+        return wait_until([&] { return fs::exists(path); }, timeoutMs);
     }
 
     // The worker's end, observed without reaping it behind the table's back.
@@ -76,7 +56,7 @@ protected:
     }
 
     DeviceMap devices;
-    Pty board1, board3;
+    Board board1, board3;
     TempDir markers;
     ScopedEnv markerEnv{"VANTREL_FAKE_DIR", markers.path().string()};
     ReportingFrontEnd frontEnd;
@@ -87,7 +67,7 @@ TEST_F(Supervision, DiscoveryListsPresentPortsInNumberOrder)
 {
     devices.map("COM2", "/nonexistent/device");
     devices.map("COM4", markers / "plain-file");
-    writeFile(markers / "plain-file", "not a device");
+    write_file(markers / "plain-file", "not a device");
     devices.map("COM5", "/dev/null");
     devices.map("COM300", board1.slave());
 
@@ -201,7 +181,7 @@ TEST_F(Supervision, StartRunsTheWorkerWithTheNineWords)
     ASSERT_TRUE(waitForFile(marker(0, ".args"), 10000));
     std::string expected = FAKE_WORKER + "\n" + record.eventName + "\nobey\nCOM1\n9600\n226\n1\n0\n" +
                            std::to_string(frontEnd.target) + "\n";
-    EXPECT_EQ(readFile(marker(0, ".args")), expected);
+    EXPECT_EQ(read_file(marker(0, ".args")), expected);
 
     // Starting it again changes nothing; a second service reuses the timer.
     uint32_t pid = record.processInfo.id();
@@ -327,8 +307,8 @@ TEST_F(Supervision, AWorkerThatIgnoresItsStopIsKilledAfterTenSeconds)
 
     auto start = Clock::now();
     table.stopService(0);
-    EXPECT_GE(millisecondsSince(start), 10000);
-    EXPECT_LT(millisecondsSince(start), 30000);
+    EXPECT_GE(ms_since(start), 10000);
+    EXPECT_LT(ms_since(start), 30000);
     int gone = ::kill(pid, 0) == -1 ? errno : 0;
     EXPECT_EQ(gone, ESRCH) << "killed and collected";
     EXPECT_FALSE(table.record(0)->active);
@@ -415,10 +395,10 @@ TEST_F(Supervision, SavedRunningServicesStartAgainAtLoad)
         before.destroyAllServices();
     }
     // A saved running service whose start is refused is added all the same.
-    std::string text = readFile(place.machinePath());
+    std::string text = read_file(place.machinePath());
     text += "\n[Service4]\ntcpip = 20 01\ncomport = COM3\nactive = 1\n";
     text.replace(text.find("services   = 3"), 14, "services   = 4");
-    writeFile(place.machinePath(), text);
+    write_file(place.machinePath(), text);
 
     table.loadConfiguration();
     ASSERT_EQ(table.count(), 4);
@@ -437,65 +417,38 @@ TEST_F(Supervision, SavedRunningServicesStartAgainAtLoad)
 TEST_F(Supervision, RealWorkerBridgesAPseudoTerminal)
 {
     managerGlobals.modulePath = VANTREL_EXE;
-    int listener = -1;
-    int port = boundPort(listener);
-    ::close(listener);
+    const uint16_t port = support::free_port();
+    ASSERT_NE(port, 0);
     addFake(std::to_string(port));
     ASSERT_NE(table.startService(0), 0);
 
-    int client = -1;
-    auto start = Clock::now();
-    while (millisecondsSince(start) < 20000) {
-        client = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr {};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
-            break;
-        ::close(client);
-        client = -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ASSERT_GE(client, 0) << "the worker listens";
+    port::Socket client = support::connect_loopback(port, 20000);
+    ASSERT_TRUE(client.valid()) << "the worker listens";
 
     const std::string toBoard = std::string("to the board\0\xff\r\n", 17);
-    ASSERT_EQ(::send(client, toBoard.data(), toBoard.size(), 0), static_cast<ssize_t>(toBoard.size()));
+    ASSERT_EQ(client.send(toBoard.data(), static_cast<int>(toBoard.size())), static_cast<int>(toBoard.size()));
     EXPECT_EQ(board1.read(toBoard.size(), 20000), toBoard);
 
     const std::string fromBoard = "from the board\n";
-    ASSERT_EQ(::write(board1.master(), fromBoard.data(), fromBoard.size()), static_cast<ssize_t>(fromBoard.size()));
-    std::string got;
-    start = Clock::now();
-    while (got.size() < fromBoard.size() && millisecondsSince(start) < 20000) {
-        pollfd p {client, POLLIN, 0};
-        if (::poll(&p, 1, 100) == 1) {
-            char buffer[64];
-            ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
-            got.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    EXPECT_EQ(got, fromBoard);
+    ASSERT_TRUE(board1.write(fromBoard));
+    EXPECT_EQ(support::recv_exactly(client, fromBoard.size(), 20000), fromBoard);
 
     pid_t pid = static_cast<pid_t>(table.record(0)->processInfo.id());
-    start = Clock::now();
+    auto start = Clock::now();
     table.stopService(0);
-    EXPECT_LT(millisecondsSince(start), 10000) << "the worker obeyed its stop";
+    EXPECT_LT(ms_since(start), 10000) << "the worker obeyed its stop";
     EXPECT_EQ(::kill(pid, 0), -1);
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "");
-    ::close(client);
 }
 
 // The real worker's own failure reaches the Status cell through its report.
 TEST_F(Supervision, RealWorkerReportsAPortInUse)
 {
     managerGlobals.modulePath = VANTREL_EXE;
-    int taken = -1;
-    int port = boundPort(taken);
-    ASSERT_EQ(::listen(taken, 1), 0);
-    addFake(std::to_string(port));
+    port::Socket taken = port::Socket::stream();
+    ASSERT_TRUE(taken.bind(support::loopback, 0));
+    ASSERT_TRUE(taken.listen(1));
+    addFake(std::to_string(taken.local_port()));
     ASSERT_NE(table.startService(0), 0);
     ASSERT_TRUE(frontEnd.deliverReport(table, 20000));
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Error: bind: Address already in use");
@@ -503,7 +456,6 @@ TEST_F(Supervision, RealWorkerReportsAPortInUse)
     table.onWorkerTimer(WORKER_TIMER_ID);
     EXPECT_FALSE(table.record(0)->active);
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Error: bind: Address already in use");
-    ::close(taken);
 }
 
 TEST_F(Supervision, AProgramThatCannotRunLeavesTheServiceStopped)

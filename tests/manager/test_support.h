@@ -1,17 +1,16 @@
 #pragma once
-// A fake front end that records what the core asks of its window, and small
-// helpers for files and the environment.
+// A fake front end that records what the core asks of its window; the
+// shared helpers for files, folders and the environment.
 
 #include "manager/manager.h"
+#include "support/files.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -104,71 +103,7 @@ inline void expectRowsMirrorTable(FakeFrontEnd& frontEnd, ServiceTable& table)
                 << "row " << row << " column " << column;
 }
 
-inline void setEnv(const char* name, const std::optional<std::string>& value)
-{
-#ifdef _WIN32
-    _putenv_s(name, value ? value->c_str() : "");
-#else
-    if (value)
-        setenv(name, value->c_str(), 1);
-    else
-        unsetenv(name);
-#endif
-}
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        setEnv(name, value);
-    }
-    ~ScopedEnv() { setEnv(name_.c_str(), old_); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
-
-// A fresh folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::random_device random;
-        path_ = fs::temp_directory_path() / ("vantrel-manager-" + std::to_string(random()));
-        fs::create_directories(path_);
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const fs::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+using support::read_file;
+using support::ScopedEnv;
+using support::TempDir;
+using support::write_file;

@@ -12,37 +12,6 @@ using namespace tarn_test;
 
 namespace {
 
-const char* const expected_texts[] = {
-    nullptr,
-    "illegal or unsupported baudrate",
-    "operation aborted",
-    "connection closed by peer",
-    "no more tarn file descriptors",
-    nullptr,
-    "can not get tty port attributes",
-    "communication error",
-    "not enough memory",
-    "unsupported operation",
-    "can not open port to execution environment",
-    "illegal or unsupported port",
-    "can not set tty port attributes",
-    "read timed out",
-    "can not get terminal attributes",
-    "transparency mode requires a tty",
-    "can not set terminal attributes",
-    "PWTCP not installed",
-    "unknown host name",
-    "unknown TCP/IP service",
-    "services database not available",
-    "no more sockets available",
-    "can not set socket in nonblocking mode",
-    "can not set TCP NODELAY option",
-    nullptr,
-    "WINSOCK version out of range",
-    "WINSOCK version too old",
-    "WINSOCK found but TCP/IP not enabled",
-};
-
 // Two connected client descriptors on one loopback listener, with the
 // listener's ends of both connections.
 struct TwoClients {
@@ -67,14 +36,27 @@ struct TwoClients {
 
 using TarnCore = TarnTest;
 
-TEST_F(TarnCore, EveryCodeHasItsText)
+TEST_F(TarnCore, CodesHaveTheirFixedTexts)
 {
-    for (int code = TARN_ERR_BAUDRATE; code <= TARN_ERR_LAST; ++code) {
-        if (!expected_texts[code])
-            continue;
-        tarn_error = code;
-        EXPECT_STREQ(tarn_error_text(), expected_texts[code]) << code;
-        EXPECT_EQ(tarn_error.load(), code);
+    // The first and last codes, those the library raises most, and some
+    // that it never raises but a caller may set.
+    const struct {
+        int code;
+        const char* text;
+    } cases[] = {
+        {TARN_ERR_BAUDRATE, "illegal or unsupported baudrate"},
+        {TARN_ERR_ABORTED, "operation aborted"},
+        {TARN_ERR_NO_DESCRIPTOR, "no more tarn file descriptors"},
+        {TARN_ERR_COMMUNICATION, "communication error"},
+        {TARN_ERR_READ_TIMEOUT, "read timed out"},
+        {TARN_ERR_NO_PWTCP, "PWTCP not installed"},
+        {TARN_ERR_NODELAY, "can not set TCP NODELAY option"},
+        {TARN_ERR_NO_TCPIP, "WINSOCK found but TCP/IP not enabled"},
+    };
+    for (const auto& c : cases) {
+        tarn_error = c.code;
+        EXPECT_STREQ(tarn_error_text(), c.text) << c.code;
+        EXPECT_EQ(tarn_error.load(), c.code) << "a fixed text leaves the code as it is";
     }
 }
 

@@ -4,76 +4,45 @@
 
 #include "tarn_test_support.h"
 
-#include "port/serial_names.h"
+#include "support/board.h"
+#include "support/deadline.h"
+#include "support/device_map.h"
+#include "support/files.h"
+#include "support/scoped_env.h"
 
 // The kernel's termios2 carries any speed; <termios.h> is not used here.
 #include <asm/termbits.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
 #include <sys/ioctl.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 using namespace tarn_test;
-namespace fs = std::filesystem;
 
 namespace {
-
-long long monotonic_ms()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 class TarnSerial : public TarnTest {
 protected:
     void SetUp() override
     {
         TarnTest::SetUp();
-        char dir_template[] = "/tmp/tarn-devices-XXXXXX";
-        ASSERT_NE(mkdtemp(dir_template), nullptr);
-        dir_ = dir_template;
-        ASSERT_EQ(setenv("VANTREL_DEVICE_DIR", dir_.c_str(), 1), 0);
-        unsetenv("VANTREL_DTR_LOG");
-        master_ = make_pty("com7");
-        ASSERT_GE(master_, 0);
-    }
-    void TearDown() override
-    {
-        TarnTest::TearDown();
-        for (int fd : masters_)
-            ::close(fd);
-        unsetenv("VANTREL_DEVICE_DIR");
-        unsetenv("VANTREL_DTR_LOG");
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    // A pseudo-terminal whose slave the device map names `link`.
-    int make_pty(const std::string& link)
-    {
-        int fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0 || grantpt(fd) != 0 || unlockpt(fd) != 0)
-            return -1;
-        masters_.push_back(fd);
-        fs::create_symlink(ptsname(fd), dir_ + "/" + link);
-        return fd;
+        ASSERT_TRUE(board.valid());
+        devices.map("com7", board.slave());
+        // The board starts raw; a terminal nobody has set up is not, and
+        // the open must leave none of that in place.
+        termios2 cooked = settings();
+        cooked.c_iflag |= ICRNL | IXON | IXOFF | ISTRIP;
+        cooked.c_oflag |= OPOST;
+        cooked.c_lflag |= ICANON | ECHO | ISIG;
+        ASSERT_EQ(ioctl(board.fd(), TCSETS2, &cooked), 0);
     }
 
     // Termios of the slave, read through the master.
     termios2 settings() const
     {
         termios2 t{};
-        EXPECT_EQ(ioctl(master_, TCGETS2, &t), 0);
+        EXPECT_EQ(ioctl(board.fd(), TCGETS2, &t), 0);
         return t;
     }
 
@@ -83,52 +52,24 @@ protected:
         termios2 t = settings();
         termios2 changed = t;
         changed.c_cflag |= bit;
-        EXPECT_EQ(ioctl(master_, TCSETS2, &changed), 0);
+        EXPECT_EQ(ioctl(board.fd(), TCSETS2, &changed), 0);
         bool kept = (settings().c_cflag & bit) != 0;
-        EXPECT_EQ(ioctl(master_, TCSETS2, &t), 0);
+        EXPECT_EQ(ioctl(board.fd(), TCSETS2, &t), 0);
         return kept;
-    }
-
-    // What the board side receives within the deadline.
-    std::string board_read(size_t n, int timeout_ms = 10000) const
-    {
-        std::string got;
-        auto start = clock_type::now();
-        while (got.size() < n && ms_since(start) < timeout_ms) {
-            pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, 100) != 1)
-                continue;
-            char buf[512];
-            ssize_t r = ::read(master_, buf, std::min(sizeof buf, n - got.size()));
-            if (r > 0)
-                got.append(buf, r);
-        }
-        return got;
-    }
-
-    void board_write(const std::string& bytes) const
-    {
-        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 
     // Waits until the slave has n bytes queued.
     bool queued(int d, uint32_t n) const
     {
-        auto start = clock_type::now();
-        while (ms_since(start) < 10000) {
+        return support::wait_until([&] {
             port::SerialStatus st;
-            if (!tarn_slot_serial(d)->fetch_status(st))
-                return false;
-            if (st.queued >= n)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+            return tarn_slot_serial(d)->fetch_status(st) && st.queued >= n;
+        }, 10000);
     }
 
-    std::string dir_;
-    int master_ = -1;
-    std::vector<int> masters_;
+    support::ScopedEnv no_dtr_log{"VANTREL_DTR_LOG", std::nullopt};
+    support::DeviceMap devices{false};
+    support::Board board;
 };
 
 } // namespace
@@ -207,16 +148,16 @@ TEST_F(TarnSerial, BytesBothWaysUnchanged)
     for (int i = 0; i < 256; ++i)
         all.push_back(static_cast<char>(i));
     EXPECT_EQ(tarn_write(d, all.data(), 256), 256);
-    EXPECT_EQ(board_read(256), all);
+    EXPECT_EQ(board.read(256, 10000), all);
 
-    board_write(all);
+    ASSERT_TRUE(board.write(all));
     ASSERT_TRUE(queued(d, 256));
     EXPECT_EQ(tarn_read(d, buf, sizeof buf, 0), 256);
     EXPECT_EQ(std::string(buf, 256), all);
     EXPECT_EQ(tarn_read(d, buf, sizeof buf, 0), 0);
 
     // A read takes only what fits.
-    board_write("0123456789");
+    ASSERT_TRUE(board.write("0123456789"));
     ASSERT_TRUE(queued(d, 10));
     EXPECT_EQ(tarn_slot_read(d, buf, 4), 4);
     EXPECT_EQ(std::string(buf, 4), "0123");
@@ -226,21 +167,21 @@ TEST_F(TarnSerial, BytesBothWaysUnchanged)
 
 TEST_F(TarnSerial, AbsentBusyAndOverlongPortsCannotBeOpened)
 {
-    fs::create_symlink(dir_ + "/no-such-device", dir_ + "/COM8");
+    devices.map("COM8", devices.path("no-such-device"));
     for (const char* name : {"COM8", "NOPE", "COM7/.."}) {
         EXPECT_EQ(tarn_open(name, "9600", 0, nullptr), -1) << name;
         EXPECT_EQ(tarn_error.load(), TARN_ERR_PORT_OPEN) << name;
         EXPECT_STREQ(tarn_error_text(), "can not open port to execution environment");
     }
     // Something that is no terminal is no serial port.
-    std::ofstream(dir_ + "/plain").put('x');
-    fs::create_symlink(dir_ + "/plain", dir_ + "/COM9");
+    ASSERT_TRUE(support::write_file(devices.path("plain"), "x"));
+    devices.map("COM9", devices.path("plain"));
     EXPECT_EQ(tarn_open("COM9", "9600", 0, nullptr), -1);
     EXPECT_EQ(tarn_error.load(), TARN_ERR_PORT_OPEN);
 
     std::string longest(251, 'c');
     std::string overlong(252, 'c');
-    fs::create_symlink(ptsname(master_), dir_ + "/" + longest);
+    devices.map(longest, board.slave());
     EXPECT_EQ(tarn_open(overlong.c_str(), "9600", 0, nullptr), -1);
     EXPECT_EQ(tarn_error.load(), TARN_ERR_PORT_OPEN);
     int d = tarn_open(longest.c_str(), "9600", 0, nullptr);
@@ -251,7 +192,7 @@ TEST_F(TarnSerial, AbsentBusyAndOverlongPortsCannotBeOpened)
     EXPECT_EQ(tarn_error.load(), TARN_ERR_PORT_OPEN);
     EXPECT_EQ(tarn_slot_kind(1), TARN_FREE);
     EXPECT_EQ(tarn_write(d, "x", 1), 1);
-    EXPECT_EQ(board_read(1), "x");
+    EXPECT_EQ(board.read(1, 10000), "x");
     tarn_close(d);
     EXPECT_EQ(tarn_open("COM7", "9600", 0, nullptr), 0) << tarn_error_text();
 }
@@ -276,31 +217,26 @@ TEST_F(TarnSerial, SocketOperationsOnASerialPortAndDtrOnASocket)
 
 TEST_F(TarnSerial, DtrChangesAreLogged)
 {
-    std::string log = dir_ + "/dtr.log";
-    ASSERT_EQ(setenv("VANTREL_DTR_LOG", log.c_str(), 1), 0);
-    long long before = monotonic_ms();
+    const std::string log = devices.path("dtr.log");
+    support::ScopedEnv dtr_log("VANTREL_DTR_LOG", log);
+    long long before = support::monotonic_ms();
     int d = tarn_open("COM7", "9600", 0, nullptr);
     ASSERT_EQ(d, 0) << tarn_error_text();
     EXPECT_EQ(tarn_set_dtr(d, 0), 0);
     EXPECT_EQ(tarn_set_dtr(d, 1), 0);
     EXPECT_EQ(tarn_set_dtr(d, 0), 0);
-    long long after = monotonic_ms();
+    long long after = support::monotonic_ms();
     tarn_close(d);
 
-    std::ifstream in(log);
-    std::vector<std::pair<long long, int>> lines;
-    long long t;
-    int v;
-    while (in >> t >> v)
-        lines.emplace_back(t, v);
-    ASSERT_EQ(lines.size(), 4u);
+    const auto changes = support::read_dtr_log(log);
+    ASSERT_EQ(changes.size(), 4u);
     int expected[] = {1, 0, 1, 0};
     long long last = before;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i].second, expected[i]) << i;
-        EXPECT_GE(lines[i].first, last);
-        EXPECT_LE(lines[i].first, after);
-        last = lines[i].first;
+    for (size_t i = 0; i < changes.size(); ++i) {
+        EXPECT_EQ(changes[i].level, expected[i]) << i;
+        EXPECT_GE(changes[i].at_ms, last);
+        EXPECT_LE(changes[i].at_ms, after);
+        last = changes[i].at_ms;
     }
 }
 
@@ -314,7 +250,7 @@ TEST_F(TarnSerial, EventWaitWakesOnDataAndOnCancel)
 
     port::SerialWait result = port::SerialWait::Failed;
     std::thread waiter([&] { result = p->wait_event(); });
-    board_write("!");
+    ASSERT_TRUE(board.write("!"));
     waiter.join();
     EXPECT_EQ(result, port::SerialWait::Event);
     port::SerialStatus st;
@@ -334,7 +270,7 @@ TEST_F(TarnSerial, EventWaitWakesOnDataAndOnCancel)
     EXPECT_EQ(p->wait_event(), port::SerialWait::Cancelled);
     EXPECT_LT(ms_since(start), 5000);
     p->resume();
-    board_write("?");
+    ASSERT_TRUE(board.write("?"));
     EXPECT_EQ(p->wait_event(), port::SerialWait::Event);
 }
 
@@ -349,12 +285,7 @@ TEST_F(TarnSerial, BlockedWriteEndsOnCancel)
     std::thread writer([&] { written = p->write(block.data(), static_cast<uint32_t>(block.size())); });
     // Wait until bytes reach the board side, then cancel.
     auto start = clock_type::now();
-    int pending = 0;
-    while (ms_since(start) < 10000) {
-        if (ioctl(master_, FIONREAD, &pending) == 0 && pending > 0)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    EXPECT_TRUE(support::wait_until([&] { return board.pending() > 0; }, 10000));
     p->cancel();
     writer.join();
     EXPECT_GT(written, 0);
@@ -368,8 +299,7 @@ TEST_F(TarnSerial, HangUpOfTheBoardSideFailsTheWait)
     ASSERT_EQ(d, 0);
     port::SerialPort* p = tarn_slot_serial(d);
     ASSERT_TRUE(p->set_event_mask(port::SERIAL_EV_RXCHAR));
-    ::close(master_);
-    masters_.erase(masters_.begin());
+    board.close();
     EXPECT_EQ(p->wait_event(), port::SerialWait::Failed);
     EXPECT_EQ(tarn_write(d, "x", 1), -1);
     EXPECT_EQ(tarn_error.load(), TARN_ERR_COMMUNICATION);
@@ -388,30 +318,4 @@ TEST_F(TarnSerial, SerialAndSocketDescriptorsTogether)
     EXPECT_EQ(calls.load(), 2);
     EXPECT_EQ(tarn_open("COM7", "9600", 0, nullptr), -1);
     EXPECT_EQ(tarn_error.load(), TARN_ERR_NO_DESCRIPTOR);
-}
-
-TEST_F(TarnSerial, DeviceNames)
-{
-    // The device map first, in any letter case.
-    EXPECT_EQ(port::serial_device_path("COM7"), dir_ + "/com7");
-    EXPECT_EQ(port::serial_device_path("Com7"), dir_ + "/com7");
-    // Then the built-in scheme.
-    fs::create_directory(dir_ + "/empty");
-    ASSERT_EQ(setenv("VANTREL_DEVICE_DIR", (dir_ + "/empty").c_str(), 1), 0);
-    EXPECT_EQ(port::serial_device_path("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(port::serial_device_path("com32"), "/dev/ttyS31");
-    EXPECT_EQ(port::serial_device_path("COM33"), "/dev/ttyUSB0");
-    EXPECT_EQ(port::serial_device_path("COM64"), "/dev/ttyUSB31");
-    EXPECT_EQ(port::serial_device_path("COM65"), "/dev/ttyACM0");
-    EXPECT_EQ(port::serial_device_path("COM96"), "/dev/ttyACM31");
-    for (const char* none : {"COM97", "COM256", "COM0", "COM03", "COM", "COM1x", "LPT1", "", "..", "a/b"})
-        EXPECT_EQ(port::serial_device_path(none), "") << none;
-    // Without a device-map folder of its own: "devices" in the
-    // configuration folder.
-    unsetenv("VANTREL_DEVICE_DIR");
-    fs::create_directory(dir_ + "/devices");
-    fs::create_symlink("/dev/null", dir_ + "/devices/COM200");
-    ASSERT_EQ(setenv("VANTREL_CONFIG_DIR", dir_.c_str(), 1), 0);
-    EXPECT_EQ(port::serial_device_path("com200"), dir_ + "/devices/COM200");
-    unsetenv("VANTREL_CONFIG_DIR");
 }

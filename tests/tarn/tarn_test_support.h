@@ -1,9 +1,12 @@
 #pragma once
 // Helpers for the tarn tests: a fixture that starts the socket library for
-// the test's own peer sockets and leaves no descriptor open, loopback
-// listeners and clients, and bounded waits.
+// the test's own peer sockets and leaves no descriptor open, an abort
+// callback that counts its calls, and loopback ports that tarn_open takes
+// for TCP ports.
 
 #include "port/socket.h"
+#include "support/deadline.h"
+#include "support/loopback.h"
 #include "tarn/tarn_internal.h"
 
 #include <gtest/gtest.h>
@@ -15,14 +18,11 @@
 
 namespace tarn_test {
 
-using clock_type = std::chrono::steady_clock;
-
-inline constexpr uint32_t loopback = 0x7F000001;
-
-inline long long ms_since(clock_type::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - start).count();
-}
+using clock_type = support::Clock;
+using support::connect_loopback;
+using support::loopback;
+using support::ms_since;
+using support::recv_exactly;
 
 // Abort callbacks with a shared call count and a threshold: the callback
 // answers nonzero from call number `abort_from` on (0: never).
@@ -82,47 +82,9 @@ inline port::Socket listener(uint32_t address = loopback)
 // A port that was free a moment ago and reads as a TCP port.
 inline uint16_t free_port()
 {
-    port::Socket refused;
-    for (int i = 0; i < 20; ++i) {
-        port::Socket s = port::Socket::stream();
-        EXPECT_TRUE(s.bind(loopback, 0));
-        if (tcp_like(s.local_port()))
-            return s.local_port();
-        refused = std::move(s);
-    }
-    ADD_FAILURE() << "no port that reads as a TCP port";
-    return 0;
-}
-
-// Connects to 127.0.0.1:port, retrying while nobody listens yet, for at
-// most timeout_ms. !valid() when it never got through.
-inline port::Socket connect_loopback(uint16_t port, int timeout_ms = 10000)
-{
-    auto start = clock_type::now();
-    while (ms_since(start) < timeout_ms) {
-        port::Socket s = port::Socket::stream();
-        if (s.connect(loopback, port))
-            return s;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // pause between tries
-    }
-    return {};
-}
-
-// Receives exactly n bytes within timeout_ms; what arrived otherwise.
-inline std::string recv_exactly(port::Socket& s, size_t n, int timeout_ms = 10000)
-{
-    std::string got;
-    auto start = clock_type::now();
-    while (got.size() < n && ms_since(start) < timeout_ms) {
-        if (s.wait_readable(100) != 1)
-            continue;
-        char buf[4096];
-        int r = s.recv(buf, static_cast<int>(std::min(sizeof buf, n - got.size())));
-        if (r <= 0)
-            break;
-        got.append(buf, r);
-    }
-    return got;
+    uint16_t port = support::free_port(tcp_like);
+    EXPECT_NE(port, 0) << "no port that reads as a TCP port";
+    return port;
 }
 
 } // namespace tarn_test

@@ -5,12 +5,15 @@
 
 #include "ui_test_support.h"
 
+#include "support/loopback.h"
+
 #include <QProcess>
 #include <QPushButton>
 #include <QTextStream>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 
@@ -29,16 +32,6 @@ int listeningSocket(uint16_t port)
         return -1;
     }
     return fd;
-}
-
-uint16_t freePort()
-{
-    int fd = listeningSocket(0);
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 // Connects to 127.0.0.1:port, retrying while the worker is not listening
@@ -120,7 +113,7 @@ private slots:
 
     void startBridgesTheBoardAndStopEndsIt()
     {
-        uint16_t port = freePort();
+        uint16_t port = support::free_port();
         openWithService(port);
         ServiceListView* list = window_->listView();
         clickCell(list, 0, COLUMN_STATUS);
@@ -160,7 +153,7 @@ private slots:
 
     void aWorkersReportShowsAsAnError()
     {
-        uint16_t port = freePort();
+        uint16_t port = support::free_port();
         int taken = listeningSocket(port);
         QVERIFY(taken >= 0);
         openWithService(port);
@@ -179,7 +172,7 @@ private slots:
 
     void closingStoresRunningServicesAndStopsTheirWorkers()
     {
-        uint16_t port = freePort();
+        uint16_t port = support::free_port();
         openWithService(port);
         window_->table().startService(0);
         uint32_t pid = window_->table().record(0)->processInfo.id();

@@ -10,19 +10,21 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
+#include "support/board.h"
+#include "support/device_map.h"
+#include "support/files.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,102 +36,51 @@ class TestPlace {
 public:
     TestPlace()
     {
-        QDir root(dir_.path());
-        for (const char* sub : {"etc", "home", "xdg", "dev"})
-            root.mkpath(QString::fromUtf8(sub));
-        qputenv("VANTREL_CONFIG_DIR", path("etc").toUtf8());
-        qputenv("XDG_CONFIG_HOME", path("home").toUtf8());
-        qputenv("XDG_CONFIG_DIRS", path("xdg").toUtf8());
-        qputenv("VANTREL_DEVICE_DIR", path("dev").toUtf8());
-        for (int n = 1; n <= 96; ++n)
-            mapPort(QStringLiteral("COM%1").arg(n), QStringLiteral("/nonexistent/vantrel-device"));
+        for (const char* sub : {"etc", "home", "xdg"})
+            std::filesystem::create_directories(root_.path() / sub);
         managerGlobals.modulePath = VANTREL_EXE;
         managerGlobals.processId = static_cast<uint32_t>(getpid());
     }
 
-    QString path(const QString& sub) const { return dir_.path() + QLatin1Char('/') + sub; }
+    QString path(const QString& sub) const { return QString::fromStdString(root_ / sub.toStdString()); }
     QString configFile() const { return path(QStringLiteral("etc/vantrel.ini")); }
     QString autostartFile() const { return path(QStringLiteral("xdg/autostart/VantrelServer.desktop")); }
 
-    void mapPort(const QString& name, const QString& target)
-    {
-        QString link = path(QStringLiteral("dev/") + name);
-        QFile::remove(link);
-        QVERIFY(QFile::link(target, link));
-    }
+    void mapPort(const QString& name, const QString& target) { devices_.map(name.toStdString(), target.toStdString()); }
     void writeConfig(const QByteArray& text)
     {
-        QFile file(configFile());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(text);
+        QVERIFY(support::write_file(configFile().toStdString(), text.toStdString()));
     }
-    QByteArray readConfig() const
-    {
-        QFile file(configFile());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray readConfig() const { return QByteArray::fromStdString(support::read_file(configFile().toStdString())); }
     void removeConfig() { QFile::remove(configFile()); }
 
 private:
-    QTemporaryDir dir_;
+    support::TempDir root_;
+    support::ScopedEnv configDir_{"VANTREL_CONFIG_DIR", root_ / "etc"};
+    support::ScopedEnv userDir_{"XDG_CONFIG_HOME", root_ / "home"};
+    support::ScopedEnv xdgDirs_{"XDG_CONFIG_DIRS", root_ / "xdg"};
+    support::DeviceMap devices_;
 };
 
-// A pseudo-terminal: the test holds the master side; a worker opens the
-// slave as its serial port.
+// A pseudo-terminal board in Qt's types: the test holds the master side; a
+// worker opens the slave as its serial port. The slave is held open too, so
+// that reads see no hang-up before the worker has it; the window's event
+// loop runs while a read waits.
 class PseudoTerminal {
 public:
-    PseudoTerminal()
-    {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-            return;
-        slave_ = QString::fromUtf8(ptsname(master_));
-        // Raw from the start, and held open so that the master side reads
-        // without a hang-up until the worker has it open.
-        slaveFd_ = ::open(ptsname(master_), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios raw{};
-        if (slaveFd_ >= 0 && tcgetattr(slaveFd_, &raw) == 0) {
-            cfmakeraw(&raw);
-            tcsetattr(slaveFd_, TCSANOW, &raw);
-        }
-    }
-    ~PseudoTerminal()
-    {
-        if (slaveFd_ >= 0)
-            ::close(slaveFd_);
-        if (master_ >= 0)
-            ::close(master_);
-    }
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+    bool valid() const { return board_.valid(); }
+    QString slave() const { return QString::fromStdString(board_.slave()); }
 
-    bool valid() const { return master_ >= 0 && slaveFd_ >= 0; }
-    QString slave() const { return slave_; }
-
-    bool write(const QByteArray& data) { return ::write(master_, data.data(), data.size()) == data.size(); }
+    bool write(const QByteArray& data) { return board_.write(data.toStdString()); }
     // What the board receives: reads until `count` bytes or the deadline.
     QByteArray read(int count, int timeoutMs)
     {
-        QByteArray data;
-        QDeadlineTimer deadline(timeoutMs);
-        while (data.size() < count && !deadline.hasExpired()) {
-            pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 50) != 1 || !(p.revents & POLLIN)) {
-                QCoreApplication::processEvents();
-                continue;
-            }
-            char buffer[256];
-            ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n > 0)
-                data.append(buffer, static_cast<int>(n));
-        }
-        return data;
+        return QByteArray::fromStdString(
+            board_.read(static_cast<size_t>(count), timeoutMs, [] { QCoreApplication::processEvents(); }));
     }
 
 private:
-    int master_ = -1;
-    int slaveFd_ = -1;
-    QString slave_;
+    support::Board board_{true};
 };
 
 // The main window, shown and active.

@@ -2,11 +2,12 @@
 
 #include "harness.h"
 
+#include "support/loopback.h"
+#include "support/run_value.h"
+
 #include <commctrl.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace uitest {
 
@@ -16,17 +17,6 @@ constexpr UINT WM_FLUSHED = WM_APP + 2; // lParam: the event to set
 constexpr const char* kInvokerClass = "VantrelTestInvoker";
 constexpr DWORD kInvokeTimeoutMs = 60000;
 } // namespace
-
-bool waitFor(const std::function<bool()>& pred, int timeout_ms)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return pred();
-        Sleep(20);
-    }
-    return true;
-}
 
 std::string windowsDirectory()
 {
@@ -48,57 +38,27 @@ std::string vantrelExe()
     return path;
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeFile(const std::string& path, const std::string& contents)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << contents;
-}
-
 std::string autostartValue()
 {
-    char value[1024] = {};
-    DWORD size = sizeof value;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "VantrelServer",
-                     RRF_RT_REG_SZ, nullptr, value, &size)
-        != ERROR_SUCCESS)
+    auto value = support::read_run_value("VantrelServer");
+    if (!value || value->type != REG_SZ)
         return "<none>";
-    return value;
+    return value->bytes.c_str(); // up to its terminating zero
 }
 
 void removeConfiguration()
 {
     DeleteFileA(configPath().c_str());
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_WRITE, &key)
-        == ERROR_SUCCESS) {
-        RegDeleteValueA(key, "VantrelServer");
-        RegCloseKey(key);
-    }
+    support::write_run_value("VantrelServer", std::nullopt);
 }
 
 int freeLoopbackPort()
 {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int port = 0;
-    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        int length = sizeof address;
-        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    closesocket(s);
+    port::SocketLibraryInfo info;
+    if (port::socket_startup(info) != 0)
+        return 0;
+    const int port = support::free_port();
+    port::socket_cleanup();
     return port;
 }
 
@@ -172,7 +132,7 @@ bool ManagerWindow::open()
     if (!thread_ || WaitForSingleObject(ready_, 30000) != WAIT_OBJECT_0)
         return false;
     // The window exists once its modal loop answers.
-    return waitFor([&] {
+    return wait_until([&] {
         DWORD_PTR result = 0;
         std::function<void()> call = [&] { hwnd_ = dialog_ ? dialog_->hwnd() : nullptr; };
         SendMessageTimeoutA(invoker_, WM_INVOKE, 0, reinterpret_cast<LPARAM>(&call), SMTO_NORMAL, 2000, &result);

@@ -4,6 +4,8 @@
 // and reads its state, and runs code on the user-interface thread when it
 // must touch the window objects.
 
+#include "support/deadline.h"
+#include "support/files.h"
 #include "ui/win32/main_dialog.h"
 
 #include <gtest/gtest.h>
@@ -16,15 +18,21 @@
 
 namespace uitest {
 
-// Waits, polling, until pred() holds or timeout_ms passes; the last value.
-bool waitFor(const std::function<bool()>& pred, int timeout_ms = 20000);
+using support::read_file;
+using support::write_file;
+
+// Waits until pred() holds, asking every 20 ms: often enough, and not so
+// often that the window's thread is crowded by the questions.
+template <typename Pred>
+bool wait_until(Pred pred, int timeout_ms = 20000)
+{
+    return support::wait_until(pred, timeout_ms, 20);
+}
 
 // Paths in the Wine prefix and the built program.
 std::string windowsDirectory();
 std::string configPath();
 std::string vantrelExe(); // Windows path of the built vantrel.exe
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& contents);
 // The autostart value, or "<none>".
 std::string autostartValue();
 void removeConfiguration(); // the file and the autostart value
@@ -125,7 +133,7 @@ protected:
     }
     void openWith(const std::string& configuration)
     {
-        writeFile(configPath(), configuration);
+        write_file(configPath(), configuration);
         ASSERT_TRUE(window.open());
     }
 

@@ -265,8 +265,8 @@ TEST_F(MainWindowTest, MinimiseGoesToTheTrayAndConfigureBringsItBack)
     HWND main = window.hwnd();
     const RECT list0 = childRect(main, window.list());
     PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
-    EXPECT_TRUE(waitFor([&] { return !IsWindowVisible(main); }));
+    ASSERT_TRUE(wait_until([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
+    EXPECT_TRUE(wait_until([&] { return !IsWindowVisible(main); }));
     EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 1);
     const NOTIFYICONDATAA data = window.onUi([&] { return window.dialog().trayIcon()->iconData(); });
     EXPECT_TRUE(window.onUi([&] { return window.dialog().trayIcon()->iconAdded(); }));
@@ -278,9 +278,9 @@ TEST_F(MainWindowTest, MinimiseGoesToTheTrayAndConfigureBringsItBack)
     // The menu dismissed runs nothing.
     PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_RBUTTONUP);
     HWND menu = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (menu = window.popupMenu()) != nullptr; }));
+    ASSERT_TRUE(wait_until([&] { return (menu = window.popupMenu()) != nullptr; }));
     window.key(menu, VK_ESCAPE);
-    ASSERT_TRUE(waitFor([&] { return window.popupMenu() == nullptr; }));
+    ASSERT_TRUE(wait_until([&] { return window.popupMenu() == nullptr; }));
     window.flush();
     EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 1);
     EXPECT_FALSE(IsWindowVisible(main));
@@ -295,7 +295,7 @@ TEST_F(MainWindowTest, MinimiseGoesToTheTrayAndConfigureBringsItBack)
     EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 1);
     EXPECT_EQ(window.popupMenu(), nullptr);
     PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_LBUTTONDBLCLK);
-    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() == nullptr; }); }));
+    ASSERT_TRUE(wait_until([&] { return window.onUi([&] { return window.dialog().trayIcon() == nullptr; }); }));
     EXPECT_TRUE(IsWindowVisible(main));
     EXPECT_FALSE(IsIconic(main));
     EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 0);
@@ -309,7 +309,7 @@ TEST_F(MainWindowTest, TrayIconComesBackWhenTheTaskbarIsCreatedAgain)
 {
     ASSERT_TRUE(window.open());
     PostMessageA(window.hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
+    ASSERT_TRUE(wait_until([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
     const NOTIFYICONDATAA data = window.onUi([&] { return window.dialog().trayIcon()->iconData(); });
     NOTIFYICONDATAA gone = data;
     gone.uFlags = 0;
@@ -346,12 +346,12 @@ TEST_F(MainWindowTest, TrayMenuExitEndsTheManagerAndSavesWithoutTheMinimisedStat
 {
     ASSERT_TRUE(window.open());
     PostMessageA(window.hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
+    ASSERT_TRUE(wait_until([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
     const NOTIFYICONDATAA data = window.onUi([&] { return window.dialog().trayIcon()->iconData(); });
 
     PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_RBUTTONUP);
     HWND menu = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (menu = window.popupMenu()) != nullptr; }));
+    ASSERT_TRUE(wait_until([&] { return (menu = window.popupMenu()) != nullptr; }));
     HMENU items = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
     ASSERT_NE(items, nullptr);
     EXPECT_EQ(GetMenuItemCount(items), 2);
@@ -362,7 +362,7 @@ TEST_F(MainWindowTest, TrayMenuExitEndsTheManagerAndSavesWithoutTheMinimisedStat
     ASSERT_TRUE(window.waitClosed());
     EXPECT_FALSE(trayIconKnown(data));
 
-    const std::string saved = readFile(configPath());
+    const std::string saved = read_file(configPath());
     EXPECT_NE(saved.find("[General]\r\n"), std::string::npos);
     EXPECT_EQ(saved.find("minimized"), std::string::npos);
 }
@@ -371,12 +371,12 @@ TEST_F(MainWindowTest, StoredMinimisedStateStartsInTheTray)
 {
     openWith(generalSection("minimized = 1\n"));
     HWND main = window.hwnd();
-    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
-    EXPECT_TRUE(waitFor([&] { return !IsWindowVisible(main); }));
+    ASSERT_TRUE(wait_until([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
+    EXPECT_TRUE(wait_until([&] { return !IsWindowVisible(main); }));
     const NOTIFYICONDATAA data = window.onUi([&] { return window.dialog().trayIcon()->iconData(); });
     EXPECT_TRUE(trayIconKnown(data));
     window.command(ID_TRAY_CONFIGURE);
-    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().trayIcon() == nullptr; }); }));
+    ASSERT_TRUE(wait_until([&] { return window.onUi([&] { return window.dialog().trayIcon() == nullptr; }); }));
     EXPECT_TRUE(IsWindowVisible(main));
     EXPECT_FALSE(IsIconic(main));
     EXPECT_FALSE(trayIconKnown(data));
@@ -386,11 +386,11 @@ TEST_F(MainWindowTest, LogOffWhileMinimisedSavesTheMinimisedStateAndStopsNothing
 {
     ASSERT_TRUE(window.open());
     PostMessageA(window.hwnd(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    ASSERT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().minimized() == 1; }); }));
+    ASSERT_TRUE(wait_until([&] { return window.onUi([&] { return window.dialog().minimized() == 1; }); }));
     SendMessageA(window.hwnd(), WM_ENDSESSION, FALSE, 0);
     EXPECT_EQ(GetFileAttributesA(configPath().c_str()), INVALID_FILE_ATTRIBUTES);
     SendMessageA(window.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
-    const std::string saved = readFile(configPath());
+    const std::string saved = read_file(configPath());
     EXPECT_NE(saved.find("minimized = 1\r\n"), std::string::npos);
     EXPECT_TRUE(IsWindow(window.hwnd()));
 }
@@ -399,13 +399,13 @@ TEST_F(MainWindowTest, SaveWritesCrlfLinesInTheWindowsDirectoryAndTheAutostartVa
 {
     openWith(generalSection("xpos      = 50\nypos      = 60\nwidth     = 800\nheigth    = 300\n"));
     window.command(IDC_ADD);
-    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 1; }));
+    ASSERT_TRUE(wait_until([&] { return window.rowCount() == 1; }));
     SendMessageA(window.item(IDC_AUTOSTART), BM_CLICK, 0, 0);
     ASSERT_EQ(SendMessageA(window.item(IDC_AUTOSTART), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_EQ(autostartValue(), "<none>"); // ticking the box alone changes nothing
     ASSERT_TRUE(window.close());
 
-    const std::string saved = readFile(configPath());
+    const std::string saved = read_file(configPath());
     ASSERT_FALSE(saved.empty());
     EXPECT_EQ(saved.rfind("[General]\r\nautostart = 1\r\nservices   = 1\r\nxpos      = 50\r\nypos      = 60\r\n"
                           "width     = 800\r\nheigth    = 300\r\ncolumns   = 10\r\ncolumn0   = 70\r\n",
@@ -428,7 +428,7 @@ TEST_F(MainWindowTest, SaveWritesCrlfLinesInTheWindowsDirectoryAndTheAutostartVa
     SendMessageA(window.item(IDC_AUTOSTART), BM_CLICK, 0, 0);
     ASSERT_TRUE(window.close());
     EXPECT_EQ(autostartValue(), "<none>");
-    EXPECT_NE(readFile(configPath()).find("autostart = 0\r\n"), std::string::npos);
+    EXPECT_NE(read_file(configPath()).find("autostart = 0\r\n"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
@@ -437,7 +437,7 @@ TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
     const char* title = "Vantrel Server Help";
     window.command(IDC_HELP_BUTTON);
     HWND help = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
+    ASSERT_TRUE(wait_until([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
     window.command(IDC_HELP_BUTTON);
     EXPECT_EQ(window.onUi([&] { return win32::CHelpDialog::helpWindow()->hwnd(); }), help);
     EXPECT_EQ(countTopLevelWindows(title, window.threadId()), 1);
@@ -487,7 +487,7 @@ TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
     window.onUi([&] { ShowWindow(help, SW_MINIMIZE); });
     ASSERT_TRUE(IsIconic(help));
     window.command(IDC_HELP_BUTTON);
-    EXPECT_TRUE(waitFor([&] { return !IsIconic(help); }));
+    EXPECT_TRUE(wait_until([&] { return !IsIconic(help); }));
 
     // Enter does not end it; Escape ends Help and nothing else.
     window.onUi([&] { SetFocus(text); });
@@ -496,13 +496,13 @@ TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
     EXPECT_TRUE(IsWindowVisible(help));
     EXPECT_NE(window.onUi([&] { return win32::CHelpDialog::helpWindow(); }), nullptr);
     window.key(text, VK_ESCAPE);
-    EXPECT_TRUE(waitFor([&] { return !IsWindow(help); }));
+    EXPECT_TRUE(wait_until([&] { return !IsWindow(help); }));
     EXPECT_EQ(window.onUi([&] { return win32::CHelpDialog::helpWindow(); }), nullptr);
     EXPECT_TRUE(IsWindowVisible(window.hwnd()));
 
     // A fresh one opens again; closing the main window closes it too.
     window.command(IDC_HELP_BUTTON);
-    ASSERT_TRUE(waitFor([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
+    ASSERT_TRUE(wait_until([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
     ASSERT_TRUE(window.close());
     EXPECT_FALSE(IsWindow(help));
     EXPECT_EQ(win32::CHelpDialog::helpWindow(), nullptr);
@@ -513,7 +513,7 @@ TEST_F(MainWindowTest, AboutBoxIsModalOverTheMainWindow)
     ASSERT_TRUE(window.open());
     PostMessageA(window.hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
     HWND about = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (about = topLevelWindow("About Vantrel Server", window.threadId())) != nullptr; }));
+    ASSERT_TRUE(wait_until([&] { return (about = topLevelWindow("About Vantrel Server", window.threadId())) != nullptr; }));
     EXPECT_FALSE(IsWindowEnabled(window.hwnd()));
     EXPECT_EQ(GetWindow(about, GW_OWNER), window.hwnd());
     EXPECT_EQ(text(GetDlgItem(about, IDOK)), "OK");
@@ -523,7 +523,7 @@ TEST_F(MainWindowTest, AboutBoxIsModalOverTheMainWindow)
             iconShown = SendMessageA(child, STM_GETICON, 0, 0) != 0;
     EXPECT_TRUE(iconShown);
     PostMessageA(about, WM_COMMAND, IDOK, 0);
-    EXPECT_TRUE(waitFor([&] { return !IsWindow(about) && IsWindowEnabled(window.hwnd()); }));
+    EXPECT_TRUE(wait_until([&] { return !IsWindow(about) && IsWindowEnabled(window.hwnd()); }));
     EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 0);
 }
 
@@ -563,7 +563,7 @@ TEST(SingleInstance, SecondManagerEndsAtOnceAndTheFirstKeepsRunning)
     PROCESS_INFORMATION first{}, second{};
     ASSERT_TRUE(start(first));
     HWND window = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (window = windowOf(first.dwProcessId)) != nullptr; }, 60000));
+    ASSERT_TRUE(wait_until([&] { return (window = windowOf(first.dwProcessId)) != nullptr; }, 60000));
 
     ASSERT_TRUE(start(second));
     EXPECT_EQ(WaitForSingleObject(second.hProcess, 60000), WAIT_OBJECT_0);
@@ -573,7 +573,7 @@ TEST(SingleInstance, SecondManagerEndsAtOnceAndTheFirstKeepsRunning)
 
     PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(WaitForSingleObject(first.hProcess, 60000), WAIT_OBJECT_0);
-    EXPECT_NE(readFile(configPath()).find("[General]\r\n"), std::string::npos);
+    EXPECT_NE(read_file(configPath()).find("[General]\r\n"), std::string::npos);
     for (auto* info : {&first, &second}) {
         if (WaitForSingleObject(info->hProcess, 0) != WAIT_OBJECT_0)
             TerminateProcess(info->hProcess, 1);

@@ -1,5 +1,5 @@
 // Poses the main window and the Help window for the screenshots in docs/.
-// Not a test of its own (disabled); tests/ui_win32/screenshots.sh runs it
+// Not a test of its own (disabled); scripts/screenshots-windows.sh runs it
 // and takes the pictures while it waits.
 
 #include "harness.h"
@@ -23,9 +23,9 @@ bool pose(HWND hwnd, const std::string& name)
     char geometry[64];
     std::snprintf(geometry, sizeof geometry, "%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
     const std::string base = std::string(dir) + "\\" + name;
-    writeFile(base + ".tmp", geometry);
+    write_file(base + ".tmp", geometry);
     MoveFileA((base + ".tmp").c_str(), (base + ".ready").c_str());
-    return waitFor([&] { return GetFileAttributesA((base + ".done").c_str()) != INVALID_FILE_ATTRIBUTES; }, 120000);
+    return wait_until([&] { return GetFileAttributesA((base + ".done").c_str()) != INVALID_FILE_ATTRIBUTES; }, 120000);
 }
 
 } // namespace
@@ -47,7 +47,7 @@ TEST(Screenshots, DISABLED_MainAndHelpWindows)
     };
     // The second service names a TCP service that does not exist: its
     // worker reports that.
-    writeFile(configPath(), "[General]\nautostart = 1\nservices   = 3\nxpos      = 40\nypos      = 40\n"
+    write_file(configPath(), "[General]\nautostart = 1\nservices   = 3\nxpos      = 40\nypos      = 40\n"
                             "width     = 860\nheigth    = 250\ncolumns   = 10\ncolumn0   = 90\n"
                             "column1   = 190\ncolumn2   = 70\ncolumn3   = 62\ncolumn4   = 58\n"
                             "column5   = 70\ncolumn6   = 50\ncolumn7   = 55\ncolumn8   = 45\ncolumn9   = 45\n"
@@ -57,7 +57,7 @@ TEST(Screenshots, DISABLED_MainAndHelpWindows)
 
     ManagerWindow window;
     ASSERT_TRUE(window.open());
-    ASSERT_TRUE(waitFor([&] { return window.cell(1, COLUMN_STATUS).rfind("Error", 0) == 0; }, 60000));
+    ASSERT_TRUE(wait_until([&] { return window.cell(1, COLUMN_STATUS).rfind("Error", 0) == 0; }, 60000));
     window.onUi([&] {
         SetForegroundWindow(window.hwnd());
         window.dialog().list().takeFocus();
@@ -70,7 +70,7 @@ TEST(Screenshots, DISABLED_MainAndHelpWindows)
 
     window.command(IDC_HELP_BUTTON);
     HWND help = nullptr;
-    ASSERT_TRUE(waitFor([&] { return (help = FindWindowA(nullptr, "Vantrel Server Help")) != nullptr; }));
+    ASSERT_TRUE(wait_until([&] { return (help = FindWindowA(nullptr, "Vantrel Server Help")) != nullptr; }));
     window.onUi([&] {
         SetForegroundWindow(help);
         SendMessageA(help, WM_NCACTIVATE, TRUE, 0);

@@ -88,7 +88,7 @@ protected:
     }
     bool cellBecomes(int row, int column, const std::string& text)
     {
-        return waitFor([&] { return window.cell(row, column) == text; });
+        return wait_until([&] { return window.cell(row, column) == text; });
     }
     std::string field(int row, int column)
     {
@@ -107,7 +107,7 @@ protected:
     HWND waitEditor(int id)
     {
         HWND editor = nullptr;
-        waitFor([&] { return (editor = window.editor(id)) != nullptr; });
+        wait_until([&] { return (editor = window.editor(id)) != nullptr; });
         return editor;
     }
     // Opens the Name editor of the row with a click and replaces its text;
@@ -120,7 +120,7 @@ protected:
             return nullptr;
         SendMessageA(editor, EM_SETSEL, 0, -1);
         window.type(editor, name);
-        return waitFor([&] { return GetWindowTextLengthA(editor) == static_cast<int>(name.size()); }) ? editor
+        return wait_until([&] { return GetWindowTextLengthA(editor) == static_cast<int>(name.size()); }) ? editor
                                                                                                       : nullptr;
     }
     // The service menu opened with a right click on the row, or with the
@@ -129,14 +129,14 @@ protected:
     {
         window.clickCell(row, COLUMN_STATUS, true);
         HWND menu = nullptr;
-        waitFor([&] { return (menu = window.popupMenu()) != nullptr; });
+        wait_until([&] { return (menu = window.popupMenu()) != nullptr; });
         return menu;
     }
     HWND menuByKey()
     {
         PostMessageA(window.list(), WM_KEYDOWN, VK_APPS, 0);
         HWND menu = nullptr;
-        waitFor([&] { return (menu = window.popupMenu()) != nullptr; });
+        wait_until([&] { return (menu = window.popupMenu()) != nullptr; });
         return menu;
     }
     static HMENU itemsOf(HWND menu) { return reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0)); }
@@ -145,7 +145,7 @@ protected:
     bool dismiss(HWND menu)
     {
         window.key(menu, VK_ESCAPE);
-        return waitFor([&] { return window.popupMenu() == nullptr; });
+        return wait_until([&] { return window.popupMenu() == nullptr; });
     }
 };
 
@@ -154,7 +154,7 @@ TEST_F(ServiceListTest, AddAppendsDefaultServicesWithoutSelectingThem)
     ASSERT_TRUE(window.open());
     window.command(IDC_ADD);
     window.command(IDC_ADD);
-    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 2; }));
+    ASSERT_TRUE(wait_until([&] { return window.rowCount() == 2; }));
     const char* expected[] = {"Service", "", "telnet", "COM1", "19200", "None", "None", "1", "No", "No"};
     for (int column = 0; column < SERVICE_COLUMNS; ++column) {
         EXPECT_EQ(window.cell(1, column), expected[column]) << column;
@@ -184,7 +184,7 @@ TEST_F(ServiceListTest, TextEditorCommitsTrimmedTextOnEnterAndDiscardsOnEscape)
     window.key(editor, VK_RETURN); // through the dialog's keyboard handling: not the Add button
     ASSERT_TRUE(cellBecomes(0, COLUMN_TCPIP, "2001"));
     EXPECT_EQ(field(0, COLUMN_TCPIP), "2001");
-    ASSERT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    ASSERT_TRUE(wait_until([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
     EXPECT_EQ(window.rowCount(), 1);
 
     // Escape keeps the old value.
@@ -194,7 +194,7 @@ TEST_F(ServiceListTest, TextEditorCommitsTrimmedTextOnEnterAndDiscardsOnEscape)
     SendMessageA(editor, EM_SETSEL, 0, -1);
     window.type(editor, "Changed");
     window.key(editor, VK_ESCAPE); // not the window's Cancel
-    ASSERT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    ASSERT_TRUE(wait_until([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
     EXPECT_EQ(window.cell(0, COLUMN_NAME), "Board");
     EXPECT_EQ(field(0, COLUMN_NAME), "Board");
     EXPECT_TRUE(IsWindow(window.hwnd()));
@@ -222,18 +222,18 @@ TEST_F(ServiceListTest, LongNameWidensTheEditorUpToTheListEdge)
     RECT before{}, after{}, list{};
     GetWindowRect(editor, &before);
     window.type(editor, std::string(40, 'W'));
-    ASSERT_TRUE(waitFor([&] { return GetWindowTextLengthA(editor) == 41; }));
+    ASSERT_TRUE(wait_until([&] { return GetWindowTextLengthA(editor) == 41; }));
     GetWindowRect(editor, &after);
     EXPECT_GT(after.right, before.right);
     EXPECT_EQ(after.left, before.left);
     window.type(editor, std::string(200, 'W'));
-    ASSERT_TRUE(waitFor([&] { return GetWindowTextLengthA(editor) == 241; }));
+    ASSERT_TRUE(wait_until([&] { return GetWindowTextLengthA(editor) == 241; }));
     GetWindowRect(editor, &after);
     GetClientRect(window.list(), &list);
     MapWindowPoints(window.list(), nullptr, reinterpret_cast<POINT*>(&list), 2);
     EXPECT_LE(after.right, list.right);
     window.key(editor, VK_RETURN);
-    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    EXPECT_TRUE(wait_until([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
     EXPECT_EQ(window.cell(0, COLUMN_NAME), std::string(240, 'W') + "B"); // typed at the caret, the start
 }
 
@@ -245,7 +245,7 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
     HWND editor = waitEditor(IDC_CELL_TEXT_EDITOR);
     ASSERT_NE(editor, nullptr);
     window.key(editor, VK_TAB);
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(wait_until([&] {
         HWND next = window.editor(IDC_CELL_TEXT_EDITOR);
         return next && next != editor;
     }));
@@ -261,7 +261,7 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
     HWND combo = nullptr;
     for (int column = COLUMN_COMPORT; column <= COLUMN_DTRC; ++column) {
         HWND previous = combo;
-        ASSERT_TRUE(waitFor([&] {
+        ASSERT_TRUE(wait_until([&] {
             combo = window.editor(IDC_CELL_CHOICE_EDITOR);
             return combo && combo != previous && window.onUi([] { return GetFocus(); }) == combo;
         })) << column;
@@ -274,7 +274,7 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
         window.key(combo, VK_TAB);
     }
     // Tab on DTRC ends editing with the value kept.
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(wait_until([&] {
         return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr && window.editor(IDC_CELL_TEXT_EDITOR) == nullptr;
     }));
     EXPECT_EQ(window.cell(0, COLUMN_DTRC), "No");
@@ -313,20 +313,20 @@ TEST_F(ServiceListTest, ChoiceEditorOffersTheRatesInOrderAndCommitsTheHighlighte
     });
     EXPECT_GE(dropped, widest + GetSystemMetrics(SM_CXVSCROLL));
     window.key(combo, VK_DOWN);
-    ASSERT_TRUE(waitFor([&] { return SendMessageA(combo, CB_GETCURSEL, 0, 0) == 5; }));
+    ASSERT_TRUE(wait_until([&] { return SendMessageA(combo, CB_GETCURSEL, 0, 0) == 5; }));
     window.key(combo, VK_RETURN);
     ASSERT_TRUE(cellBecomes(0, COLUMN_BAUDRATE, "38400"));
     EXPECT_EQ(field(0, COLUMN_BAUDRATE), "38400");
-    ASSERT_TRUE(waitFor([&] { return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr; }));
+    ASSERT_TRUE(wait_until([&] { return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr; }));
 
     // Escape leaves it alone.
     window.clickCell(0, COLUMN_PARITY);
     combo = waitEditor(IDC_CELL_CHOICE_EDITOR);
     ASSERT_NE(combo, nullptr);
     window.key(combo, VK_UP);
-    ASSERT_TRUE(waitFor([&] { return SendMessageA(combo, CB_GETCURSEL, 0, 0) == 1; }));
+    ASSERT_TRUE(wait_until([&] { return SendMessageA(combo, CB_GETCURSEL, 0, 0) == 1; }));
     window.key(combo, VK_ESCAPE);
-    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr; }));
+    EXPECT_TRUE(wait_until([&] { return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr; }));
     EXPECT_EQ(window.cell(0, COLUMN_PARITY), "None");
     EXPECT_TRUE(IsWindow(window.hwnd()));
 }
@@ -345,7 +345,7 @@ TEST_F(ServiceListTest, SerialPortThatIsGoneOpensTheFreshListWithNothingHighligh
     EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), CB_ERR);
     EXPECT_TRUE(SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0));
     window.key(combo, VK_RETURN); // closed with no choice
-    ASSERT_TRUE(waitFor([&] { return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr; }));
+    ASSERT_TRUE(wait_until([&] { return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr; }));
     EXPECT_EQ(window.cell(0, COLUMN_COMPORT), "LPT1");
     EXPECT_EQ(field(0, COLUMN_COMPORT), "LPT1");
 }
@@ -366,7 +366,7 @@ TEST_F(ServiceListTest, ShiftTabAlsoMovesToTheRight)
     shift(true);
     window.key(editor, VK_TAB);
     HWND next = nullptr;
-    const bool moved = waitFor([&] {
+    const bool moved = wait_until([&] {
         next = window.editor(IDC_CELL_TEXT_EDITOR);
         return next && next != editor;
     });
@@ -377,7 +377,7 @@ TEST_F(ServiceListTest, ShiftTabAlsoMovesToTheRight)
     EXPECT_STREQ(text, "2001");
     EXPECT_EQ(window.cell(0, COLUMN_NAME), "Shifted");
     window.key(next, VK_ESCAPE);
-    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    EXPECT_TRUE(wait_until([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
     EXPECT_TRUE(IsWindow(window.hwnd()));
 }
 
@@ -405,7 +405,7 @@ TEST_F(ServiceListTest, OpenEditorCommitsBeforeTheWheelADividerDragAnotherCellOr
     ASSERT_NE(editor, nullptr);
     PostMessageA(editor, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)), 0);
     EXPECT_TRUE(cellBecomes(0, COLUMN_NAME, "Wheel"));
-    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    EXPECT_TRUE(wait_until([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
 
     // A click on another cell commits and opens that one.
     editor = editName(0, "Zeta");
@@ -413,13 +413,13 @@ TEST_F(ServiceListTest, OpenEditorCommitsBeforeTheWheelADividerDragAnotherCellOr
     window.clickCell(1, COLUMN_TCPIP);
     EXPECT_TRUE(cellBecomes(0, COLUMN_NAME, "Zeta"));
     HWND port = nullptr;
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(wait_until([&] {
         port = window.editor(IDC_CELL_TEXT_EDITOR);
         return port && port != editor;
     }));
     SendMessageA(port, EM_SETSEL, 0, -1);
     window.type(port, "2001");
-    ASSERT_TRUE(waitFor([&] { return GetWindowTextLengthA(port) == 4; }));
+    ASSERT_TRUE(wait_until([&] { return GetWindowTextLengthA(port) == 4; }));
 
     // Taking hold of a column divider.
     RECT divider{};
@@ -428,7 +428,7 @@ TEST_F(ServiceListTest, OpenEditorCommitsBeforeTheWheelADividerDragAnotherCellOr
     PostMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageA(header, WM_LBUTTONUP, 0, at);
     EXPECT_TRUE(cellBecomes(1, COLUMN_TCPIP, "2001"));
-    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    EXPECT_TRUE(wait_until([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
 
     // A header click: the committed name takes part in the sort
     // ("Alpha" < "Zeta"; the old "a" would sort after "Zeta").
@@ -449,7 +449,7 @@ TEST_F(ServiceListTest, OpenEditorCommitsWhenTheListScrollsOrAButtonIsPressed)
     window.type(editor, "Scrolled");
     PostMessageA(window.list(), WM_VSCROLL, SB_LINEDOWN, 0);
     EXPECT_TRUE(cellBecomes(0, COLUMN_NAME, "Scrolled"));
-    EXPECT_TRUE(waitFor([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    EXPECT_TRUE(wait_until([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
 }
 
 TEST_F(ServiceListTest, ClosingWithAnEditorOpenCommitsItBeforeSaving)
@@ -460,10 +460,10 @@ TEST_F(ServiceListTest, ClosingWithAnEditorOpenCommitsItBeforeSaving)
     ASSERT_NE(editor, nullptr);
     SendMessageA(editor, EM_SETSEL, 0, -1);
     window.type(editor, "Closing");
-    ASSERT_TRUE(waitFor([&] { return GetWindowTextLengthA(editor) == 7; }));
+    ASSERT_TRUE(wait_until([&] { return GetWindowTextLengthA(editor) == 7; }));
     PostMessageA(window.hwnd(), WM_COMMAND, IDCANCEL, 0); // the close box
     ASSERT_TRUE(window.waitClosed());
-    EXPECT_NE(readFile(configPath()).find("name      = Closing\r\n"), std::string::npos);
+    EXPECT_NE(read_file(configPath()).find("name      = Closing\r\n"), std::string::npos);
 }
 
 TEST_F(ServiceListTest, EnterOnTheListPressesAddAndEscapeEndsTheManager)
@@ -471,10 +471,10 @@ TEST_F(ServiceListTest, EnterOnTheListPressesAddAndEscapeEndsTheManager)
     ASSERT_TRUE(window.open());
     window.onUi([&] { window.dialog().list().takeFocus(); });
     window.key(window.list(), VK_RETURN);
-    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 1; }));
+    ASSERT_TRUE(wait_until([&] { return window.rowCount() == 1; }));
     window.key(window.list(), VK_ESCAPE);
     ASSERT_TRUE(window.waitClosed());
-    EXPECT_NE(readFile(configPath()).find("services   = 1\r\n"), std::string::npos);
+    EXPECT_NE(read_file(configPath()).find("services   = 1\r\n"), std::string::npos);
 }
 
 TEST_F(ServiceListTest, HeaderClicksSortByPlainTextAndTheSelectionKeepsItsService)
@@ -541,7 +541,7 @@ TEST_F(ServiceListTest, ContextMenuGreysByRowStateAndRunsTheChosenCommand)
     menu = menuByKey();
     ASSERT_NE(menu, nullptr);
     window.type(menu, "a");
-    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 2; }));
+    ASSERT_TRUE(wait_until([&] { return window.rowCount() == 2; }));
 
     // "Reset Column widths".
     SendMessageA(window.list(), LVM_SETCOLUMNWIDTH, 1, 160);
@@ -553,9 +553,9 @@ TEST_F(ServiceListTest, ContextMenuGreysByRowStateAndRunsTheChosenCommand)
         if (!(GetMenuState(items, static_cast<UINT>(i), MF_BYPOSITION) & MF_SEPARATOR))
             window.key(menu, VK_DOWN);
     }
-    ASSERT_TRUE(waitFor([&] { return (GetMenuState(items, CMD_RESET_COLUMNS, MF_BYCOMMAND) & MF_HILITE) != 0; }, 5000));
+    ASSERT_TRUE(wait_until([&] { return (GetMenuState(items, CMD_RESET_COLUMNS, MF_BYCOMMAND) & MF_HILITE) != 0; }, 5000));
     window.key(menu, VK_RETURN);
-    EXPECT_TRUE(waitFor([&] { return SendMessageA(window.list(), LVM_GETCOLUMNWIDTH, 1, 0) == 60; }));
+    EXPECT_TRUE(wait_until([&] { return SendMessageA(window.list(), LVM_GETCOLUMNWIDTH, 1, 0) == 60; }));
 }
 
 TEST_F(ServiceListTest, ContextMenuWithoutRowsOrWithoutASelectionOffersOnlyTheGeneralItems)
@@ -571,7 +571,7 @@ TEST_F(ServiceListTest, ContextMenuWithoutRowsOrWithoutASelectionOffersOnlyTheGe
     ASSERT_TRUE(dismiss(menu));
 
     window.command(IDC_ADD);
-    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 1; }));
+    ASSERT_TRUE(wait_until([&] { return window.rowCount() == 1; }));
     ASSERT_EQ(window.selectedRow(), -1);
     menu = menuByKey();
     ASSERT_NE(menu, nullptr);
@@ -611,11 +611,11 @@ TEST_F(ServiceListTest, DeleteKeyRemovesTheSelectedStoppedServiceAndSelectsTheNe
                                   + service(3, "three", "3", "COM1")));
     select(2);
     window.key(window.list(), VK_DELETE);
-    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 2; }));
+    ASSERT_TRUE(wait_until([&] { return window.rowCount() == 2; }));
     EXPECT_EQ(window.selectedRow(), 1); // the last row was deleted: the one before it
     EXPECT_EQ(window.cell(1, COLUMN_NAME), "two");
     window.command(IDC_DELETE);
-    ASSERT_TRUE(waitFor([&] { return window.rowCount() == 1; }));
+    ASSERT_TRUE(wait_until([&] { return window.rowCount() == 1; }));
     EXPECT_EQ(window.cell(0, COLUMN_NAME), "one");
     EXPECT_EQ(window.selectedRow(), 0);
     EXPECT_TRUE(window.enabled(IDC_DELETE));
@@ -636,7 +636,7 @@ TEST_F(ServiceListTest, StartRunsAWorkerOnLoopbackAndStopEndsIt)
     select(0);
     window.command(IDC_START);
     ASSERT_TRUE(cellBecomes(0, COLUMN_STATUS, "Active"));
-    EXPECT_TRUE(waitFor([&] { return window.enabled(IDC_STOP) && window.enabled(IDC_RESTART); }));
+    EXPECT_TRUE(wait_until([&] { return window.enabled(IDC_STOP) && window.enabled(IDC_RESTART); }));
     EXPECT_FALSE(window.enabled(IDC_START));
     EXPECT_FALSE(window.enabled(IDC_DELETE));
     EXPECT_NE(window.onUi([&] { return window.dialog().table().workerTimer(); }), 0);
@@ -648,7 +648,7 @@ TEST_F(ServiceListTest, StartRunsAWorkerOnLoopbackAndStopEndsIt)
     // Restart runs a new worker for the same service.
     const DWORD first = window.onUi([&] { return window.dialog().table().record(0)->processInfo.id(); });
     window.command(IDC_RESTART);
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(wait_until([&] {
         return window.onUi([&] { return window.dialog().table().record(0)->processInfo.id(); }) != first;
     }, 30000));
     EXPECT_EQ(window.cell(0, COLUMN_STATUS), "Active");
@@ -672,7 +672,7 @@ TEST_F(ServiceListTest, StartRunsAWorkerOnLoopbackAndStopEndsIt)
 
     // Clearing the selection disables all four service buttons.
     select(-1);
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(wait_until([&] {
         return !window.enabled(IDC_DELETE) && !window.enabled(IDC_START) && !window.enabled(IDC_STOP)
             && !window.enabled(IDC_RESTART);
     }));
@@ -683,9 +683,9 @@ TEST_F(ServiceListTest, StartRunsAWorkerOnLoopbackAndStopEndsIt)
     window.command(IDC_STOP);
     ASSERT_TRUE(cellBecomes(0, COLUMN_STATUS, ""));
     EXPECT_FALSE(running(0));
-    EXPECT_TRUE(waitFor([&] { return window.enabled(IDC_START) && !window.enabled(IDC_STOP); }));
+    EXPECT_TRUE(wait_until([&] { return window.enabled(IDC_START) && !window.enabled(IDC_STOP); }));
     // With no worker left the next monitoring pass kills the timer.
-    EXPECT_TRUE(waitFor([&] { return window.onUi([&] { return window.dialog().table().workerTimer(); }) == 0; }));
+    EXPECT_TRUE(wait_until([&] { return window.onUi([&] { return window.dialog().table().workerTimer(); }) == 0; }));
 }
 
 TEST_F(ServiceListTest, WorkerReportBecomesTheStatusAndSurvivesTheWorkersEnd)
@@ -722,10 +722,10 @@ TEST_F(ServiceListTest, WorkerReportBecomesTheStatusAndSurvivesTheWorkersEnd)
     // The worker ends by itself (it is stopped behind the manager's back):
     // the monitoring pass marks the service stopped and keeps the report.
     window.onUi([&] { window.dialog().table().record(0)->stopEvent.set(); });
-    ASSERT_TRUE(waitFor([&] { return !running(0); }, 30000));
+    ASSERT_TRUE(wait_until([&] { return !running(0); }, 30000));
     EXPECT_EQ(window.cell(0, COLUMN_STATUS), "Error: abc");
     select(0);
-    EXPECT_TRUE(waitFor([&] { return window.enabled(IDC_START); }));
+    EXPECT_TRUE(wait_until([&] { return window.enabled(IDC_START); }));
 
     // Start replaces it with "Active"; closing the window stores it as
     // running and stops the worker.
@@ -737,5 +737,5 @@ TEST_F(ServiceListTest, WorkerReportBecomesTheStatusAndSurvivesTheWorkersEnd)
     ASSERT_TRUE(window.close());
     EXPECT_EQ(WaitForSingleObject(process, 0), WAIT_OBJECT_0);
     CloseHandle(process);
-    EXPECT_NE(readFile(configPath()).find("active    = 1\r\n"), std::string::npos);
+    EXPECT_NE(read_file(configPath()).find("active    = 1\r\n"), std::string::npos);
 }

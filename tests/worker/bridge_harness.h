@@ -1,11 +1,19 @@
 #pragma once
-// Harness for the end-to-end worker tests on Linux: a pseudo-terminal that
-// stands in for the board, a TCP client on 127.0.0.1, and the real vantrel
-// binary started as a worker with the nine words.
+// Harness for the end-to-end worker tests on Linux: a TCP client on
+// 127.0.0.1, the real vantrel binary started as a worker with the nine
+// words, and transfers between the client and a pseudo-terminal board one
+// way or both ways at once, so that a test is a call with its settings.
 
 #include "port/process.h"
 #include "port/report.h"
-#include "test_util.h"
+#include "support/board.h"
+#include "support/deadline.h"
+#include "support/files.h"
+#include "support/loopback.h"
+#include "support/names.h"
+#include "support/reports.h"
+
+#include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -26,103 +34,7 @@
 
 namespace test {
 
-inline long long monotonic_ms()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-inline int remaining(Clock::time_point deadline)
-{
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// The board: the master side of a pseudo-terminal in raw mode. Reads while
-// nobody holds the other side answer EIO; they count as "nothing yet".
-class Board {
-public:
-    Board()
-    {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-            return;
-        char name[128];
-        if (ptsname_r(master_, name, sizeof name) != 0)
-            return;
-        slave_ = name;
-        termios t{};
-        tcgetattr(master_, &t);
-        cfmakeraw(&t);
-        tcsetattr(master_, TCSANOW, &t);
-    }
-    ~Board()
-    {
-        if (master_ >= 0)
-            close(master_);
-    }
-    Board(const Board&) = delete;
-    Board& operator=(const Board&) = delete;
-
-    bool valid() const { return master_ >= 0 && !slave_.empty(); }
-    int fd() const { return master_; }
-    const std::string& slave() const { return slave_; }
-
-    // Exactly n bytes, or fewer when the time is up.
-    std::string read(size_t n, int timeout_ms)
-    {
-        std::string out;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        char buffer[4096];
-        while (out.size() < n) {
-            ssize_t r = ::read(master_, buffer, std::min(sizeof buffer, n - out.size()));
-            if (r > 0) {
-                out.append(buffer, static_cast<size_t>(r));
-                continue;
-            }
-            if (remaining(deadline) == 0)
-                break;
-            if (r < 0 && errno == EIO) {
-                // Nobody holds the terminal: poll would answer at once.
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                continue;
-            }
-            pollfd p{master_, POLLIN, 0};
-            poll(&p, 1, std::min(remaining(deadline), 50));
-        }
-        return out;
-    }
-
-    bool write(const std::string& data, int timeout_ms)
-    {
-        size_t done = 0;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (done < data.size()) {
-            ssize_t w = ::write(master_, data.data() + done, data.size() - done);
-            if (w > 0) {
-                done += static_cast<size_t>(w);
-                continue;
-            }
-            if (remaining(deadline) == 0)
-                return false;
-            pollfd p{master_, POLLOUT, 0};
-            poll(&p, 1, std::min(remaining(deadline), 50));
-        }
-        return true;
-    }
-
-    // True once nobody holds the terminal's other side (the worker closed it).
-    bool hung_up() const
-    {
-        pollfd p{master_, POLLIN, 0};
-        return poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
-    }
-
-private:
-    int master_ = -1;
-    std::string slave_;
-};
+using namespace support;
 
 // A TCP client on 127.0.0.1.
 class Client {
@@ -140,7 +52,7 @@ public:
     bool connect(uint16_t port, int timeout_ms)
     {
         close();
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        const Deadline deadline(timeout_ms);
         for (;;) {
             int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
             sockaddr_in a{};
@@ -155,7 +67,7 @@ public:
                 return true;
             }
             ::close(fd);
-            if (remaining(deadline) == 0)
+            if (deadline.expired())
                 return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -167,7 +79,7 @@ public:
     bool send(const std::string& data, int timeout_ms = 10000)
     {
         size_t done = 0;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        const Deadline deadline(timeout_ms);
         while (done < data.size()) {
             ssize_t w = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
             if (w > 0) {
@@ -176,10 +88,10 @@ public:
             }
             if (w < 0 && errno != EAGAIN)
                 return false;
-            if (remaining(deadline) == 0)
+            if (deadline.expired())
                 return false;
             pollfd p{fd_, POLLOUT, 0};
-            poll(&p, 1, std::min(remaining(deadline), 50));
+            poll(&p, 1, std::min(deadline.remaining_ms(), 50));
         }
         return true;
     }
@@ -188,7 +100,7 @@ public:
     std::string read(size_t n, int timeout_ms)
     {
         std::string out;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        const Deadline deadline(timeout_ms);
         char buffer[4096];
         while (out.size() < n) {
             ssize_t r = ::recv(fd_, buffer, std::min(sizeof buffer, n - out.size()), 0);
@@ -198,10 +110,10 @@ public:
             }
             if (r == 0 || (r < 0 && errno != EAGAIN))
                 break;
-            if (remaining(deadline) == 0)
+            if (deadline.expired())
                 break;
             pollfd p{fd_, POLLIN, 0};
-            poll(&p, 1, std::min(remaining(deadline), 50));
+            poll(&p, 1, std::min(deadline.remaining_ms(), 50));
         }
         return out;
     }
@@ -210,7 +122,7 @@ public:
     // discarded).
     bool closed_by_peer(int timeout_ms)
     {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        const Deadline deadline(timeout_ms);
         char buffer[4096];
         for (;;) {
             ssize_t r = ::recv(fd_, buffer, sizeof buffer, 0);
@@ -218,10 +130,10 @@ public:
                 return true;
             if (r > 0)
                 continue;
-            if (remaining(deadline) == 0)
+            if (deadline.expired())
                 return false;
             pollfd p{fd_, POLLIN, 0};
-            poll(&p, 1, std::min(remaining(deadline), 50));
+            poll(&p, 1, std::min(deadline.remaining_ms(), 50));
         }
     }
 
@@ -242,20 +154,6 @@ public:
 private:
     int fd_ = -1;
 };
-
-// A TCP port that nobody uses right now.
-inline uint16_t free_port()
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 // True while some socket listens on the TCP port (from /proc/net/tcp*).
 inline bool listening(uint16_t port)
@@ -352,8 +250,8 @@ public:
         event_name_ = unique_name("Stop");
         if (o.create_event)
             event_ = port::NamedEvent::create(event_name_);
-        std::string line = q(VANTREL_EXE) + " " + q(event_name_) + " " + q(o.tcp_port) + " " + q(o.serial_port)
-                           + " " + o.baud_rate + " " + o.flags + " " + std::to_string(o.dtro)
+        std::string line = quote(VANTREL_EXE) + " " + quote(event_name_) + " " + quote(o.tcp_port) + " "
+                           + quote(o.serial_port) + " " + o.baud_rate + " " + o.flags + " " + std::to_string(o.dtro)
                            + " " + std::to_string(o.dtrc) + " " + std::to_string(o.report_target);
         return port::Process::start_hidden(line, process_);
     }
@@ -403,22 +301,71 @@ private:
     port::Process process_;
 };
 
-// Every report the receiver gets within the time.
-inline std::vector<std::pair<uint32_t, std::string>> collect_reports(port::ReportReceiver& r, int timeout_ms)
+// Sends `up` from the client to the board and `down` from the board to the
+// client at the same time (either may be empty), and checks that each side
+// receives exactly what the other sent. For the first hold_ms neither side
+// reads, so that both directions back up and the worker must keep what the
+// other side cannot take yet. Lost bytes show as a stall: nothing moves for
+// 15 s.
+inline ::testing::AssertionResult transfer(Client& client, Board& board, const std::string& up,
+                                           const std::string& down, int hold_ms = 0)
 {
-    std::vector<std::pair<uint32_t, std::string>> got;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (remaining(deadline) > 0) {
-        pollfd p{r.fd(), POLLIN, 0};
-        if (poll(&p, 1, std::min(remaining(deadline), 100)) > 0)
-            r.dispatch([&](uint32_t pid, const char* text) {
-                got.emplace_back(pid, text);
-                return true;
-            });
-        if (!got.empty())
+    std::string got_up, got_down;
+    size_t sent_up = 0, sent_down = 0;
+    const auto start = Clock::now();
+    const Deadline deadline(180000);
+    auto progress = Clock::now();
+    size_t moved = 0;
+    bool closed = false;
+    char buffer[65536];
+    while ((got_up.size() < up.size() || got_down.size() < down.size()) && !deadline.expired()) {
+        const bool reading = ms_since(start) >= hold_ms;
+        if (got_up.size() + got_down.size() + sent_up + sent_down != moved) {
+            moved = got_up.size() + got_down.size() + sent_up + sent_down;
+            progress = Clock::now();
+        } else if (reading && ms_since(progress) > 15000) {
             break;
+        }
+        const short client_events = (reading ? POLLIN : 0) | (sent_up < up.size() ? POLLOUT : 0);
+        const short board_events = (reading ? POLLIN : 0) | (sent_down < down.size() ? POLLOUT : 0);
+        pollfd p[2] = {{client.fd(), client_events, 0}, {board.fd(), board_events, 0}};
+        poll(p, 2, 50);
+        if (p[0].revents & POLLOUT) {
+            ssize_t w = ::send(client.fd(), up.data() + sent_up, std::min<size_t>(65536, up.size() - sent_up),
+                               MSG_NOSIGNAL);
+            if (w > 0)
+                sent_up += static_cast<size_t>(w);
+        }
+        if (p[1].revents & POLLOUT) {
+            ssize_t w = ::write(board.fd(), down.data() + sent_down, std::min<size_t>(4096, down.size() - sent_down));
+            if (w > 0)
+                sent_down += static_cast<size_t>(w);
+        }
+        if (p[0].revents & POLLIN) {
+            ssize_t r = ::recv(client.fd(), buffer, sizeof buffer, 0);
+            if (r > 0)
+                got_down.append(buffer, static_cast<size_t>(r));
+            else if (r == 0) {
+                closed = true;
+                break;
+            }
+        }
+        if (p[1].revents & POLLIN) {
+            ssize_t r = ::read(board.fd(), buffer, sizeof buffer);
+            if (r > 0)
+                got_up.append(buffer, static_cast<size_t>(r));
+        }
     }
-    return got;
+    if (got_up == up && got_down == down)
+        return ::testing::AssertionSuccess();
+    auto result = ::testing::AssertionFailure();
+    result << "client to board: " << got_up.size() << " of " << up.size() << " bytes"
+           << (up.compare(0, got_up.size(), got_up) == 0 ? "" : ", not those sent") << "; board to client: "
+           << got_down.size() << " of " << down.size() << " bytes"
+           << (down.compare(0, got_down.size(), got_down) == 0 ? "" : ", not those sent");
+    if (closed)
+        result << "; the worker closed the connection";
+    return result;
 }
 
 } // namespace test

@@ -7,7 +7,10 @@
 #include "port/process.h"
 #include "port/report.h"
 #include "port/socket.h"
-#include "test_util.h"
+#include "support/deadline.h"
+#include "support/loopback.h"
+#include "support/names.h"
+#include "support/reports.h"
 
 #include <winsock2.h>
 #include <iphlpapi.h>
@@ -16,11 +19,10 @@
 #include <string>
 #include <vector>
 
-using namespace test;
+using namespace support;
 
 namespace {
 
-const uint32_t LOOPBACK = 0x7f000001;
 const std::string ERROR_LINE = "Error: can not open port to execution environment\n";
 
 class SocketLibrary : public ::testing::Environment {
@@ -45,13 +47,6 @@ port::Socket listener(uint16_t& port)
     return s;
 }
 
-uint16_t free_port()
-{
-    uint16_t port = 0;
-    listener(port);
-    return port;
-}
-
 // True while somebody listens on the port, read from the system's TCP
 // table. (Probing with a bind of our own could take the port from the
 // worker while it starts.)
@@ -70,31 +65,6 @@ bool port_taken(uint16_t port)
             return true;
     }
     return false;
-}
-
-bool connect_client(port::Socket& client, uint16_t port, int timeout_ms)
-{
-    return wait_until([&] {
-        client = port::Socket::stream();
-        return client.valid() && client.connect(LOOPBACK, port);
-    }, timeout_ms);
-}
-
-std::string read_some(port::Socket& s, size_t n, int timeout_ms)
-{
-    std::string out;
-    char buffer[512];
-    wait_until([&] {
-        if (s.wait_readable(50) > 0) {
-            int r = s.recv(buffer, static_cast<int>(sizeof buffer < n - out.size() ? sizeof buffer : n - out.size()));
-            if (r > 0)
-                out.append(buffer, static_cast<size_t>(r));
-            else
-                return true; // closed or failed
-        }
-        return out.size() >= n;
-    }, timeout_ms);
-    return out;
 }
 
 class WindowsWorker : public ::testing::Test {
@@ -117,44 +87,36 @@ protected:
 
     bool start(const std::string& tcp, const std::string& serial, const std::string& event_word)
     {
-        std::string line = q(VANTREL_EXE) + " " + q(event_word) + " " + q(tcp) + " " + q(serial) + " 19200 0 0 0 "
-                           + std::to_string(receiver.target());
+        std::string line = quote(VANTREL_EXE) + " " + quote(event_word) + " " + quote(tcp) + " " + quote(serial)
+                           + " 19200 0 0 0 " + std::to_string(receiver.target());
         return port::Process::start_hidden(line, worker);
     }
 
-    std::vector<std::pair<uint32_t, std::string>> reports(int timeout_ms)
+    // Waits for the worker's end; reports are messages, so they are handled
+    // (and kept in late_reports) while waiting.
+    bool wait_for_end(int timeout_ms)
     {
-        std::vector<std::pair<uint32_t, std::string>> got;
-        wait_until([&] {
+        return wait_until([&] {
             receiver.dispatch([&](uint32_t pid, const char* text) {
-                got.emplace_back(pid, text);
+                late_reports.emplace_back(pid, text);
                 return true;
             });
-            return !got.empty();
+            return worker.wait(0) == port::WaitResult::Ended;
         }, timeout_ms);
-        return got;
     }
 
     long long stop_and_time()
     {
         auto begin = Clock::now();
         event.set();
-        // Reports are messages: keep handling them while waiting.
-        bool ended = wait_until([&] {
-            receiver.dispatch([&](uint32_t pid, const char* text) {
-                late_reports.emplace_back(pid, text);
-                return true;
-            });
-            return worker.wait(0) == port::WaitResult::Ended;
-        }, 15000);
-        return ended ? ms_since(begin) : -1;
+        return wait_for_end(15000) ? ms_since(begin) : -1;
     }
 
     port::ReportReceiver receiver;
     std::string event_name;
     port::NamedEvent event;
     port::Process worker;
-    std::vector<std::pair<uint32_t, std::string>> late_reports;
+    std::vector<Report> late_reports;
 };
 
 } // namespace
@@ -165,7 +127,7 @@ TEST_F(WindowsWorker, TakenPortIsReportedOnceByWmCopyData)
     port::Socket holder = listener(taken);
     ASSERT_NE(taken, 0);
     ASSERT_TRUE(start(std::to_string(taken), "COM199", event_name));
-    auto got = reports(20000);
+    auto got = collect_reports(receiver, 20000);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].first, worker.id());
     EXPECT_EQ(got[0].second, "bind: Address already in use");
@@ -173,21 +135,21 @@ TEST_F(WindowsWorker, TakenPortIsReportedOnceByWmCopyData)
     uint32_t code = 1;
     ASSERT_TRUE(worker.exit_code(code));
     EXPECT_EQ(code, 0u);
-    EXPECT_TRUE(reports(200).empty()) << "more than one report";
+    EXPECT_TRUE(collect_reports(receiver, 200).empty()) << "more than one report";
 }
 
 TEST_F(WindowsWorker, ClientGetsTheErrorLineAndTheStopIsSilent)
 {
     const uint16_t tcp = free_port();
     ASSERT_TRUE(start(std::to_string(tcp), "COM199", event_name));
-    port::Socket first;
-    ASSERT_TRUE(connect_client(first, tcp, 20000));
-    EXPECT_EQ(read_some(first, ERROR_LINE.size(), 20000), ERROR_LINE);
+    port::Socket first = connect_loopback(tcp, 20000);
+    ASSERT_TRUE(first.valid());
+    EXPECT_EQ(recv_exactly(first, ERROR_LINE.size(), 20000), ERROR_LINE);
     // A client that leaves makes room for the next, who is told the same.
     first.close();
-    port::Socket second;
-    ASSERT_TRUE(connect_client(second, tcp, 20000));
-    EXPECT_EQ(read_some(second, ERROR_LINE.size(), 20000), ERROR_LINE);
+    port::Socket second = connect_loopback(tcp, 20000);
+    ASSERT_TRUE(second.valid());
+    EXPECT_EQ(recv_exactly(second, ERROR_LINE.size(), 20000), ERROR_LINE);
 
     long long ms = stop_and_time();
     EXPECT_GE(ms, 0);
@@ -213,13 +175,6 @@ TEST_F(WindowsWorker, StopWhileWaitingForAClient)
 TEST_F(WindowsWorker, UnknownEventEndsItAtItsFirstWait)
 {
     ASSERT_TRUE(start(std::to_string(free_port()), "COM199", unique_name("NoSuchEvent")));
-    bool ended = wait_until([&] {
-        receiver.dispatch([&](uint32_t pid, const char* text) {
-            late_reports.emplace_back(pid, text);
-            return true;
-        });
-        return worker.wait(0) == port::WaitResult::Ended;
-    }, 15000);
-    EXPECT_TRUE(ended);
+    EXPECT_TRUE(wait_for_end(15000));
     EXPECT_TRUE(late_reports.empty());
 }

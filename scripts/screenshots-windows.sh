@@ -2,10 +2,10 @@
 # Takes docs/manager-windows.png and docs/help-windows.png: runs the posing
 # test under Wine in a virtual desktop on a private X server, and captures
 # each window with ImageMagick's import while the test waits.
-#   tests/ui_win32/screenshots.sh <build folder of the MinGW build>
+#   scripts/screenshots-windows.sh <build folder of the MinGW build>
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-top=$(cd "$here/../.." && pwd)
+top=$(cd "$here/.." && pwd)
 build=$(cd "${1:?build folder}" && pwd)
 exe="$build/tests/ui_win32/ui_win32_tests.exe"
 [ -f "$exe" ] || { echo "no $exe: build ui_win32_tests first" >&2; exit 1; }

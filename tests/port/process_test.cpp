@@ -5,7 +5,11 @@
 #include "port/process.h"
 #include "port/report.h"
 #include "port/thread.h"
-#include "test_util.h"
+#include "support/deadline.h"
+#include "support/files.h"
+#include "support/names.h"
+#include "support/reports.h"
+#include "support/temp_dir.h"
 
 #include <atomic>
 #include <functional>
@@ -19,16 +23,16 @@
 #include <unistd.h>
 #endif
 
-using namespace test;
+using namespace support;
 
 namespace {
 
-const std::string helper = WORKER_TEST_HELPER;
+const std::string helper = PORT_TEST_HELPER;
 
 port::Process start_helper(const std::string& arguments)
 {
     port::Process p;
-    EXPECT_TRUE(port::Process::start_hidden(q(helper) + " " + arguments, p)) << arguments;
+    EXPECT_TRUE(port::Process::start_hidden(quote(helper) + " " + arguments, p)) << arguments;
     return p;
 }
 
@@ -131,7 +135,7 @@ TEST(NamedEvent, SignalsBetweenProcesses)
     ASSERT_TRUE(event.valid());
 
     // Another process waits for it; we set it.
-    port::Process waiter = start_helper("wait-event " + q(name) + " 20000");
+    port::Process waiter = start_helper("wait-event " + quote(name) + " 20000");
     ASSERT_TRUE(waiter.valid());
     uint32_t code = 0;
     ASSERT_TRUE(waiter.exit_code(code));
@@ -143,13 +147,13 @@ TEST(NamedEvent, SignalsBetweenProcesses)
 
     // Another process sets it; we see it.
     event.reset();
-    EXPECT_EQ(run_helper("set-event " + q(name)), 0);
+    EXPECT_EQ(run_helper("set-event " + quote(name)), 0);
     EXPECT_TRUE(event.wait(5000));
 
     // A process that waits on a clear event times out.
     event.reset();
-    EXPECT_EQ(run_helper("wait-event " + q(name) + " 200"), 1);
-    EXPECT_EQ(run_helper("wait-event " + q(unique_name("Nobody")) + " 0"), 2);
+    EXPECT_EQ(run_helper("wait-event " + quote(name) + " 200"), 1);
+    EXPECT_EQ(run_helper("wait-event " + quote(unique_name("Nobody")) + " 0"), 2);
 }
 
 #ifndef _WIN32
@@ -170,11 +174,11 @@ TEST(NamedEvent, DescriptorPollsReadableWhileSet)
 TEST(Process, SplitsTheCommandLineByWindowsRules)
 {
     TempDir dir;
-    std::string out = dir.file("words.txt");
+    std::string out = dir / "words.txt";
     // Words: plain, grouped with blanks, empty, escaped quote, trailing
     // backslashes before a closing quote, literal backslashes, a quote in
     // the middle of a word.
-    std::string line = "echo " + q(out) + R"( plain "two words" "" "say \"hi\"" "dir\\" a\b\c x"y z"w)";
+    std::string line = "echo " + quote(out) + R"( plain "two words" "" "say \"hi\"" "dir\\" a\b\c x"y z"w)";
     ASSERT_EQ(run_helper(line), 0);
     EXPECT_EQ(read_file(out), "plain\ntwo words\n\nsay \"hi\"\ndir\\\na\\b\\c\nxy zw\n");
 }
@@ -182,7 +186,7 @@ TEST(Process, SplitsTheCommandLineByWindowsRules)
 TEST(Process, ReportsFailureToStart)
 {
     port::Process p;
-    EXPECT_FALSE(port::Process::start_hidden(q("/nonexistent/vantrel-nothing") + " a", p));
+    EXPECT_FALSE(port::Process::start_hidden(quote("/nonexistent/vantrel-nothing") + " a", p));
     EXPECT_FALSE(p.valid());
     EXPECT_FALSE(port::Process::start_hidden("", p));
 }
@@ -237,8 +241,8 @@ TEST(Process, ReapsOnCloseAndPassesOnlyStandardHandles)
     int leaked = open("/dev/null", O_RDONLY);
     ASSERT_GE(leaked, 3);
     TempDir dir;
-    std::string out = dir.file("fds.txt");
-    EXPECT_EQ(run_helper("fds " + q(out)), 0);
+    std::string out = dir / "fds.txt";
+    EXPECT_EQ(run_helper("fds " + quote(out)), 0);
     ::close(leaked);
     EXPECT_EQ(read_file(out), "0\n1\n2\n");
 
@@ -260,48 +264,26 @@ TEST(SingleInstance, ASecondClaimFailsUntilTheHolderEnds)
     auto ready = port::NamedEvent::create(ready_name);
     ASSERT_TRUE(ready.valid());
 
-    port::Process holder = start_helper("claim " + q(name) + " " + q(ready_name));
+    port::Process holder = start_helper("claim " + quote(name) + " " + quote(ready_name));
     ASSERT_TRUE(holder.valid());
     ASSERT_TRUE(ready.wait(15000)) << "the holder did not claim";
 
-    EXPECT_EQ(run_helper("claim " + q(name) + " " + q(ready_name)), 3);
+    EXPECT_EQ(run_helper("claim " + quote(name) + " " + quote(ready_name)), 3);
     // Another name is free.
     std::string other_ready = unique_name("Ready");
     auto other_event = port::NamedEvent::create(other_ready);
-    port::Process other = start_helper("claim " + q(unique_name("Other")) + " " + q(other_ready));
+    port::Process other = start_helper("claim " + quote(unique_name("Other")) + " " + quote(other_ready));
     EXPECT_TRUE(other_event.wait(15000));
     other.terminate(0);
 
     holder.terminate(0);
     ASSERT_EQ(holder.wait(10000), port::WaitResult::Ended);
     ready.reset();
-    port::Process next = start_helper("claim " + q(name) + " " + q(ready_name));
+    port::Process next = start_helper("claim " + quote(name) + " " + quote(ready_name));
     EXPECT_TRUE(ready.wait(15000)) << "the claim was not freed by the holder's end";
     ready.reset(); // lets it end
     EXPECT_EQ(next.wait(15000), port::WaitResult::Ended);
 }
-
-namespace {
-
-using Report = std::pair<uint32_t, std::string>;
-
-// Dispatches until a report has been handled or the time is up.
-std::vector<Report> collect(port::ReportReceiver& receiver, int timeout_ms,
-                            const std::function<void()>& during = [] {})
-{
-    std::vector<Report> got;
-    wait_until([&] {
-        receiver.dispatch([&](uint32_t pid, const char* text) {
-            during();
-            got.emplace_back(pid, text);
-            return true;
-        });
-        return !got.empty();
-    }, timeout_ms);
-    return got;
-}
-
-} // namespace
 
 TEST(Report, ReachesTheReceiverAndTheSenderWaitsForIt)
 {
@@ -315,10 +297,10 @@ TEST(Report, ReachesTheReceiverAndTheSenderWaitsForIt)
     EXPECT_EQ(receiver.dispatch([](uint32_t, const char*) { return true; }), 0);
 
     std::string text = "bind: Address already in use";
-    port::Process sender = start_helper("report " + std::to_string(receiver.target()) + " " + q(text));
+    port::Process sender = start_helper("report " + std::to_string(receiver.target()) + " " + quote(text));
     ASSERT_TRUE(sender.valid());
     uint32_t code_while_handled = 0;
-    auto got = collect(receiver, 15000, [&] { sender.exit_code(code_while_handled); });
+    auto got = collect_reports(receiver, 15000, [&] { sender.exit_code(code_while_handled); });
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].first, sender.id());
     EXPECT_EQ(got[0].second, text);
@@ -350,7 +332,7 @@ TEST(Report, SeveralReceiversAndLongTexts)
     EXPECT_NE(a.target(), b.target());
     std::string text(300, 'x');
     port::Process sender = start_helper("report " + std::to_string(b.target()) + " " + text);
-    auto got = collect(b, 15000);
+    auto got = collect_reports(b, 15000);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].second, text);
     EXPECT_EQ(a.dispatch([](uint32_t, const char*) { return true; }), 0);

@@ -6,9 +6,9 @@
 # those that a window's hints allow; the script also checks the main
 # window's own hints, which must not ask for maximising.
 # Needs xvfb, icewm, xdotool, x11-utils and imagemagick; not part of the
-# build. Usage: tests/ui_qt/take-screenshots.sh [path of vantrel]
+# build. Usage: scripts/screenshots-linux.sh [path of vantrel]
 set -eu
-top=$(cd "$(dirname "$0")/../.." && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd)
 exe=${1:-$top/build/vantrel}
 work=$(mktemp -d)
 display=:87
