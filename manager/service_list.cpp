@@ -91,14 +91,15 @@ bool ServiceTable::prepareCellEdit(int row, int column, std::vector<std::string>
 CellEditorSetup ServiceTable::cellEditor(int row, int column)
 {
     CellEditorSetup setup;
-    if (!prepareCellEdit(row, column, setup.choices))
-        return setup;
+    // A message box that the port scan may show lets the rows change.
+    if (!prepareCellEdit(row, column, setup.choices) || !record(row))
+        return {};
     if (setup.choices.empty()) {
         setup.kind = CellEditorKind::Text;
         return setup;
     }
     setup.kind = CellEditorKind::Choice;
-    const std::string& value = rows_[row]->field(column);
+    const std::string& value = record(row)->field(column);
     for (size_t i = 0; i < setup.choices.size(); ++i)
         if (setup.choices[i] == value)
             setup.current = static_cast<int>(i);
