@@ -1,7 +1,8 @@
 // The configuration file and the autostart entry derived from it.
 
-#include "manager/manager.h"
+#include "manager/service_table.h"
 
+#include "manager/manager_globals.h"
 #include "port/autostart.h"
 #include "port/config.h"
 #include "port/profile.h"
@@ -55,7 +56,7 @@ void ServiceTable::loadConfiguration()
     fields.xpos = profile.get_int("General", "xpos", 0);
     fields.ypos = profile.get_int("General", "ypos", 0);
     fields.width = profile.get_int("General", "width", 0);
-    fields.height = profile.get_int("General", "heigth", 0);
+    fields.height = profile.get_int("General", "heigth", 0); // the file format's spelling
     fields.minimized = profile.get_int("General", "minimized", 0);
 
     if (profile.get_int("General", "columns", 0) == SERVICE_COLUMNS) {
@@ -99,7 +100,7 @@ void ServiceTable::saveConfiguration(bool endingSession)
     print(out, "xpos      = %d\n", rect.left);
     print(out, "ypos      = %d\n", rect.top);
     print(out, "width     = %d\n", rect.right - rect.left);
-    print(out, "heigth    = %d\n", rect.bottom - rect.top);
+    print(out, "heigth    = %d\n", rect.bottom - rect.top); // the file format's spelling
     if (endingSession)
         print(out, "minimized = %d\n", frontEnd_.windowFields().minimized);
     print(out, "columns   = %d\n", SERVICE_COLUMNS);

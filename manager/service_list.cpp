@@ -1,7 +1,7 @@
 // The list's own logic, shared by both windows: sorting, column widths,
 // which editor a cell gets, applying edits, the menu and the buttons.
 
-#include "manager/manager.h"
+#include "manager/service_table.h"
 
 #include <algorithm>
 
@@ -88,6 +88,24 @@ bool ServiceTable::prepareCellEdit(int row, int column, std::vector<std::string>
     return !choices.empty();
 }
 
+CellEditorSetup ServiceTable::cellEditor(int row, int column)
+{
+    CellEditorSetup setup;
+    // A message box that the port scan may show lets the rows change.
+    if (!prepareCellEdit(row, column, setup.choices) || !record(row))
+        return {};
+    if (setup.choices.empty()) {
+        setup.kind = CellEditorKind::Text;
+        return setup;
+    }
+    setup.kind = CellEditorKind::Choice;
+    const std::string& value = record(row)->field(column);
+    for (size_t i = 0; i < setup.choices.size(); ++i)
+        if (setup.choices[i] == value)
+            setup.current = static_cast<int>(i);
+    return setup;
+}
+
 void ServiceTable::setServiceField(int row, int column, const std::string& text)
 {
     ServiceRecord* service = record(row);
@@ -95,6 +113,15 @@ void ServiceTable::setServiceField(int row, int column, const std::string& text)
         return;
     frontEnd_.setCellText(row, column, text);
     service->field(column) = text;
+}
+
+int ServiceTable::applyCellEdit(const CellEditResult& result)
+{
+    if (!record(result.row))
+        return -1;
+    if (result.text)
+        setServiceField(result.row, result.column, *result.text);
+    return result.endKey == END_KEY_TAB ? nextEditColumn(result.column) : -1;
 }
 
 // ---------------------------------------------------------------------------

@@ -23,7 +23,7 @@
 #define IDC_STATIC (-1)
 #endif
 
-// The main window's controls; C++ code takes these from manager/manager.h.
+// The main window's controls; C++ code takes these from manager/commands.h.
 #ifdef RC_INVOKED
 #define IDC_SERVICE_LIST 1000
 #define IDC_ADD 1001

@@ -4,6 +4,7 @@
 // and reads its state, and runs code on the user-interface thread when it
 // must touch the window objects.
 
+#include "manager/manager_globals.h"
 #include "support/deadline.h"
 #include "support/files.h"
 #include "ui/win32/main_dialog.h"

@@ -11,6 +11,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -115,9 +117,7 @@ void CellTextEditor::finish()
     if (ended_)
         return;
     ended_ = true;
-    CellEditResult result{row_, column_, std::nullopt, endKey_};
-    if (endKey_ != END_KEY_ESCAPE)
-        result.text = text().trimmed().toStdString();
+    CellEditResult result = cellEditResult(row_, column_, endKey_, text().trimmed().toStdString());
     hide();
     deleteLater();
     if (list_)
@@ -267,9 +267,10 @@ void CellChoiceEditor::finish()
     if (ended_)
         return;
     ended_ = true;
-    CellEditResult result{row_, column_, std::nullopt, endKey_};
-    if (endKey_ != END_KEY_ESCAPE && highlighted_ >= 0 && highlighted_ < count())
-        result.text = itemText(highlighted_).toStdString();
+    std::optional<std::string> chosen;
+    if (highlighted_ >= 0 && highlighted_ < count())
+        chosen = itemText(highlighted_).toStdString();
+    CellEditResult result = cellEditResult(row_, column_, endKey_, std::move(chosen));
     if (view()->isVisible())
         hidePopup();
     hide();

@@ -4,31 +4,19 @@
 // loses the keyboard focus, reports its result to the list and then frees
 // itself.
 
+#include "manager/cell_editing.h"
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
 
-#include <optional>
 #include <string>
 #include <vector>
 
 class ServiceListView;
 
-// Keys that end an edit.
-inline constexpr int END_KEY_NONE = 0;
-inline constexpr int END_KEY_TAB = 9;
-inline constexpr int END_KEY_ENTER = 13;
-inline constexpr int END_KEY_ESCAPE = 27;
-
 inline constexpr int IDC_CELL_TEXT_EDITOR = 1009;
 inline constexpr int IDC_CELL_CHOICE_EDITOR = 1010;
-
-struct CellEditResult {
-    int row = -1;
-    int column = -1;
-    std::optional<std::string> text; // none: the cell stays as it is
-    int endKey = END_KEY_NONE;
-};
 
 // What the list needs of any open editor: to end it now.
 class CellEditor {

@@ -17,6 +17,7 @@
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTimerEvent>
 
 #include <algorithm>
 
@@ -46,8 +47,12 @@ public:
     }
     void beginBusyCursor() override { QApplication::setOverrideCursor(Qt::WaitCursor); }
     void endBusyCursor() override { QApplication::restoreOverrideCursor(); }
-    int startTimer(int, int periodMs) override { return dialog_.list_->startWorkerTimer(periodMs); }
-    void killTimer(int identifier) override { dialog_.list_->killWorkerTimer(identifier); }
+    int startTimer(int, int periodMs) override { return dialog_.QObject::startTimer(periodMs); }
+    void killTimer(int identifier) override
+    {
+        if (identifier > 0)
+            dialog_.QObject::killTimer(identifier);
+    }
     bool autostartChecked() const override { return dialog_.autostart_->isChecked(); }
     void setAutostartChecked(bool checked) override { dialog_.autostart_->setChecked(checked); }
     WindowFields& windowFields() override { return dialog_.fields_; }
@@ -224,12 +229,21 @@ void CMainDialog::deliverReports()
     });
 }
 
+void CMainDialog::timerEvent(QTimerEvent* event)
+{
+    if (table_ && table_->workerTimer() != 0 && event->timerId() == table_->workerTimer()) {
+        table_->onWorkerTimer(event->timerId());
+        return;
+    }
+    CResizableDialog::timerEvent(event);
+}
+
 void CMainDialog::refreshButtons()
 {
     if (!table_ || shutDown_)
         return;
     int row = list_->selectedRow();
-    for (int id : {IDC_DELETE, IDC_START, IDC_STOP, IDC_RESTART})
+    for (int id : rowButtons)
         button(id)->setEnabled(table_->buttonEnabled(id, row));
 }
 

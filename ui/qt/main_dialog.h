@@ -4,7 +4,7 @@
 // into the notification area, and saves and stops every worker when it
 // closes. The services themselves are the manager core's.
 
-#include "manager/manager.h"
+#include "manager/service_table.h"
 #include "port/report.h"
 #include "ui/qt/resizable_dialog.h"
 
@@ -52,6 +52,8 @@ public:
 protected:
     void changeEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // The supervision timer's ticks.
+    void timerEvent(QTimerEvent* event) override;
 
 private:
     class FrontEnd;

@@ -1,7 +1,6 @@
 #include "ui/manager_startup.h"
 
-#include "manager/manager.h"
-#include "port/process.h"
+#include "manager/manager_globals.h"
 #include "ui/qt/main_dialog.h"
 #include "ui/qt/program_icon.h"
 
@@ -59,12 +58,8 @@ void managerStartup(int argc, char** argv)
     bool signalsCaught = catchEndSignals();
 
     // One manager at a time: a second one ends at once and says nothing.
-    if (!port::claim_single_instance(PRODUCT_PREFIX))
+    if (!setUpManager())
         return;
-
-    managerGlobals.modulePath = port::module_path();
-    managerGlobals.processId = port::current_process_id();
-    managerGlobals.serviceCounter = 1;
 
     int qtArgc = argc; // QApplication keeps a reference to it
     QApplication app(qtArgc, argv);

@@ -83,53 +83,36 @@ void CControlResizer::initResizer()
 
 void CControlResizer::addAnchor(int id, float left, float top, float right, float bottom)
 {
-    for (auto it = items_.rbegin(); it != items_.rend(); ++it) {
-        if (it->id == id) {
-            it->leftFraction += left;
-            it->topFraction += top;
-            it->rightFraction += right;
-            it->bottomFraction += bottom;
-            return;
-        }
+    const AnchorEdges fractions{left, top, right, bottom};
+    if (layout_.addFractions(id, fractions))
+        return;
+    QWidget* control = findControl(owner_, id);
+    AnchorEdges edges;
+    if (control) {
+        QRect r = control->geometry(); // already in the owner's client coordinates
+        edges = {static_cast<float>(r.left()), static_cast<float>(r.top()),
+                 static_cast<float>(static_cast<int64_t>(r.left()) + r.width()),
+                 static_cast<float>(static_cast<int64_t>(r.top()) + r.height())};
     }
-    ResizeItem item{id, findControl(owner_, id), left, top, right, bottom, 0, 0, 0, 0};
-    if (item.control) {
-        QRect r = item.control->geometry(); // already in the owner's client coordinates
-        item.left = static_cast<float>(r.left());
-        item.top = static_cast<float>(r.top());
-        item.right = static_cast<float>(r.left() + r.width());
-        item.bottom = static_cast<float>(r.top() + r.height());
-    }
-    items_.push_back(item);
+    layout_.add(id, control, fractions, edges);
 }
 
 void CControlResizer::relayout()
 {
-    if (items_.empty())
+    if (layout_.empty())
         return;
     QRect now = owner_.geometry();
-    float dx = static_cast<float>(now.width() - lastRect_.width());
-    float dy = static_cast<float>(now.height() - lastRect_.height());
+    float dx = anchorChange(lastRect_.width(), now.width());
+    float dy = anchorChange(lastRect_.height(), now.height());
 
     // Move everything in one step, painted once.
     bool updates = owner_.updatesEnabled();
     owner_.setUpdatesEnabled(false);
-    for (ResizeItem& item : items_) {
-        float left = item.left + dx * item.leftFraction;
-        float top = item.top + dy * item.topFraction;
-        float right = item.right + dx * item.rightFraction;
-        float bottom = item.bottom + dy * item.bottomFraction;
-        if (left == item.left && top == item.top && right == item.right && bottom == item.bottom)
-            continue;
-        item.left = left;
-        item.top = top;
-        item.right = right;
-        item.bottom = bottom;
-        if (!item.control)
-            continue;
-        item.control->setGeometry(static_cast<int>(left), static_cast<int>(top),
-                                  static_cast<int>(right - left), static_cast<int>(bottom - top));
-    }
+    layout_.follow(dx, dy, [](const QPointer<QWidget>& control, const AnchorPlace& place) {
+        if (control)
+            control->setGeometry(place.x, place.y, place.width, place.height);
+        return true;
+    });
     owner_.setUpdatesEnabled(updates);
     lastRect_ = now;
 }

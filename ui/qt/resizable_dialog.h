@@ -2,12 +2,11 @@
 // A dialog whose controls follow its size by fixed fractions of the change,
 // which never gets smaller than it was created, and which shows a size grip.
 
+#include "manager/anchor_layout.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <QRect>
-
-#include <vector>
-
 #include <QSizeGrip>
 
 // Dialog-template units to pixels, from the dialog font as Windows scales
@@ -61,16 +60,9 @@ public:
     QSizeGrip* sizeGrip() const { return grip_; }
 
 private:
-    struct ResizeItem {
-        int id;
-        QPointer<QWidget> control;
-        float leftFraction, topFraction, rightFraction, bottomFraction;
-        float left, top, right, bottom;
-    };
-
     QWidget& owner_;
     int options_;
-    std::vector<ResizeItem> items_;
+    AnchorLayout<QPointer<QWidget>> layout_;
     QRect lastRect_;
     int minWidth_ = 0;
     int minHeight_ = 0;

@@ -1,6 +1,6 @@
 #include "ui/qt/service_list_view.h"
 
-#include "manager/manager.h"
+#include "manager/service_table.h"
 
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -10,7 +10,6 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
-#include <QTimerEvent>
 #include <QToolTip>
 
 namespace {
@@ -174,29 +173,20 @@ void ServiceListView::beginCellEdit(int row, int column)
         return;
     if (row < 0 || row >= rowCount() || column < 0 || column >= SERVICE_COLUMNS)
         return;
-    std::vector<std::string> choices;
-    if (!table_->prepareCellEdit(row, column, choices))
+    const CellEditorSetup setup = table_->cellEditor(row, column);
+    if (setup.kind == CellEditorKind::None)
         return;
     if (closed_ || row >= rowCount()) // a message box ran in between
-        return;
-    bool textEditor = column == COLUMN_NAME || column == COLUMN_TCPIP;
-    if (!textEditor && choices.empty())
         return;
     QRect rect;
     if (!cellEditRect(row, column, rect))
         return;
-    QString text = cellText(row, column);
-    if (textEditor) {
+    if (setup.kind == CellEditorKind::Text) {
         auto alignment = static_cast<Qt::Alignment>(horizontalHeaderItem(column)->textAlignment());
-        new CellTextEditor(*this, rect, row, column, text, alignment & Qt::AlignHorizontal_Mask);
+        new CellTextEditor(*this, rect, row, column, cellText(row, column), alignment & Qt::AlignHorizontal_Mask);
         return;
     }
-    int current = -1;
-    std::string value = text.toStdString();
-    for (size_t i = 0; i < choices.size(); ++i)
-        if (choices[i] == value)
-            current = static_cast<int>(i);
-    auto* editor = new CellChoiceEditor(*this, rect, row, column, choices, current);
+    auto* editor = new CellChoiceEditor(*this, rect, row, column, setup.choices, setup.current);
     editor->dropDown();
 }
 
@@ -218,13 +208,7 @@ bool ServiceListView::cellEditRect(int row, int column, QRect& rect)
             return false;
     }
 
-    int scroll = 0;
-    if (cell.left() < client.left())
-        scroll = cell.left() - client.left();
-    else if (cell.left() > client.right())
-        scroll = cell.left();
-    else if (cell.right() > client.right())
-        scroll = std::min(cell.right() - client.right(), cell.left() - client.left());
+    int scroll = cellEditScroll(cell.left(), cell.right(), client.left(), client.right());
     if (scroll) {
         horizontalScrollBar()->setValue(horizontalScrollBar()->value() + scroll);
         cell = visualRect(index);
@@ -243,13 +227,9 @@ void ServiceListView::endCellEdit(const CellEditResult& result)
         return;
     if (result.row >= rowCount())
         return;
-    if (result.text)
-        table_->setServiceField(result.row, result.column, *result.text);
-    if (result.endKey == END_KEY_TAB && !closed_) {
-        int next = result.column == COLUMN_NAME ? COLUMN_TCPIP : result.column + 1;
-        if (next < SERVICE_COLUMNS)
-            beginCellEdit(result.row, next);
-    }
+    int next = table_->applyCellEdit(result);
+    if (next >= 0 && !closed_)
+        beginCellEdit(result.row, next);
 }
 
 QWidget* ServiceListView::openEditor() const
@@ -309,29 +289,6 @@ void ServiceListView::showServiceMenu(int row)
     QAction* chosen = menu.exec(QCursor::pos());
     if (chosen && table_ && !closed_)
         table_->runMenuCommand(chosen->data().toInt(), row);
-}
-
-// ---------------------------------------------------------------------------
-// The worker timer.
-
-int ServiceListView::startWorkerTimer(int periodMs)
-{
-    return QObject::startTimer(periodMs);
-}
-
-void ServiceListView::killWorkerTimer(int identifier)
-{
-    if (identifier > 0)
-        QObject::killTimer(identifier);
-}
-
-void ServiceListView::timerEvent(QTimerEvent* event)
-{
-    if (table_ && table_->workerTimer() != 0 && event->timerId() == table_->workerTimer()) {
-        table_->onWorkerTimer(event->timerId());
-        return;
-    }
-    QTableWidget::timerEvent(event);
 }
 
 // ---------------------------------------------------------------------------

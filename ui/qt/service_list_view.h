@@ -51,10 +51,6 @@ public:
     void showServiceMenu(int row);
     void fillServiceMenu(QMenu& menu, int row) const;
 
-    // The worker timer; returns the timer's identifier, 0 on failure.
-    int startWorkerTimer(int periodMs);
-    void killWorkerTimer(int identifier);
-
     // The text a tool tip shows for a cell: its whole text when it is cut
     // off, else nothing.
     QString cellToolTip(int row, int column) const;
@@ -74,7 +70,6 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
 
 private:
     ServiceTable* table_ = nullptr;

@@ -5,6 +5,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace win32 {
 
@@ -162,13 +164,7 @@ LRESULT CellTextEditor::onKillFocus(WPARAM wParam, LPARAM lParam)
     if (ended_)
         return result;
     ended_ = true;
-    CellEditResult edit;
-    edit.row = row_;
-    edit.column = column_;
-    if (endKey_ != VK_ESCAPE)
-        edit.text = trimmed(windowText(hwnd()));
-    edit.endKey = endKey_;
-    sendCellEditResult(list_, edit);
+    sendCellEditResult(list_, cellEditResult(row_, column_, endKey_, trimmed(windowText(hwnd()))));
     DestroyWindow(hwnd()); // deletes this object
     return result;
 }
@@ -183,15 +179,11 @@ const MessageEntry<CellChoiceEditor> CellChoiceEditor::messages[] = {
     {WM_REFLECTED_COMMAND, &CellChoiceEditor::onReflectedCommand},
 };
 
-bool CellChoiceEditor::open(HWND list, int row, int column, const std::vector<std::string>& choices,
-                            const std::string& text, const RECT& rect)
+bool CellChoiceEditor::open(HWND list, int row, int column, const std::vector<std::string>& choices, int current,
+                            const RECT& rect)
 {
     if (choices.empty())
         return false;
-    int current = -1;
-    for (size_t i = 0; i < choices.size(); ++i)
-        if (choices[i] == text)
-            current = static_cast<int>(i);
 
     HWND combo = CreateWindowExA(WS_EX_CLIENTEDGE, "COMBOBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | CBS_DROPDOWNLIST,
                                  rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top + 150, list,
@@ -255,13 +247,10 @@ LRESULT CellChoiceEditor::onKillFocus(WPARAM wParam, LPARAM lParam)
     const LRESULT result = defaultHandling(WM_KILLFOCUS, wParam, lParam);
     if (!first)
         return result;
-    CellEditResult edit;
-    edit.row = row_;
-    edit.column = column_;
-    if (endKey_ != VK_ESCAPE && highlighted >= 0 && static_cast<size_t>(highlighted) < choices_.size())
-        edit.text = choices_[static_cast<size_t>(highlighted)];
-    edit.endKey = endKey_;
-    sendCellEditResult(list_, edit);
+    std::optional<std::string> chosen;
+    if (highlighted >= 0 && static_cast<size_t>(highlighted) < choices_.size())
+        chosen = choices_[static_cast<size_t>(highlighted)];
+    sendCellEditResult(list_, cellEditResult(row_, column_, endKey_, std::move(chosen)));
     PostMessageA(hwnd(), WM_CLOSE, 0, 0);
     return result;
 }

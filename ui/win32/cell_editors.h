@@ -5,9 +5,9 @@
 // end-of-label-edit notification, through the list's parent) and goes away.
 // Editors own themselves; the list keeps no pointer to them.
 
+#include "manager/cell_editing.h"
 #include "ui/win32/window.h"
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,12 +16,8 @@ namespace win32 {
 // A WM_COMMAND that the list hands on to the child control that sent it.
 constexpr UINT WM_REFLECTED_COMMAND = WM_APP + 1;
 
-struct CellEditResult {
-    int row = -1;
-    int column = -1;
-    std::optional<std::string> text; // none: the cell stays as it is
-    int endKey = 0;                  // 0, 9 (Tab), 13 (Enter) or 27 (Escape)
-};
+// The keys that end an edit are the virtual keys of the same numbers.
+static_assert(END_KEY_TAB == VK_TAB && END_KEY_ENTER == VK_RETURN && END_KEY_ESCAPE == VK_ESCAPE);
 
 // Sends the result as LVN_ENDLABELEDITA to the list's parent: item.iItem and
 // item.iSubItem name the cell, item.pszText is the text or null, item.lParam
@@ -61,10 +57,10 @@ private:
 
 class CellChoiceEditor : public CSubclassedWindow {
 public:
-    // Opens the drop-down over `rect` with the choices, the one equal to
-    // `text` highlighted; false when no editor was opened.
-    static bool open(HWND list, int row, int column, const std::vector<std::string>& choices,
-                     const std::string& text, const RECT& rect);
+    // Opens the drop-down over `rect` with the choices, the one numbered
+    // `current` highlighted (none for -1); false when no editor was opened.
+    static bool open(HWND list, int row, int column, const std::vector<std::string>& choices, int current,
+                     const RECT& rect);
 
 protected:
     bool onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;

@@ -68,7 +68,7 @@ void CHelpDialog::freeIcons()
     bigIcon_ = smallIcon_ = nullptr;
 }
 
-void CHelpDialog::open()
+void CHelpDialog::openHelp()
 {
     if (helpWindow_) {
         HWND hwnd = helpWindow_->hwnd();
@@ -89,7 +89,7 @@ void CHelpDialog::open()
     }
 }
 
-void CHelpDialog::closeOpen()
+void CHelpDialog::closeHelp()
 {
     if (helpWindow_)
         helpWindow_->onCancel();

@@ -14,9 +14,9 @@ public:
     ~CHelpDialog() override;
 
     // Opens the Help window, or brings the open one to the front.
-    static void open();
+    static void openHelp();
     // Closes the open Help window, if any (used when the main window goes).
-    static void closeOpen();
+    static void closeHelp();
     // The open Help window, or null.
     static CHelpDialog* helpWindow() { return helpWindow_; }
 

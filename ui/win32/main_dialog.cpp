@@ -16,6 +16,7 @@ const MessageEntry<CMainDialog> CMainDialog::messages[] = {
     {WM_DESTROY, &CMainDialog::onDestroy},
     {WM_ENDSESSION, &CMainDialog::onEndSession},
     {WM_SHOWWINDOW, &CMainDialog::onShowWindow},
+    {WM_TIMER, &CMainDialog::onTimer},
 };
 
 const CommandEntry<CMainDialog> CMainDialog::commands[] = {
@@ -152,13 +153,13 @@ void CMainDialog::onTrayConfigure()
 
 void CMainDialog::onHelp()
 {
-    CHelpDialog::open();
+    CHelpDialog::openHelp();
 }
 
 LRESULT CMainDialog::onRefreshButtons(WPARAM, LPARAM)
 {
     const int row = list_.selectedRow();
-    for (int id : {IDC_DELETE, IDC_START, IDC_STOP, IDC_RESTART})
+    for (int id : rowButtons)
         EnableWindow(item(id), table_.buttonEnabled(id, row));
     return 0;
 }
@@ -190,12 +191,20 @@ LRESULT CMainDialog::onDestroy(WPARAM, LPARAM)
     fields_.minimized = 0;
     trayIcon_.reset();
     table_.destroyAllServices();
-    CHelpDialog::closeOpen();
+    CHelpDialog::closeHelp();
     if (bigIcon_)
         DestroyIcon(bigIcon_);
     if (smallIcon_)
         DestroyIcon(smallIcon_);
     bigIcon_ = smallIcon_ = nullptr;
+    return 0;
+}
+
+// The supervision timer's ticks.
+LRESULT CMainDialog::onTimer(WPARAM wParam, LPARAM)
+{
+    if (table_.workerTimer() != 0 && wParam == static_cast<WPARAM>(table_.workerTimer()))
+        table_.onWorkerTimer(static_cast<int>(wParam));
     return 0;
 }
 
@@ -234,12 +243,12 @@ void CMainDialog::endBusyCursor()
 
 int CMainDialog::startTimer(int id, int periodMs)
 {
-    return static_cast<int>(SetTimer(list_.hwnd(), static_cast<UINT_PTR>(id), static_cast<UINT>(periodMs), nullptr));
+    return static_cast<int>(SetTimer(hwnd(), static_cast<UINT_PTR>(id), static_cast<UINT>(periodMs), nullptr));
 }
 
 void CMainDialog::killTimer(int identifier)
 {
-    KillTimer(list_.hwnd(), static_cast<UINT_PTR>(identifier));
+    KillTimer(hwnd(), static_cast<UINT_PTR>(identifier));
 }
 
 bool CMainDialog::autostartChecked() const

@@ -4,7 +4,8 @@
 // the notification area, keeps its controls anchored while resized, opens
 // Help and About, and saves the configuration when it closes and at log-off.
 
-#include "manager/manager.h"
+#include "manager/front_end.h"
+#include "manager/service_table.h"
 #include "ui/win32/resizable_dialog.h"
 #include "ui/win32/service_list_view.h"
 #include "ui/win32/system_tray.h"
@@ -57,6 +58,7 @@ private:
     LRESULT onDestroy(WPARAM wParam, LPARAM lParam);
     LRESULT onEndSession(WPARAM wParam, LPARAM lParam);
     LRESULT onShowWindow(WPARAM wParam, LPARAM lParam);
+    LRESULT onTimer(WPARAM wParam, LPARAM lParam);
     void onAdd() { table_.runButton(IDC_ADD, list_.selectedRow()); }
     void onDelete() { table_.runButton(IDC_DELETE, list_.selectedRow()); }
     void onStart() { table_.runButton(IDC_START, list_.selectedRow()); }

@@ -46,42 +46,27 @@ void CControlResizer::initResizer()
 
 void CControlResizer::addAnchor(int id, float left, float top, float right, float bottom)
 {
-    for (auto it = items_.rbegin(); it != items_.rend(); ++it) {
-        if (it->id == id) {
-            it->leftFraction += left;
-            it->topFraction += top;
-            it->rightFraction += right;
-            it->bottomFraction += bottom;
-            return;
-        }
-    }
-
-    ResizeItem item;
-    item.id = id;
-    item.control = GetDlgItem(owner(), id);
-    item.leftFraction = left;
-    item.topFraction = top;
-    item.rightFraction = right;
-    item.bottomFraction = bottom;
-    if (item.control) {
+    const AnchorEdges fractions{left, top, right, bottom};
+    if (layout_.addFractions(id, fractions))
+        return;
+    HWND control = GetDlgItem(owner(), id);
+    AnchorEdges edges;
+    if (control) {
         RECT r{};
-        GetWindowRect(item.control, &r);
+        GetWindowRect(control, &r);
         MapWindowPoints(nullptr, owner(), reinterpret_cast<POINT*>(&r), 2);
-        item.left = static_cast<float>(r.left);
-        item.top = static_cast<float>(r.top);
-        item.right = static_cast<float>(r.right);
-        item.bottom = static_cast<float>(r.bottom);
+        edges = {static_cast<float>(r.left), static_cast<float>(r.top), static_cast<float>(r.right),
+                 static_cast<float>(r.bottom)};
     }
-    items_.push_back(item);
+    layout_.add(id, control, fractions, edges);
 
-    if (item.control && !(options_ & RESIZER_NO_GROUP_TRANSPARENCY)) {
+    if (control && !(options_ & RESIZER_NO_GROUP_TRANSPARENCY)) {
         char className[8] = {};
-        GetClassNameA(item.control, className, sizeof className);
-        const LONG_PTR style = GetWindowLongPtrA(item.control, GWL_STYLE);
+        GetClassNameA(control, className, sizeof className);
+        const LONG_PTR style = GetWindowLongPtrA(control, GWL_STYLE);
         if (lstrcmpiA(className, "Button") == 0 && (style & 7) != 0 && !(style & WS_TABSTOP)) {
-            SetWindowLongPtrA(item.control, GWL_EXSTYLE,
-                              GetWindowLongPtrA(item.control, GWL_EXSTYLE) | WS_EX_TRANSPARENT);
-            SetWindowPos(item.control, nullptr, 0, 0, 0, 0,
+            SetWindowLongPtrA(control, GWL_EXSTYLE, GetWindowLongPtrA(control, GWL_EXSTYLE) | WS_EX_TRANSPARENT);
+            SetWindowPos(control, nullptr, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
         }
     }
@@ -89,33 +74,23 @@ void CControlResizer::addAnchor(int id, float left, float top, float right, floa
 
 void CControlResizer::relayout()
 {
-    if (items_.empty())
+    if (layout_.empty())
         return;
     RECT now{};
     GetWindowRect(owner(), &now);
-    const float dx = static_cast<float>(width(now) - width(last_));
-    const float dy = static_cast<float>(height(now) - height(last_));
+    const float dx = anchorChange(anchorExtent(last_.left, last_.right), anchorExtent(now.left, now.right));
+    const float dy = anchorChange(anchorExtent(last_.top, last_.bottom), anchorExtent(now.top, now.bottom));
 
-    HDWP batch = BeginDeferWindowPos(static_cast<int>(items_.size()));
-    for (auto& item : items_) {
-        if (!batch)
-            break;
-        const float left = item.left + dx * item.leftFraction;
-        const float top = item.top + dy * item.topFraction;
-        const float right = item.right + dx * item.rightFraction;
-        const float bottom = item.bottom + dy * item.bottomFraction;
-        if (left == item.left && top == item.top && right == item.right && bottom == item.bottom)
-            continue;
-        item.left = left;
-        item.top = top;
-        item.right = right;
-        item.bottom = bottom;
-        if (!item.control || !IsWindow(item.control))
-            continue;
-        // On failure the platform has already dropped the batch.
-        batch = DeferWindowPos(batch, item.control, nullptr, static_cast<int>(left), static_cast<int>(top),
-                               static_cast<int>(right - left), static_cast<int>(bottom - top),
-                               SWP_NOZORDER | SWP_NOACTIVATE);
+    HDWP batch = BeginDeferWindowPos(static_cast<int>(layout_.items().size()));
+    if (batch) {
+        layout_.follow(dx, dy, [&batch](HWND control, const AnchorPlace& place) {
+            if (!control || !IsWindow(control))
+                return true;
+            // On failure the platform has already dropped the batch.
+            batch = DeferWindowPos(batch, control, nullptr, place.x, place.y, place.width, place.height,
+                                   SWP_NOZORDER | SWP_NOACTIVATE);
+            return batch != nullptr;
+        });
     }
     if (batch)
         EndDeferWindowPos(batch);

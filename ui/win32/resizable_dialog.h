@@ -3,9 +3,8 @@
 // window's size by fixed fractions, the window never becomes smaller than it
 // was created, and a size grip sits in the bottom-right corner.
 
+#include "manager/anchor_layout.h"
 #include "ui/win32/window.h"
-
-#include <vector>
 
 namespace win32 {
 
@@ -16,18 +15,6 @@ enum ResizerOptions : int {
     RESIZER_NO_MIN_SIZE = 0x08,
     RESIZER_KEEP_CLIPPING = 0x10,
     RESIZER_NO_GROUP_TRANSPARENCY = 0x20,
-};
-
-// One registered control: how far each edge moves with the change of the
-// window's width (left, right) and height (top, bottom), and the control's
-// rectangle in the owner's client coordinates. The rectangle is kept in
-// floats so that fractional moves add up; only what the platform is handed
-// is cut to whole pixels.
-struct ResizeItem {
-    HWND control = nullptr;
-    int id = 0;
-    float leftFraction = 0, topFraction = 0, rightFraction = 0, bottomFraction = 0;
-    float left = 0, top = 0, right = 0, bottom = 0;
 };
 
 class CControlResizer {
@@ -42,7 +29,8 @@ public:
     void relayout();
     void applySizeLimits(MINMAXINFO& info) const;
 
-    const std::vector<ResizeItem>& items() const { return items_; }
+    // The registered controls with their fractions and edges.
+    const AnchorLayout<HWND>& layout() const { return layout_; }
     SIZE minimumSize() const { return {minWidth_, minHeight_}; }
     HWND grip() const { return grip_; }
 
@@ -51,7 +39,7 @@ private:
 
     const CDialog& owner_;
     int options_;
-    std::vector<ResizeItem> items_;
+    AnchorLayout<HWND> layout_;
     RECT last_{};
     int minWidth_ = 0, minHeight_ = 0;
     int maxWidth_ = 0, maxHeight_ = 0;

@@ -28,7 +28,6 @@ const MessageEntry<ServiceListView> ServiceListView::messages[] = {
     {WM_HSCROLL, &ServiceListView::onHScroll},
     {WM_VSCROLL, &ServiceListView::onVScroll},
     {WM_MOUSEWHEEL, &ServiceListView::onMouseWheel},
-    {WM_TIMER, &ServiceListView::onTimer},
     {WM_NOTIFY, &ServiceListView::onHeaderNotify},
     {WM_COMMAND, &ServiceListView::onCommand},
     {WM_CONTEXTMENU, &ServiceListView::onContextMenu},
@@ -198,13 +197,7 @@ bool ServiceListView::cellEditRect(int row, int column, RECT& rect)
         return false;
     GetClientRect(hwnd(), &client);
 
-    int scroll = 0;
-    if (rect.left < 0)
-        scroll = rect.left;
-    else if (rect.left > client.right)
-        scroll = rect.left;
-    else if (rect.right > client.right)
-        scroll = std::min(rect.right - client.right, rect.left - client.left);
+    const int scroll = cellEditScroll(rect.left, rect.right, client.left, client.right);
     if (scroll) {
         SendMessageA(hwnd(), LVM_SCROLL, static_cast<WPARAM>(scroll), 0);
         if (!subItemRect(rect))
@@ -218,20 +211,20 @@ void ServiceListView::beginCellEdit(int row, int column)
 {
     if (closing_ || !table_ || row < 0 || row >= rowCount() || column < 0 || column >= SERVICE_COLUMNS)
         return;
-    std::vector<std::string> choices;
-    if (!table_->prepareCellEdit(row, column, choices))
+    const CellEditorSetup setup = table_->cellEditor(row, column);
+    if (setup.kind == CellEditorKind::None)
         return;
     const std::string text = cellText(row, column);
     RECT rect{};
     if (!cellEditRect(row, column, rect))
         return;
-    if (choices.empty()) {
+    if (setup.kind == CellEditorKind::Text) {
         LVCOLUMNA info{};
         info.mask = LVCF_FMT;
         SendMessageA(hwnd(), LVM_GETCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&info));
         CellTextEditor::open(hwnd(), row, column, text, rect, info.fmt & LVCFMT_JUSTIFYMASK);
     } else {
-        CellChoiceEditor::open(hwnd(), row, column, choices, text, rect);
+        CellChoiceEditor::open(hwnd(), row, column, setup.choices, setup.current, rect);
     }
 }
 
@@ -239,13 +232,9 @@ void ServiceListView::endCellEdit(const CellEditResult& result)
 {
     if (closing_ || !table_ || result.row < 0)
         return;
-    if (result.text)
-        table_->setServiceField(result.row, result.column, *result.text);
-    if (result.endKey == VK_TAB) {
-        const int next = result.column == COLUMN_NAME ? COLUMN_TCPIP : result.column + 1;
-        if (next < SERVICE_COLUMNS)
-            beginCellEdit(result.row, next);
-    }
+    const int next = table_->applyCellEdit(result);
+    if (next >= 0)
+        beginCellEdit(result.row, next);
 }
 
 void ServiceListView::closeEditing()
@@ -306,7 +295,7 @@ LRESULT ServiceListView::onNotify(const NMHDR* header)
 }
 
 // ---------------------------------------------------------------------------
-// The list's own mouse, key, scroll and timer messages.
+// The list's own mouse, key and scroll messages.
 
 LRESULT ServiceListView::onLButtonDown(WPARAM wParam, LPARAM lParam)
 {
@@ -350,15 +339,6 @@ LRESULT ServiceListView::onScroll(UINT message, WPARAM wParam, LPARAM lParam)
 {
     takeFocus();
     return defaultHandling(message, wParam, lParam);
-}
-
-LRESULT ServiceListView::onTimer(WPARAM wParam, LPARAM lParam)
-{
-    if (table_ && table_->workerTimer() != 0 && wParam == static_cast<WPARAM>(table_->workerTimer())) {
-        table_->onWorkerTimer(static_cast<int>(wParam));
-        return 0;
-    }
-    return defaultHandling(WM_TIMER, wParam, lParam);
 }
 
 LRESULT ServiceListView::onHeaderNotify(WPARAM wParam, LPARAM lParam)

@@ -6,7 +6,7 @@
 // service. Everything that can move or cover a cell first takes the
 // keyboard focus, which ends an open editor with its value committed.
 
-#include "manager/manager.h"
+#include "manager/service_table.h"
 #include "ui/win32/cell_editors.h"
 #include "ui/win32/window.h"
 
@@ -65,7 +65,6 @@ private:
     LRESULT onHScroll(WPARAM wParam, LPARAM lParam) { return onScroll(WM_HSCROLL, wParam, lParam); }
     LRESULT onVScroll(WPARAM wParam, LPARAM lParam) { return onScroll(WM_VSCROLL, wParam, lParam); }
     LRESULT onMouseWheel(WPARAM wParam, LPARAM lParam) { return onScroll(WM_MOUSEWHEEL, wParam, lParam); }
-    LRESULT onTimer(WPARAM wParam, LPARAM lParam);
     LRESULT onHeaderNotify(WPARAM wParam, LPARAM lParam);
     LRESULT onCommand(WPARAM wParam, LPARAM lParam);
     LRESULT onContextMenu(WPARAM wParam, LPARAM lParam);

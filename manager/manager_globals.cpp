@@ -1,0 +1,17 @@
+// The manager-wide values and their set-up at start.
+
+#include "manager/manager_globals.h"
+
+#include "port/process.h"
+
+ManagerGlobals managerGlobals;
+
+bool setUpManager(const std::string& instanceName)
+{
+    if (!port::claim_single_instance(instanceName))
+        return false;
+    managerGlobals.modulePath = port::module_path();
+    managerGlobals.processId = port::current_process_id();
+    managerGlobals.serviceCounter = 1;
+    return true;
+}

@@ -1,0 +1,88 @@
+#pragma once
+// The table of services with the list's own state and every operation on it.
+// A service is named by its 0-based row; operations ignore a row outside the
+// table. The front end calls these from its one user-interface thread.
+
+#include "manager/cell_editing.h"
+#include "manager/front_end.h"
+#include "manager/service_record.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class ServiceTable {
+public:
+    explicit ServiceTable(ManagerFrontEnd& frontEnd);
+    ~ServiceTable();
+    ServiceTable(const ServiceTable&) = delete;
+    ServiceTable& operator=(const ServiceTable&) = delete;
+
+    int count() const;
+    ServiceRecord* record(int row);
+    const ServiceRecord* record(int row) const;
+
+    // Services.
+    int addService(std::unique_ptr<ServiceRecord> record = nullptr);
+    void deleteService(int row);
+    void destroyAllServices();
+
+    // Workers: start, stop, and the supervision timer's pass and the
+    // workers' reports (supervision.cpp).
+    int startService(int row);
+    void stopService(int row);
+    void restartService(int row);
+    void stopAllServices();
+    void startAllServices();
+    void restartAllServices();
+    void onWorkerTimer(int identifier);
+    bool onWorkerReport(uint32_t processId, const char* text);
+    int workerTimer() const { return workerTimer_; }
+
+    // Serial ports and validation.
+    bool serialPortExists(const std::string& name) const;
+    bool refreshSerialPorts();
+    const std::vector<std::string>& serialPortList() const { return serialPortList_; }
+    bool portsStale() const { return portsStale_; }
+    bool validateService(ServiceRecord& record) const;
+
+    // The list: sorting, editing, commands.
+    void sortByColumn(int column);
+    int sortColumn() const { return sortColumn_; }
+    bool sortAscending() const { return sortAscending_; }
+    void resetColumnWidths();
+    // Which editor a cell gets: false for none (status column, bad row, no
+    // serial port found). On true, text editor when choices is empty,
+    // otherwise a drop-down with these choices in order.
+    bool prepareCellEdit(int row, int column, std::vector<std::string>& choices);
+    // The same as an editor set-up, with the choice the cell holds now.
+    CellEditorSetup cellEditor(int row, int column);
+    // Applies an edit: sets the cell and the record field.
+    void setServiceField(int row, int column, const std::string& text);
+    // Applies an ended editor's result; returns the column whose editor
+    // opens next on the same row (after Tab), else -1.
+    int applyCellEdit(const CellEditResult& result);
+    bool menuItemEnabled(int command, int row) const;
+    void runMenuCommand(int command, int row);
+    bool buttonEnabled(int button, int row) const;
+    void runButton(int button, int row);
+
+    // Configuration file and autostart.
+    void loadConfiguration();
+    void saveConfiguration(bool endingSession);
+    void updateAutostart();
+
+private:
+    void showRow(int row);                       // all ten cells from the record
+    void setStatus(int row, const std::string& status);
+    void finishStop(int row);                    // wait, kill on time-out, mark stopped
+
+    ManagerFrontEnd& frontEnd_;
+    std::vector<std::unique_ptr<ServiceRecord>> rows_;
+    int sortColumn_ = -1;
+    bool sortAscending_ = true;
+    bool portsStale_ = true;
+    int workerTimer_ = 0;
+    std::vector<std::string> serialPortList_;
+};
