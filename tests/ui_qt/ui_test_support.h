@@ -39,7 +39,7 @@ public:
             root.mkpath(QString::fromUtf8(sub));
         qputenv("VANTREL_CONFIG_DIR", path("etc").toUtf8());
         qputenv("XDG_CONFIG_HOME", path("home").toUtf8());
-        qputenv("XDG_CONFIG_DIRS", path("xdg").toUtf8());
+        qputenv("VANTREL_AUTOSTART_DIR", path("xdg/autostart").toUtf8());
         qputenv("VANTREL_DEVICE_DIR", path("dev").toUtf8());
         for (int n = 1; n <= 96; ++n)
             mapPort(QStringLiteral("COM%1").arg(n), QStringLiteral("/nonexistent/vantrel-device"));
