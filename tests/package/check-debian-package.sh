@@ -1,13 +1,21 @@
 #!/bin/sh
 # The Debian package that `make package` built: its files (dpkg-deb -c),
 # its control fields (dpkg-deb -f), and that what it installs is what the
-# source tree holds. Skipped (77) until a package has been built.
+# source tree holds. Skipped (77) until a package has been built, and while
+# it is older than the sources it holds.
 set -eu
 src=$1
 dir=$2
 deb=$(ls "$dir"/vantrel_*.deb 2>/dev/null | head -n 1 || true)
 if [ -z "$deb" ]; then
     echo "no package in $dir: run make package"
+    exit 77
+fi
+# A package older than the files it holds is checked after the next
+# make package, not now.
+newer=$(find "$src/README.md" "$src/docs" "$src/packaging" "$src/resources/icons" -newer "$deb" -type f | head -n 1)
+if [ -n "$newer" ]; then
+    echo "$deb is older than $newer: run make package"
     exit 77
 fi
 tmp=$(mktemp -d)
