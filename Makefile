@@ -46,6 +46,7 @@ windows: deps build-win/build.ninja
 	mkdir -p dist && cp build-win/vantrel.exe dist/vantrel.exe
 
 package: build windows
+	$(CMAKE) --build build -j$(JOBS)
 	rm -rf build/packages
 	cd build && cpack -G DEB
 	rm -f dist/vantrel_*.deb dist/vantrel-$(VERSION)-win64.zip
