@@ -4,14 +4,16 @@
 #   make asan     Linux tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   make tsan     Linux tests under ThreadSanitizer
 #   make windows  dist/vantrel.exe, statically linked
+#   make package  dist/vantrel_<version>_<arch>.deb and dist/vantrel-<version>-win64.zip
 #   make bench    bridge benchmark against socat (see bench/README.md)
 
 JOBS   ?= $(shell nproc)
 CMAKE  ?= cmake
 CTEST  ?= ctest --output-on-failure -j$(JOBS)
 GEN    := -G Ninja
+VERSION := $(shell sed -n 's/^set(VANTREL_PRODUCT_VERSION \(.*\))$$/\1/p' packaging/CMakeLists.txt)
 
-.PHONY: all deps run build test test-linux test-windows asan tsan windows bench clean
+.PHONY: all deps run build test test-linux test-windows test-package asan tsan windows package bench clean
 
 all: build
 
@@ -27,7 +29,7 @@ build: deps build/build.ninja
 run: build
 	./build/vantrel
 
-test: test-linux test-windows
+test: test-linux test-windows test-package
 
 test-linux: build
 	cd build && $(CTEST)
@@ -42,6 +44,19 @@ test-windows: deps build-win/build.ninja
 windows: deps build-win/build.ninja
 	$(CMAKE) --build build-win -j$(JOBS) --target vantrel
 	mkdir -p dist && cp build-win/vantrel.exe dist/vantrel.exe
+
+package: build windows
+	$(CMAKE) --build build -j$(JOBS)
+	rm -rf build/packages
+	cd build && cpack -G DEB
+	rm -f dist/vantrel_*.deb dist/vantrel-$(VERSION)-win64.zip
+	cp build/packages/vantrel_*.deb dist/
+	zip -q -j -X dist/vantrel-$(VERSION)-win64.zip dist/vantrel.exe
+	zip -q -j -X -l dist/vantrel-$(VERSION)-win64.zip packaging/windows/README.txt
+
+# The package checks of the Linux tests, with the packages just made.
+test-package: package
+	cd build && $(CTEST) -L package
 
 asan: deps
 	$(CMAKE) -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DVANTREL_SANITIZE=address,undefined

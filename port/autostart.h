@@ -2,8 +2,13 @@
 // The machine-wide entry that starts a program, without arguments, when a
 // user logs on. Windows: the value `name` (REG_SZ, the plain path) under
 // HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run.
-// POSIX: the desktop entry `name`.desktop in the autostart folder under the
-// first folder of $XDG_CONFIG_DIRS (default /etc/xdg).
+// POSIX: the desktop entry `name`.desktop in the system autostart folder,
+// /etc/xdg/autostart ($VANTREL_AUTOSTART_DIR instead, for tests). Where that
+// cannot be written, the entry goes to the user's own autostart folder,
+// $XDG_CONFIG_HOME/autostart (default ~/.config/autostart), and starts the
+// program for that user only. Removing takes the entry out of both folders;
+// creating it in the system folder removes the user's copy, which would
+// otherwise hide it with whatever it held before.
 
 #include <string>
 

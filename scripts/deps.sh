@@ -5,7 +5,8 @@ set -e
 pkgs="cmake ninja-build g++ make pkg-config googletest libgtest-dev
       qt6-base-dev libgl-dev
       g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
-      xvfb xauth socat procps"
+      xvfb xauth socat procps
+      dpkg-dev file zip unzip desktop-file-utils man-db groff-base"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

@@ -106,7 +106,7 @@ active    = 0
 EOF
 
 env VANTREL_CONFIG_DIR="$work/etc" VANTREL_DEVICE_DIR="$work/dev" XDG_CONFIG_HOME="$work/home" \
-    XDG_CONFIG_DIRS="$work/xdg" "$exe" >/dev/null 2>&1 & pids="$pids $!"
+    VANTREL_AUTOSTART_DIR="$work/xdg/autostart" "$exe" >/dev/null 2>&1 & pids="$pids $!"
 manager=$!
 title="BRAMBLE Vantrel Server"
 for i in $(seq 100); do xdotool search --name "^$title\$" >/dev/null 2>&1 && break; sleep 0.1; done

@@ -1,9 +1,10 @@
-// The autostart entry: a desktop entry in the machine-wide XDG autostart
-// folder.
+// The autostart entry: a desktop entry in the system XDG autostart folder,
+// or in the user's own where the system folder cannot be written.
 
 #include "port/autostart.h"
 
 #include "port/config.h"
+#include "port/posix/user_dirs.h"
 
 #include <unistd.h>
 
@@ -12,13 +13,15 @@
 namespace port {
 namespace {
 
-std::string entry_folder()
+std::string system_folder()
 {
-    const char* dirs = std::getenv("XDG_CONFIG_DIRS");
-    std::string first = dirs ? std::string(dirs).substr(0, std::string(dirs).find(':')) : "";
-    if (first.empty())
-        first = "/etc/xdg";
-    return first + "/autostart";
+    const char* dir = std::getenv("VANTREL_AUTOSTART_DIR");
+    return dir && *dir ? dir : "/etc/xdg/autostart";
+}
+
+std::string user_folder()
+{
+    return user_config_home() + "/autostart";
 }
 
 // The Exec value that runs `program` with no arguments: quoted when it holds
@@ -56,18 +59,24 @@ std::string exec_value(const std::string& program)
 
 void set_autostart(const std::string& name, const std::string& program, bool enabled)
 {
-    std::string folder = entry_folder();
-    std::string path = folder + "/" + name + ".desktop";
+    const std::string file = "/" + name + ".desktop";
+    const std::string system_entry = system_folder() + file;
+    const std::string user_entry = user_folder() + file;
     if (!enabled) {
-        ::unlink(path.c_str());
+        ::unlink(system_entry.c_str());
+        ::unlink(user_entry.c_str());
         return;
     }
-    // The folder is made as needed by the save itself.
-    replace_file(path, "[Desktop Entry]\n"
-                       "Type=Application\n"
-                       "Name=Vantrel Server\n"
-                       "Exec=" + exec_value(program) + "\n"
-                       "Terminal=false\n");
+    const std::string text = "[Desktop Entry]\n"
+                             "Type=Application\n"
+                             "Name=Vantrel Server\n"
+                             "Exec=" + exec_value(program) + "\n"
+                             "Terminal=false\n";
+    // The folders are made as needed by the save itself.
+    if (replace_file(system_entry, text))
+        ::unlink(user_entry.c_str());
+    else
+        replace_file(user_entry, text);
 }
 
 } // namespace port

@@ -1,6 +1,7 @@
 // The configuration folder, its per-user stand-in, and atomic file saves.
 
 #include "port/config.h"
+#include "port/posix/user_dirs.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -73,19 +74,24 @@ bool exists(const std::string& path)
 // The per-user stand-in for the machine-wide folder.
 std::string user_config_directory()
 {
+    return user_config_home() + "/vantrel";
+}
+
+} // namespace
+
+std::string user_config_home()
+{
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/')
-        return std::string(xdg) + "/vantrel";
+        return xdg;
     const char* home = std::getenv("HOME");
     std::string base = home && *home ? home : "";
     if (base.empty()) {
         if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
             base = pw->pw_dir;
     }
-    return base + "/.config/vantrel";
+    return base + "/.config";
 }
-
-} // namespace
 
 std::string config_directory()
 {

@@ -6,12 +6,15 @@
 #include "port/process.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <chrono>
 #include <climits>
 #include <csignal>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -139,13 +142,67 @@ int try_reap(pid_t pid, int& status)
 // ---------------------------------------------------------------------------
 // Own process.
 
+namespace {
+
+constexpr const char* RUNNING_IMAGE = "/proc/self/exe";
+
+bool same_file(const std::string& a, const char* b)
+{
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b, &sb) == 0 && sa.st_dev == sb.st_dev
+           && sa.st_ino == sb.st_ino;
+}
+
+// A copy started from the running image (see Process::start_hidden) was
+// executed as /proc/self/exe, so the kernel named the process "exe". It
+// takes back the name of its program, so that ps, top and pgrep show it
+// as what it is.
+bool restore_process_name()
+{
+    auto read_proc = [](const char* path) {
+        std::string text;
+        int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return text;
+        char buffer[512];
+        while (text.size() < 4096) {
+            ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0)
+                text.append(buffer, static_cast<size_t>(n));
+            else if (n == 0 || errno != EINTR)
+                break;
+        }
+        ::close(fd);
+        return text;
+    };
+    if (read_proc("/proc/self/comm") != "exe\n")
+        return false;
+    std::string program = read_proc("/proc/self/cmdline");
+    program = program.substr(0, program.find('\0'));
+    std::string name = program.substr(program.rfind('/') + 1).substr(0, 15);
+    return !name.empty() && name != "exe" && prctl(PR_SET_NAME, name.c_str(), 0, 0, 0) == 0;
+}
+
+[[maybe_unused]] const bool process_name_restored = restore_process_name();
+
+} // namespace
+
 std::string module_path()
 {
     char buffer[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    ssize_t n = readlink(RUNNING_IMAGE, buffer, sizeof buffer - 1);
     if (n <= 0)
         return {};
-    return std::string(buffer, static_cast<size_t>(n));
+    std::string path(buffer, static_cast<size_t>(n));
+    // Once the file has been replaced or removed (a package upgrade), the
+    // kernel adds this to the link; the program's place is still the path
+    // before it, where the new version now is. A file really named so is
+    // the running image itself and keeps its name.
+    const std::string deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0
+        && !same_file(path, RUNNING_IMAGE))
+        path.resize(path.size() - deleted.size());
+    return path;
 }
 
 uint32_t current_process_id()
@@ -191,10 +248,18 @@ bool Process::start_hidden(const std::string& command_line, Process& out)
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+    // A copy of this program (a worker) starts from the running image, not
+    // from the file: an upgrade may have replaced or removed that file,
+    // and the manager's workers must match the manager. Its first word
+    // still names the program's path.
     pid_t pid = 0;
-    int rc = words[0].find('/') != std::string::npos
-                 ? posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ)
-                 : posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    int rc = 0;
+    if (words[0] == module_path() || same_file(words[0], RUNNING_IMAGE))
+        rc = posix_spawn(&pid, RUNNING_IMAGE, &actions, &attr, argv.data(), environ);
+    else if (words[0].find('/') != std::string::npos)
+        rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+    else
+        rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)

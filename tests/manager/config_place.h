@@ -2,7 +2,7 @@
 // Gives a test the configuration file and autostart entry to itself, and
 // puts back what was there before.
 //   Linux: fresh folders through VANTREL_CONFIG_DIR, XDG_CONFIG_HOME and
-//          XDG_CONFIG_DIRS.
+//          VANTREL_AUTOSTART_DIR.
 //   Windows: the real file in the Windows directory and the real Run value,
 //          saved first and restored afterwards.
 
@@ -22,7 +22,7 @@ public:
 #ifndef _WIN32
         : machine_(root_ / "etc"), user_(root_ / "home"), xdg_(root_ / "xdg"),
           configDir_("VANTREL_CONFIG_DIR", machine_), userDir_("XDG_CONFIG_HOME", user_),
-          xdgDirs_("XDG_CONFIG_DIRS", xdg_ + ":" + root_ / "other")
+          autostartDir_("VANTREL_AUTOSTART_DIR", xdg_ + "/autostart")
 #endif
     {
 #ifdef _WIN32
@@ -105,6 +105,6 @@ private:
 #else
     TempDir root_;
     std::string machine_, user_, xdg_;
-    ScopedEnv configDir_, userDir_, xdgDirs_;
+    ScopedEnv configDir_, userDir_, autostartDir_;
 #endif
 };
