@@ -113,9 +113,17 @@ bool save(const std::string& path, const std::string& contents, const std::strin
                                     nullptr) != 0
                      : MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
     }
-    if (!ok)
+    if (!ok) {
         DeleteFileA(temp.c_str());
-    return ok;
+        return false;
+    }
+    // ReplaceFileA keeps the attributes too, but not on every
+    // implementation.
+    const DWORD keep = existed ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) : 0;
+    const DWORD now = GetFileAttributesA(target.c_str());
+    if (keep && now != INVALID_FILE_ATTRIBUTES && (now & keep) != keep)
+        SetFileAttributesA(target.c_str(), (now & ~FILE_ATTRIBUTE_NORMAL) | keep);
+    return true;
 }
 
 } // namespace

@@ -425,6 +425,28 @@ TEST_F(Configuration, AutostartEntryFollowsTheBoxOnlyWhenSaved)
     EXPECT_NE(readFile(place.machinePath()).find("autostart = 0"), std::string::npos);
 }
 
+#ifdef _WIN32
+TEST_F(Configuration, AReadOnlyFileIsLeftAloneAndAttributesAreKept)
+{
+    const std::string old = ConfigPlace::platformText("[General]\nservices = 0\n");
+    writeFile(place.machinePath(), old);
+    ASSERT_TRUE(SetFileAttributesA(place.machinePath().c_str(), FILE_ATTRIBUTE_READONLY));
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    fillExample(frontEnd, table);
+    table.saveConfiguration(false);
+    EXPECT_EQ(readFile(place.machinePath()), old);
+
+    ASSERT_TRUE(SetFileAttributesA(place.machinePath().c_str(), FILE_ATTRIBUTE_HIDDEN));
+    table.saveConfiguration(false);
+    EXPECT_NE(readFile(place.machinePath()).find("Board B"), std::string::npos);
+    DWORD attributes = GetFileAttributesA(place.machinePath().c_str());
+    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN) << "the file keeps its attributes";
+    EXPECT_EQ(ConfigPlace::fileText(place.backupPath()), old);
+}
+#endif
+
 TEST_F(Configuration, AutostartStoresAPathWithBlanksAsThePlatformNeedsIt)
 {
     FakeFrontEnd frontEnd;
