@@ -12,6 +12,7 @@
 // descriptor but 0, 1 and 2 inherited, a pidfd for bounded waits.
 
 #include "port/process.h"
+#include "port/posix/command_line.h"
 
 #include <cerrno>
 #include <chrono>
@@ -310,6 +311,8 @@ bool blank(char c)
     return c == ' ' || c == '\t';
 }
 
+} // namespace
+
 // The Windows rules: the program name runs to the first blank outside
 // quotes, quotes removed, backslashes literal. The other words: blanks
 // separate outside quotes; 2n backslashes and a quote give n backslashes
@@ -374,8 +377,6 @@ std::vector<std::string> split_command_line(const std::string& s)
     }
     return words;
 }
-
-} // namespace
 
 Process::Process(Process&& other) noexcept
 {
