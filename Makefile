@@ -6,6 +6,8 @@
 #   make windows  dist/vantrel.exe, statically linked
 #   make package  dist/vantrel_<version>_<arch>.deb and dist/vantrel-<version>-win64.zip
 #   make bench    bridge benchmark against socat (see bench/README.md)
+#   make fuzz     each libFuzzer target for FUZZ_SECONDS (default 60), clang
+#   make fuzz-ci  the same, 30 s each
 
 JOBS   ?= $(shell nproc)
 CMAKE  ?= cmake
@@ -13,7 +15,7 @@ CTEST  ?= ctest --output-on-failure -j$(JOBS)
 GEN    := -G Ninja
 VERSION := $(shell sed -n 's/^set(VANTREL_PRODUCT_VERSION \(.*\))$$/\1/p' packaging/CMakeLists.txt)
 
-.PHONY: all deps run build test test-linux test-windows test-package asan tsan windows package bench clean
+.PHONY: all deps run build test test-linux test-windows test-package asan tsan windows package bench fuzz fuzz-ci fuzz-build clean
 
 all: build
 
@@ -71,5 +73,33 @@ tsan: deps
 bench: build
 	./bench/run.sh
 
+# Seeds come from fuzz/corpus/<target>/ (kept in the tree, never written);
+# what a run learns stays in build-fuzz/corpus/<target>/, a crash in
+# build-fuzz/artifacts/.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := profile worker_args command_line report
+
+build-fuzz/build.ninja:
+	./scripts/deps.sh fuzz
+	CC=clang CXX=clang++ $(CMAKE) -S . -B build-fuzz $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_FUZZ=ON
+
+fuzz-build: build-fuzz/build.ninja
+	$(CMAKE) --build build-fuzz -j$(JOBS)
+
+fuzz: fuzz-build
+	@mkdir -p build-fuzz/artifacts
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build-fuzz/corpus/$$t; \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ./build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
+	    -timeout=10 -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/$$t- \
+	    build-fuzz/corpus/$$t fuzz/corpus/$$t 2>build-fuzz/fuzz_$$t.log \
+	    || { tail -n 60 build-fuzz/fuzz_$$t.log; exit 1; }; \
+	  grep -E "^stat::number_of_executed_runs|^Done" build-fuzz/fuzz_$$t.log || true; \
+	done
+
+fuzz-ci:
+	$(MAKE) fuzz FUZZ_SECONDS=30
+
 clean:
-	rm -rf build build-win build-asan build-tsan dist
+	rm -rf build build-win build-asan build-tsan build-fuzz dist

@@ -30,6 +30,31 @@ std::string oneLine(std::string value)
     return value;
 }
 
+std::string serviceSection(int number)
+{
+    char section[32];
+    std::snprintf(section, sizeof section, "Service%d", number);
+    return section;
+}
+
+// How many services to read. The stored count is trusted only when it is a
+// number, not negative and no larger than the run of sections [Service1],
+// [Service2], ... present; otherwise (a damaged count, or none at all
+// because [General] is missing or damaged) that run is read, so that no
+// stored service is lost and the next save writes a sound count.
+int serviceCount(const port::Profile& profile)
+{
+    std::string text = profile.get_string("General", "services", "");
+    size_t digit = text.size() > 0 && text[0] == '+' ? 1 : 0;
+    bool number = digit < text.size() && text[digit] >= '0' && text[digit] <= '9';
+    int stored = number ? profile.get_int("General", "services", 0) : -1;
+    int present = 0;
+    while (present < MAX_SERVICES && (stored < 0 || present < stored)
+           && profile.has_section(serviceSection(present + 1).c_str()))
+        ++present;
+    return stored >= 0 && stored <= present ? stored : present;
+}
+
 void print(std::string& out, const char* format, int value)
 {
     char line[64];
@@ -51,7 +76,7 @@ void ServiceTable::loadConfiguration()
     port::Profile profile(CONFIG_FILE_NAME);
     if (profile.get_int("General", "autostart", 0) != 0)
         frontEnd_.setAutostartChecked(true);
-    int services = profile.get_int("General", "services", 0);
+    int services = serviceCount(profile);
     WindowFields& fields = frontEnd_.windowFields();
     fields.xpos = profile.get_int("General", "xpos", 0);
     fields.ypos = profile.get_int("General", "ypos", 0);
@@ -69,11 +94,10 @@ void ServiceTable::loadConfiguration()
         }
     }
 
-    services = std::min(services, MAX_SERVICES);
     for (int k = 1; k <= services; ++k) {
         auto service = newServiceRecord();
-        char section[32];
-        std::snprintf(section, sizeof section, "Service%d", k);
+        std::string name = serviceSection(k);
+        const char* section = name.c_str();
         service->name = profile.get_string(section, "name", "");
         service->tcpip = profile.get_string(section, "tcpip", "");
         service->comport = profile.get_string(section, "comport", "");

@@ -11,7 +11,8 @@
 //     file;
 //   - saving goes to the per-user copy when it exists; otherwise to the
 //     machine-wide folder (created if missing), and only when the folder or
-//     the file cannot be created there, to the per-user copy.
+//     the file cannot be created there, or the file there may not be
+//     written, to the per-user copy.
 // Once a user has a per-user copy it stays that user's configuration, so
 // what is saved is always what is read back.
 
@@ -26,13 +27,18 @@ std::string config_directory();
 std::string config_read_path(const std::string& file_name);
 
 // Replaces the configuration file `file_name` with `contents`, whose lines
-// end in "\n" (written as CR LF on Windows). The new content goes to a
-// temporary file beside the old one, is flushed to disk and renamed over
-// it, so a failed or interrupted save leaves the old file as it was.
-// False when nothing was saved.
+// end in "\n" (written as CR LF on Windows). The old contents are first
+// kept as `file_name`.bak beside it (one generation). The new content goes
+// to a temporary file beside the old one, is flushed to disk and renamed
+// over it, so a failed or interrupted save leaves the old file as it was;
+// the file keeps its permissions. A symbolic link stays a link: the file it
+// names is replaced. A file that may not be written is left alone; a file
+// that may be written in a folder that may not is overwritten in place
+// (the old contents put back if that fails). False when nothing was saved.
 bool save_config_file(const std::string& file_name, const std::string& contents);
 
-// Writes `contents` to `path` the same atomic way, nothing redirected.
+// Writes `contents` to `path` the same way, nothing redirected and no
+// backup kept.
 bool replace_file(const std::string& path, const std::string& contents);
 
 } // namespace port

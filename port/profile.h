@@ -4,10 +4,12 @@
 // values are ignored, a text value is cut to 259 characters, and integers
 // are decimal (leading blanks, one sign, digits up to the first other
 // character; no digits give 0). The first of duplicate sections or keys
-// counts. Windows: GetPrivateProfileStringA and GetPrivateProfileIntA on the
-// bare file name, which the platform looks up in the Windows directory.
-// POSIX: the file of port::config_read_path, read once; lines whose first
-// non-blank character is ';' or '#' are comments.
+// counts. A file that starts with a byte-order mark is read as text: UTF-8
+// with the mark skipped, UTF-16 (either byte order) as 8-bit text.
+// Windows: GetPrivateProfileStringA and GetPrivateProfileIntA on the bare
+// file name, which the platform looks up in the Windows directory.
+// POSIX: the file of port::config_read_path, read once (UTF-16 becomes
+// UTF-8); lines whose first non-blank character is ';' or '#' are comments.
 
 #include <memory>
 #include <string>
@@ -27,6 +29,8 @@ public:
 
     int get_int(const char* section, const char* key, int default_value) const;
     std::string get_string(const char* section, const char* key, const char* default_value) const;
+    // True when the file has a section of that name, even an empty one.
+    bool has_section(const char* section) const;
 
 private:
     struct Impl;

@@ -1,18 +1,31 @@
 #include "worker/worker.h"
+#include "worker/worker_args.h"
 
 #include <cstdlib>
 
-int worker_main(int, char** argv)
+worker_args worker_read_args(char** argv)
 {
-    // An event that does not open leaves the worker without one: it then
-    // ends at its first wait for a client.
-    port::NamedEvent stop_event = port::NamedEvent::open(argv[1]);
-    int line_flags = std::atoi(argv[5]);
-    int dtro = std::atoi(argv[6]);
-    int dtrc = std::atoi(argv[7]);
+    worker_args args{};
+    args.event_name = argv[1];
+    args.tcp_port = argv[2];
+    args.serial_port = argv[3];
+    args.baud_rate = argv[4];
+    args.line_flags = std::atoi(argv[5]);
+    args.dtro = std::atoi(argv[6]);
+    args.dtrc = std::atoi(argv[7]);
     // The receiver's number as the manager wrote it; sign-extended as a
     // window handle is.
-    auto report_target = static_cast<uintptr_t>(static_cast<intptr_t>(std::atoi(argv[8])));
-    worker_client_loop(stop_event, argv[2], argv[3], argv[4], line_flags, dtro, dtrc, report_target);
+    args.report_target = static_cast<uintptr_t>(static_cast<intptr_t>(std::atoi(argv[8])));
+    return args;
+}
+
+int worker_main(int, char** argv)
+{
+    worker_args args = worker_read_args(argv);
+    // An event that does not open leaves the worker without one: it then
+    // ends at its first wait for a client.
+    port::NamedEvent stop_event = port::NamedEvent::open(args.event_name);
+    worker_client_loop(stop_event, args.tcp_port, args.serial_port, args.baud_rate, args.line_flags, args.dtro,
+                       args.dtrc, args.report_target);
     return 0;
 }

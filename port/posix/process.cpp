@@ -4,6 +4,7 @@
 
 #include "port/posix/deadline.h"
 #include "port/process.h"
+#include "port/posix/command_line.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -56,6 +57,8 @@ bool blank(char c)
 {
     return c == ' ' || c == '\t';
 }
+
+} // namespace
 
 // The Windows rules: the program name runs to the first blank outside
 // quotes, quotes removed, backslashes literal. The other words: blanks
@@ -121,6 +124,8 @@ std::vector<std::string> split_command_line(const std::string& s)
     }
     return words;
 }
+
+namespace {
 
 // Reaps the child without blocking: 1 ended (status set), 0 running, -1
 // not a child of ours (any more).

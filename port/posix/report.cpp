@@ -10,6 +10,7 @@
 
 #include "port/report.h"
 #include "port/posix/deadline.h"
+#include "port/posix/report_datagram.h"
 
 #include <cerrno>
 #include <cstring>
@@ -30,10 +31,7 @@ constexpr int ACK_TIMEOUT_MS = 5000;
 // Largest text a report carries (the worker's texts are below 256 bytes).
 constexpr size_t MAX_TEXT = 4096;
 
-struct Header {
-    uint32_t process_id;
-    uint32_t byte_count; // text length + 1
-};
+using report_datagram::Header;
 
 socklen_t endpoint_address(uintptr_t target, sockaddr_un& addr)
 {
@@ -55,6 +53,20 @@ bool wait_for(int fd, short events, const Deadline& deadline)
 }
 
 } // namespace
+
+bool report_datagram::parse(const char* data, size_t size, bool truncated, uint32_t& process_id, const char*& text)
+{
+    Header header{};
+    if (truncated || size < sizeof header + 1)
+        return false;
+    std::memcpy(&header, data, sizeof header);
+    const size_t text_size = size - sizeof header;
+    if (header.byte_count != text_size || data[size - 1] != '\0')
+        return false;
+    process_id = header.process_id;
+    text = data + sizeof header;
+    return true;
+}
 
 void send_report(uintptr_t target, uint32_t process_id, const char* text)
 {
@@ -192,20 +204,16 @@ int ReportReceiver::dispatch(const std::function<bool(uint32_t process_id, const
                 trusted = cred.uid == geteuid();
             }
         }
-        Header header{};
-        if (n >= static_cast<ssize_t>(sizeof header))
-            std::memcpy(&header, buffer.data(), sizeof header);
-        const size_t text_size = static_cast<size_t>(n) - sizeof header;
-        const char* text = buffer.data() + sizeof header;
-        // A well-formed report: header, then exactly byte_count bytes of
-        // text ending in its zero.
-        if (!trusted || (msg.msg_flags & MSG_TRUNC) || n < static_cast<ssize_t>(sizeof header) + 1
-            || header.byte_count != text_size || text[text_size - 1] != '\0')
+        uint32_t process_id = 0;
+        const char* text = nullptr;
+        if (!trusted
+            || !report_datagram::parse(buffer.data(), static_cast<size_t>(n), (msg.msg_flags & MSG_TRUNC) != 0,
+                                       process_id, text))
             continue;
-        bool result = handler(header.process_id, text);
+        bool result = handler(process_id, text);
         ++handled;
         if (msg.msg_namelen > sizeof(sa_family_t)) {
-            Header ack{header.process_id, result ? 1u : 0u};
+            Header ack{process_id, result ? 1u : 0u};
             ::sendto(fd, &ack, sizeof ack, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&from),
                      msg.msg_namelen);
         }

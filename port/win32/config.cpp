@@ -1,13 +1,132 @@
-// The configuration folder (the Windows directory) and atomic file saves.
+// The configuration folder (the Windows directory) and safe file saves.
 
 #include "port/config.h"
 
 #include <windows.h>
 
-#include <cstdio>
-#include <io.h>
+#include <algorithm>
 
 namespace port {
+namespace {
+
+// The text with each "\n" as CR LF, as a text-mode write gives it.
+std::string crlf(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+// The file a link at `path` names; `path` itself when it is no link.
+std::string link_target(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return path;
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return path;
+    char buffer[MAX_PATH + 8] = {};
+    DWORD n = GetFinalPathNameByHandleA(file, buffer, sizeof buffer, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(file);
+    if (n == 0 || n >= sizeof buffer)
+        return path;
+    std::string target(buffer, n);
+    if (target.rfind("\\\\?\\", 0) == 0 && target.rfind("\\\\?\\UNC\\", 0) != 0)
+        target.erase(0, 4);
+    return target;
+}
+
+bool write_all(HANDLE file, const std::string& data)
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(file, data.data() + done, chunk, &written, nullptr) || written == 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+bool read_all(const std::string& path, std::string& data)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    data.clear();
+    char buffer[65536];
+    DWORD n = 0;
+    bool ok;
+    while ((ok = ReadFile(file, buffer, sizeof buffer, &n, nullptr)) && n > 0)
+        data.append(buffer, n);
+    CloseHandle(file);
+    return ok;
+}
+
+// Overwrites `path` where it is, for a file whose folder may not take a
+// new one; a write that fails halfway puts the old contents back.
+bool write_in_place(const std::string& path, const std::string& data)
+{
+    std::string previous;
+    bool have_previous = read_all(path, previous);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = write_all(file, data) && SetEndOfFile(file) && FlushFileBuffers(file);
+    if (!ok && have_previous && SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && write_all(file, previous))
+        SetEndOfFile(file);
+    CloseHandle(file);
+    return ok;
+}
+
+// The new contents in a temporary file beside the target, flushed to disk,
+// then put in the old file's place: ReplaceFileA keeps the old file's
+// attributes and access rights; a new file is simply moved there.
+bool save(const std::string& path, const std::string& contents, const std::string* backup)
+{
+    const std::string target = link_target(path);
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+    if (existed && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+    if (existed && backup)
+        CopyFileA(target.c_str(), backup->c_str(), FALSE);
+
+    const std::string data = crlf(contents);
+    const std::string temp = target + ".new";
+    HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return existed && write_in_place(target, data);
+    bool ok = write_all(file, data) && FlushFileBuffers(file);
+    ok = CloseHandle(file) && ok;
+    if (ok) {
+        ok = existed ? ReplaceFileA(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                                    nullptr) != 0
+                     : MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    if (!ok) {
+        DeleteFileA(temp.c_str());
+        return false;
+    }
+    // ReplaceFileA keeps the attributes too, but not on every
+    // implementation.
+    const DWORD keep = existed ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) : 0;
+    const DWORD now = GetFileAttributesA(target.c_str());
+    if (keep && now != INVALID_FILE_ATTRIBUTES && (now & keep) != keep)
+        SetFileAttributesA(target.c_str(), (now & ~FILE_ATTRIBUTE_NORMAL) | keep);
+    return true;
+}
+
+} // namespace
 
 std::string config_directory()
 {
@@ -21,29 +140,19 @@ std::string config_read_path(const std::string& file_name)
     return config_directory() + "\\" + file_name;
 }
 
-// Written in text mode (each "\n" becomes CR LF), flushed to disk, then
-// moved over the old file.
 bool replace_file(const std::string& path, const std::string& contents)
 {
-    std::string temp = path + ".new";
-    FILE* file = std::fopen(temp.c_str(), "w");
-    if (!file)
-        return false;
-    bool ok = std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
-    ok = std::fflush(file) == 0 && ok;
-    ok = ok && _commit(_fileno(file)) == 0;
-    ok = std::fclose(file) == 0 && ok;
-    if (ok)
-        ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    if (!ok)
-        DeleteFileA(temp.c_str());
-    return ok;
+    return save(path, contents, nullptr);
 }
 
 bool save_config_file(const std::string& file_name, const std::string& contents)
 {
     std::string dir = config_directory();
-    return !dir.empty() && replace_file(dir + "\\" + file_name, contents);
+    if (dir.empty())
+        return false;
+    std::string path = dir + "\\" + file_name;
+    std::string backup = path + ".bak";
+    return save(path, contents, &backup);
 }
 
 } // namespace port

@@ -5,10 +5,46 @@
 
 #include <windows.h>
 
+#include <set>
+#include <vector>
+
 namespace port {
+namespace {
+
+std::string lowered(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+} // namespace
 
 struct Profile::Impl {
     std::string file_name;
+    // The file's section names in lower case, read at the first question.
+    mutable bool listed = false;
+    mutable std::set<std::string> sections;
+
+    void list_sections() const
+    {
+        listed = true;
+        // The names come as one list of zero-terminated strings; a buffer
+        // too small is filled to its size minus two.
+        for (DWORD size = 1u << 16; size <= (1u << 26); size *= 4) {
+            std::vector<char> names(size);
+            DWORD n = GetPrivateProfileSectionNamesA(names.data(), size, file_name.c_str());
+            if (n + 2 == size && size < (1u << 26))
+                continue;
+            for (DWORD i = 0; i < n && names[i];) {
+                std::string name(&names[i]);
+                i += static_cast<DWORD>(name.size()) + 1;
+                sections.insert(lowered(std::move(name)));
+            }
+            return;
+        }
+    }
 };
 
 Profile::Profile(const std::string& file_name) : impl_(std::make_unique<Impl>())
@@ -29,6 +65,13 @@ std::string Profile::get_string(const char* section, const char* key, const char
     DWORD n = GetPrivateProfileStringA(section, key, default_value, buffer, sizeof buffer,
                                        impl_->file_name.c_str());
     return std::string(buffer, n);
+}
+
+bool Profile::has_section(const char* section) const
+{
+    if (!impl_->listed)
+        impl_->list_sections();
+    return impl_->sections.count(lowered(section)) != 0;
 }
 
 } // namespace port

@@ -27,8 +27,11 @@ public:
     {
 #ifdef _WIN32
         savedFile_ = fileText(machinePath());
+        savedBackup_ = fileText(backupPath());
         savedRun_ = autostartEntry();
+        SetFileAttributesA(machinePath().c_str(), FILE_ATTRIBUTE_NORMAL);
         std::remove(machinePath().c_str());
+        std::remove(backupPath().c_str());
         setRunValue(std::nullopt);
 #else
         fs::create_directories(machine_);
@@ -39,10 +42,9 @@ public:
     ~ConfigPlace()
     {
 #ifdef _WIN32
-        if (savedFile_)
-            write_file(machinePath(), *savedFile_);
-        else
-            std::remove(machinePath().c_str());
+        SetFileAttributesA(machinePath().c_str(), FILE_ATTRIBUTE_NORMAL);
+        putBack(machinePath(), savedFile_);
+        putBack(backupPath(), savedBackup_);
         setRunValue(savedRun_);
 #endif
     }
@@ -51,6 +53,8 @@ public:
 
     // The machine-wide configuration file.
     std::string machinePath() const { return port::config_directory() + "/" + CONFIG_FILE_NAME; }
+    // The previous generation, kept beside it by every save.
+    std::string backupPath() const { return machinePath() + ".bak"; }
 #ifndef _WIN32
     std::string userPath() const { return user_ + "/vantrel/" + CONFIG_FILE_NAME; }
     const TempDir& root() const { return root_; }
@@ -95,12 +99,21 @@ public:
 
 private:
 #ifdef _WIN32
+    static void putBack(const std::string& path, const std::optional<std::string>& text)
+    {
+        if (text)
+            write_file(path, *text);
+        else
+            std::remove(path.c_str());
+    }
+
     static void setRunValue(const std::optional<std::string>& value)
     {
         support::write_run_value(AUTOSTART_VALUE_NAME, value);
     }
 
     std::optional<std::string> savedFile_;
+    std::optional<std::string> savedBackup_;
     std::optional<std::string> savedRun_;
 #else
     TempDir root_;

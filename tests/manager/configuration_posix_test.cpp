@@ -5,6 +5,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,9 +65,12 @@ TEST_F(ConfigurationPosix, AFailedSaveKeepsTheOldFile)
     ASSERT_TRUE(WIFEXITED(status));
 
     EXPECT_EQ(read_file(place.machinePath()), old);
-    EXPECT_EQ(filesIn(fs::path(place.machinePath()).parent_path().string()),
-              std::vector<std::string>{CONFIG_FILE_NAME})
-        << "no temporary file is left behind";
+    std::vector<std::string> left = filesIn(fs::path(place.machinePath()).parent_path().string());
+    std::erase(left, std::string(CONFIG_FILE_NAME) + ".bak");
+    EXPECT_EQ(left, std::vector<std::string>{CONFIG_FILE_NAME}) << "no temporary file is left behind";
+    if (fs::exists(place.backupPath())) {
+        EXPECT_EQ(read_file(place.backupPath()), old);
+    }
     EXPECT_FALSE(fs::exists(place.userPath())) << "a full disk is no reason to move elsewhere";
 
     // Without the limit the same save goes through.
@@ -128,12 +132,154 @@ TEST_F(ConfigurationPosix, AutostartFolderIsCreatedWhenMissing)
 
 TEST_F(ConfigurationPosix, ADamagedServiceCountIsBounded)
 {
-    write_file(place.machinePath(), "[General]\nservices = 2147483647\n");
+    // No sections: a huge count builds nothing.
+    {
+        write_file(place.machinePath(), "[General]\nservices = 2147483647\n");
+        FakeFrontEnd frontEnd;
+        ServiceTable table(frontEnd);
+        table.loadConfiguration();
+        EXPECT_EQ(table.count(), 0);
+    }
+    // More sections than the manager reads: the first 10000.
+    std::string text = "[General]\nservices = 2147483647\n";
+    for (int k = 1; k <= 10001; ++k)
+        text += "[Service" + std::to_string(k) + "]\nname = s" + std::to_string(k) + "\n";
+    write_file(place.machinePath(), text);
     FakeFrontEnd frontEnd;
     ServiceTable table(frontEnd);
     table.loadConfiguration();
-    EXPECT_EQ(table.count(), 10000);
+    ASSERT_EQ(table.count(), 10000);
+    EXPECT_EQ(table.record(9999)->name, "s10000");
     EXPECT_EQ(table.record(9999)->baudrate, "19200");
+}
+
+TEST_F(ConfigurationPosix, Utf16TextBecomesUtf8)
+{
+    // "[Service1]\nname = B\u00e4nk \U0001F600\n" with a lone surrogate
+    // after it, in UTF-16LE with its mark.
+    std::u16string text = u"[General]\r\nservices = 1\r\n[Service1]\r\nname = B\u00e4nk \U0001F600";
+    text += char16_t(0xD800);
+    text += u"!\r\ncomport = COM7\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    bytes += 'x'; // an odd last byte is no character
+    write_file(place.machinePath(), bytes);
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    table.loadConfiguration();
+    ASSERT_EQ(table.count(), 1);
+    EXPECT_EQ(table.record(0)->name, "B\xC3\xA4nk \xF0\x9F\x98\x80\xEF\xBF\xBD!");
+    EXPECT_EQ(table.record(0)->comport, "COM7");
+}
+
+TEST_F(ConfigurationPosix, ALinkedFileStaysALink)
+{
+    const std::string real = place.root() / "real";
+    fs::create_directories(real);
+    write_file(real + "/board.ini", "[General]\nservices = 0\n");
+    fs::permissions(real + "/board.ini", fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink("../real/board.ini", place.machinePath());
+
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    addServices(table, 1);
+    table.saveConfiguration(false);
+    ASSERT_TRUE(fs::is_symlink(place.machinePath()));
+    EXPECT_EQ(fs::read_symlink(place.machinePath()), "../real/board.ini");
+    EXPECT_NE(read_file(real + "/board.ini").find("name      = board 0\n"), std::string::npos);
+    EXPECT_EQ(fs::status(real + "/board.ini").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write)
+        << "the file keeps its permissions";
+    EXPECT_EQ(read_file(place.backupPath()), "[General]\nservices = 0\n");
+    EXPECT_EQ(filesIn(real), std::vector<std::string>{"board.ini"});
+
+    // A link to a file not yet there makes it.
+    fs::remove(real + "/board.ini");
+    table.saveConfiguration(false);
+    EXPECT_TRUE(fs::is_symlink(place.machinePath()));
+    EXPECT_NE(read_file(real + "/board.ini").find("board 0"), std::string::npos);
+}
+
+// Runs `save` as an unprivileged user when the tests run as root (whom no
+// permission stops), and returns the user's id.
+template <typename Save> uid_t saveAsUser(Save save)
+{
+    if (geteuid() != 0) {
+        save();
+        return geteuid();
+    }
+    const uid_t nobody = 65534;
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgid(nobody) != 0 || setuid(nobody) != 0)
+            _exit(2);
+        save();
+        _exit(0);
+    }
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return nobody;
+}
+
+void giveTo(const std::string& path, uid_t user)
+{
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(path.c_str(), user, user), 0) << path;
+    }
+}
+
+TEST_F(ConfigurationPosix, AFileWritableInAFolderThatIsNotIsWrittenInPlace)
+{
+    const std::string folder = fs::path(place.machinePath()).parent_path().string();
+    write_file(place.machinePath(), "[General]\nservices = 0\n");
+    struct stat before {};
+    ASSERT_EQ(stat(place.machinePath().c_str(), &before), 0);
+    chmod(place.root().path().c_str(), 0755);
+    const uid_t user = geteuid() == 0 ? 65534 : geteuid();
+    giveTo(place.machinePath(), user);
+    chmod(place.machinePath().c_str(), 0644);
+    chmod(folder.c_str(), 0555);
+
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    addServices(table, 2);
+    saveAsUser([&] { table.saveConfiguration(false); });
+    chmod(folder.c_str(), 0755);
+
+    struct stat st {};
+    ASSERT_EQ(stat(place.machinePath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_ino, before.st_ino) << "the same file, written where it is";
+    EXPECT_NE(read_file(place.machinePath()).find("[Service2]\nname      = board 1\n"), std::string::npos);
+    EXPECT_EQ(filesIn(folder), std::vector<std::string>{CONFIG_FILE_NAME});
+    EXPECT_FALSE(fs::exists(place.userPath()));
+}
+
+TEST_F(ConfigurationPosix, AFileThatMayNotBeWrittenIsLeftAlone)
+{
+    const std::string folder = fs::path(place.machinePath()).parent_path().string();
+    const std::string old = "[General]\nservices = 0\n";
+    write_file(place.machinePath(), old);
+    chmod(place.machinePath().c_str(), 0444);
+    chmod(place.root().path().c_str(), 0755);
+    const uid_t user = geteuid() == 0 ? 65534 : geteuid();
+    giveTo(folder, user);
+    fs::create_directories(fs::path(place.userPath()).parent_path());
+    giveTo(fs::path(place.userPath()).parent_path().parent_path().string(), user);
+    giveTo(fs::path(place.userPath()).parent_path().string(), user);
+
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    addServices(table, 1);
+    saveAsUser([&] { table.saveConfiguration(false); });
+
+    EXPECT_EQ(read_file(place.machinePath()), old);
+    EXPECT_FALSE(fs::exists(place.backupPath()));
+    EXPECT_NE(read_file(place.userPath()).find("board 0"), std::string::npos)
+        << "the user's own copy takes the save";
 }
 
 } // namespace

@@ -172,7 +172,8 @@ TEST_F(Configuration, MissingFileSectionsAndKeysGiveTheReadDefaults)
     FakeFrontEnd frontEnd;
     ServiceTable table(frontEnd);
     load(frontEnd, table,
-         "[General]\nservices = 3\nminimized = 1\n\n[Service2]\nname = Only\ntcpip = 2002\ncomport = COM4\n");
+         "[General]\nservices = 3\nminimized = 1\n\n[Service1]\n\n[Service2]\nname = Only\ntcpip = 2002\ncomport = "
+         "COM4\n\n[Service3]\n");
     ASSERT_EQ(table.count(), 3);
     for (int row : {0, 2}) {
         ServiceRecord& r = *table.record(row);
@@ -189,12 +190,96 @@ TEST_F(Configuration, MissingFileSectionsAndKeysGiveTheReadDefaults)
     EXPECT_EQ(table.record(1)->name, "Only");
     EXPECT_EQ(table.record(1)->comport, "COM4");
     EXPECT_EQ(frontEnd.fields.minimized, 1);
+}
 
-    // Zero or a negative count gives no services.
-    FakeFrontEnd none;
-    ServiceTable empty(none);
-    load(none, empty, "[General]\nservices = -2\n\n[Service1]\nname = x\n");
-    EXPECT_EQ(empty.count(), 0);
+// A count that cannot be right, or none at all, reads the sections
+// [Service1], [Service2], ... up to the first missing one; a sound count is
+// taken as it is.
+TEST_F(Configuration, NoServiceIsLostToADamagedCount)
+{
+    const std::string sections = "\n[Service1]\nname = one\n\n[Service2]\nname = two\n\n[service3]\nname = three\n"
+                                 "\n[Service5]\nname = after a gap\n";
+    const struct {
+        const char* general;
+        int services;
+    } cases[] = {
+        {"[General]\nservices = abc\n", 3},
+        {"[General]\nservices = -2\n", 3},
+        {"[General]\nservices = 7\n", 3},
+        {"[General]\nservices = 2147483648\n", 3},
+        {"[General]\nservices =\n", 3},
+        {"[General]\nxpos = 10\n", 3},
+        {"services = 2\nxpos = 10\n", 3},
+        {"[General]\nxpos = 10\n\n[General]\nservices = 2\n", 3},
+        {"", 3},
+        {"[General]\nservices = 2\n", 2},
+        {"[General]\nservices = +3\n", 3},
+        {"[General]\nservices = 0\n", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.general);
+        FakeFrontEnd frontEnd;
+        ServiceTable table(frontEnd);
+        load(frontEnd, table, c.general + sections);
+        ASSERT_EQ(table.count(), c.services);
+        const char* names[] = {"one", "two", "three"};
+        for (int row = 0; row < c.services; ++row)
+            EXPECT_EQ(table.record(row)->name, names[row]);
+
+        // What is saved next is sound again.
+        table.saveConfiguration(false);
+        std::string saved = read_file(place.machinePath());
+        EXPECT_NE(saved.find(ConfigPlace::platformText("services   = " + std::to_string(c.services) + "\n")),
+                  std::string::npos);
+        if (c.services == 3) {
+            EXPECT_NE(saved.find(ConfigPlace::platformText("[Service3]\nname      = three\n")), std::string::npos);
+        }
+    }
+}
+
+TEST_F(Configuration, AUtf16FileIsReadAsText)
+{
+    for (bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "big endian" : "little endian");
+        std::string text = ConfigPlace::platformText(EXAMPLE_FILE);
+        std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        for (char c : text) {
+            char pair[2] = {bigEndian ? '\0' : c, bigEndian ? c : '\0'};
+            bytes.append(pair, 2);
+        }
+        write_file(place.machinePath(), bytes);
+        FakeFrontEnd frontEnd;
+        ServiceTable table(frontEnd);
+        table.loadConfiguration();
+        expectRowsMirrorTable(frontEnd, table);
+        ASSERT_EQ(table.count(), 2);
+        EXPECT_EQ(table.record(1)->name, "Board B");
+        EXPECT_EQ(table.record(1)->handshake, "RTS/CTS");
+        EXPECT_EQ(frontEnd.fields.width, 680);
+        EXPECT_TRUE(frontEnd.autostart);
+    }
+}
+
+TEST_F(Configuration, EverySaveKeepsThePreviousFileAsBackup)
+{
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    table.saveConfiguration(false);
+    EXPECT_FALSE(ConfigPlace::fileText(place.backupPath())) << "no backup of a file that was not there";
+
+    const std::string handWritten = ConfigPlace::platformText("[General]\nservices = 1\n; kept as it is\n");
+    write_file(place.machinePath(), handWritten);
+    fillExample(frontEnd, table);
+    table.saveConfiguration(false);
+    EXPECT_EQ(ConfigPlace::fileText(place.backupPath()), handWritten);
+    const std::string first = read_file(place.machinePath());
+    EXPECT_NE(first.find("Board B"), std::string::npos);
+
+    // One generation: the next save keeps the file it replaces.
+    table.deleteService(1);
+    table.saveConfiguration(false);
+    EXPECT_EQ(ConfigPlace::fileText(place.backupPath()), first);
+    EXPECT_EQ(read_file(place.machinePath()).find("Board B"), std::string::npos);
 }
 
 TEST_F(Configuration, ColumnWidthsAreReadOnlyWithTenColumns)
@@ -339,6 +424,28 @@ TEST_F(Configuration, AutostartEntryFollowsTheBoxOnlyWhenSaved)
     EXPECT_FALSE(place.autostartEntry());
     EXPECT_NE(read_file(place.machinePath()).find("autostart = 0"), std::string::npos);
 }
+
+#ifdef _WIN32
+TEST_F(Configuration, AReadOnlyFileIsLeftAloneAndAttributesAreKept)
+{
+    const std::string old = ConfigPlace::platformText("[General]\nservices = 0\n");
+    write_file(place.machinePath(), old);
+    ASSERT_TRUE(SetFileAttributesA(place.machinePath().c_str(), FILE_ATTRIBUTE_READONLY));
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    fillExample(frontEnd, table);
+    table.saveConfiguration(false);
+    EXPECT_EQ(read_file(place.machinePath()), old);
+
+    ASSERT_TRUE(SetFileAttributesA(place.machinePath().c_str(), FILE_ATTRIBUTE_HIDDEN));
+    table.saveConfiguration(false);
+    EXPECT_NE(read_file(place.machinePath()).find("Board B"), std::string::npos);
+    DWORD attributes = GetFileAttributesA(place.machinePath().c_str());
+    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN) << "the file keeps its attributes";
+    EXPECT_EQ(ConfigPlace::fileText(place.backupPath()), old);
+}
+#endif
 
 TEST_F(Configuration, AutostartStoresAPathWithBlanksAsThePlatformNeedsIt)
 {
