@@ -44,7 +44,7 @@ TEST_F(AutostartPosix, GoesToTheSystemFolderWhenItCanBeWritten)
 {
     saveWithBox(true);
     ASSERT_TRUE(fs::exists(systemEntry()));
-    EXPECT_NE(readFile(systemEntry()).find("\nExec=/usr/bin/vantrel\n"), std::string::npos);
+    EXPECT_NE(read_file(systemEntry()).find("\nExec=/usr/bin/vantrel\n"), std::string::npos);
     EXPECT_FALSE(fs::exists(userEntry()));
     EXPECT_FALSE(fs::exists(root_ / "session")) << "XDG_CONFIG_DIRS does not choose the folder";
 }
@@ -53,17 +53,17 @@ TEST_F(AutostartPosix, GoesToTheUsersFolderWhenTheSystemFolderCannotBeWritten)
 {
     // A plain file where a folder would have to be: not even root can
     // create the entry below it.
-    writeFile(root_ / "blocker", "");
+    write_file(root_ / "blocker", "");
     ScopedEnv unwritable("VANTREL_AUTOSTART_DIR", root_ / "blocker/autostart");
     saveWithBox(true);
     ASSERT_TRUE(fs::exists(userEntry()));
-    EXPECT_NE(readFile(userEntry()).find("\nExec=/usr/bin/vantrel\n"), std::string::npos);
-    EXPECT_EQ(readFile(root_ / "blocker"), "");
+    EXPECT_NE(read_file(userEntry()).find("\nExec=/usr/bin/vantrel\n"), std::string::npos);
+    EXPECT_EQ(read_file(root_ / "blocker"), "");
 }
 
 TEST_F(AutostartPosix, UsersFolderDefaultsToDotConfigInTheHomeFolder)
 {
-    writeFile(root_ / "blocker", "");
+    write_file(root_ / "blocker", "");
     ScopedEnv unwritable("VANTREL_AUTOSTART_DIR", root_ / "blocker/autostart");
     ScopedEnv home("HOME", root_ / "house");
     for (const std::optional<std::string>& value :
@@ -81,7 +81,7 @@ TEST_F(AutostartPosix, ClearingTheBoxRemovesTheEntryFromBothFolders)
 {
     port::set_autostart(AUTOSTART_VALUE_NAME, "/usr/bin/vantrel", true);
     fs::create_directories(fs::path(userEntry()).parent_path());
-    writeFile(userEntry(), "[Desktop Entry]\nExec=/opt/old/vantrel\n");
+    write_file(userEntry(), "[Desktop Entry]\nExec=/opt/old/vantrel\n");
     ASSERT_TRUE(fs::exists(systemEntry()));
 
     saveWithBox(false);
@@ -96,7 +96,7 @@ TEST_F(AutostartPosix, ASystemEntryReplacesTheUsersOwnCopy)
     // An older entry of the user's would hide the system one, with
     // whatever path it held.
     fs::create_directories(fs::path(userEntry()).parent_path());
-    writeFile(userEntry(), "[Desktop Entry]\nExec=/opt/old/vantrel\n");
+    write_file(userEntry(), "[Desktop Entry]\nExec=/opt/old/vantrel\n");
     saveWithBox(true);
     EXPECT_TRUE(fs::exists(systemEntry()));
     EXPECT_FALSE(fs::exists(userEntry()));
@@ -108,8 +108,8 @@ TEST_F(AutostartPosix, OtherEntriesInTheFoldersAreLeftAlone)
     fs::create_directories(fs::path(userEntry()).parent_path());
     std::string other_system = root_ / "system/autostart/other.desktop";
     std::string other_user = root_ / "home/autostart/other.desktop";
-    writeFile(other_system, "[Desktop Entry]\n");
-    writeFile(other_user, "[Desktop Entry]\n");
+    write_file(other_system, "[Desktop Entry]\n");
+    write_file(other_user, "[Desktop Entry]\n");
     saveWithBox(true);
     saveWithBox(false);
     EXPECT_TRUE(fs::exists(other_system));

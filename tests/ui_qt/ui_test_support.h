@@ -58,7 +58,7 @@ private:
     support::TempDir root_;
     support::ScopedEnv configDir_{"VANTREL_CONFIG_DIR", root_ / "etc"};
     support::ScopedEnv userDir_{"XDG_CONFIG_HOME", root_ / "home"};
-    support::ScopedEnv autostartDir_{"VANTREL_AUTOSTART_DIR", root_ / "xdg" / "autostart"};
+    support::ScopedEnv autostartDir_{"VANTREL_AUTOSTART_DIR", root_ / "xdg/autostart"};
     support::DeviceMap devices_;
 };
 

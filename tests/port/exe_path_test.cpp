@@ -1,7 +1,11 @@
 // The program's own path while an upgrade replaces or removes its file, and
 // copies of itself started from the running image.
 
-#include "test_util.h"
+#include "port/process.h"
+#include "support/deadline.h"
+#include "support/files.h"
+#include "support/names.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +15,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <csignal>
 #include <vector>
 
@@ -59,14 +65,14 @@ public:
     // came within timeout_ms.
     std::string line(int timeout_ms)
     {
-        const auto deadline = test::Clock::now() + std::chrono::milliseconds(timeout_ms);
+        const auto deadline = support::Clock::now() + std::chrono::milliseconds(timeout_ms);
         for (;;) {
             if (size_t end = buffer_.find('\n'); end != std::string::npos) {
                 std::string line = buffer_.substr(0, end);
                 buffer_.erase(0, end + 1);
                 return line;
             }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - test::Clock::now()).count();
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - support::Clock::now()).count();
             if (left <= 0)
                 return {};
             pollfd p{from_, POLLIN, 0};
@@ -89,7 +95,7 @@ public:
     int exitStatus(int timeout_ms)
     {
         int status = -1;
-        bool ended = test::wait_until([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout_ms);
+        bool ended = support::wait_until([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout_ms);
         if (!ended)
             return -1;
         pid_ = -1;
@@ -112,9 +118,9 @@ void install(const std::string& path)
 
 class ExePath : public ::testing::Test {
 protected:
-    test::TempDir dir;
-    std::string program = dir.file("vantrel");
-    std::string marker = dir.file("marker");
+    support::TempDir dir;
+    std::string program = dir / "vantrel";
+    std::string marker = dir / "marker";
 };
 
 TEST_F(ExePath, ReplacedFileKeepsThePathAndStartsCopiesFromTheRunningImage)
@@ -126,7 +132,7 @@ TEST_F(ExePath, ReplacedFileKeepsThePathAndStartsCopiesFromTheRunningImage)
 
     // An upgrade writes the new version beside the old file and renames it
     // over the old one. This "new version" would leave a different mark.
-    std::string next = dir.file("vantrel.new");
+    std::string next = dir / "vantrel.new";
     {
         std::ofstream out(next);
         out << "#!/bin/sh\necho new version > \"$2\"\nexit 42\n";
@@ -138,7 +144,7 @@ TEST_F(ExePath, ReplacedFileKeepsThePathAndStartsCopiesFromTheRunningImage)
     EXPECT_EQ(helper.line(10000), "path " + program) << "no \" (deleted)\" after the path";
     EXPECT_EQ(helper.line(20000), "child 7");
     // Named after its program, not after /proc/self/exe.
-    EXPECT_EQ(test::read_file(marker), "running image vantrel\n");
+    EXPECT_EQ(support::read_file(marker), "running image vantrel\n");
     EXPECT_EQ(helper.exitStatus(10000), 0);
 }
 
@@ -153,13 +159,13 @@ TEST_F(ExePath, RemovedFileKeepsThePathAndStillStartsCopies)
     helper.go();
     EXPECT_EQ(helper.line(10000), "path " + program);
     EXPECT_EQ(helper.line(20000), "child 7");
-    EXPECT_EQ(test::read_file(marker), "running image vantrel\n");
+    EXPECT_EQ(support::read_file(marker), "running image vantrel\n");
     EXPECT_EQ(helper.exitStatus(10000), 0);
 }
 
 TEST_F(ExePath, AFileReallyNamedDeletedKeepsItsName)
 {
-    std::string named = dir.file("vantrel (deleted)");
+    std::string named = dir / "vantrel (deleted)";
     install(named);
     Helper helper(named, marker);
     ASSERT_TRUE(helper.started());
@@ -167,7 +173,7 @@ TEST_F(ExePath, AFileReallyNamedDeletedKeepsItsName)
     helper.go();
     EXPECT_EQ(helper.line(10000), "path " + named);
     EXPECT_EQ(helper.line(20000), "child 7");
-    EXPECT_EQ(test::read_file(marker), "running image vantrel (delete\n") << "the first 15 bytes of the name";
+    EXPECT_EQ(support::read_file(marker), "running image vantrel (delete\n") << "the first 15 bytes of the name";
     EXPECT_EQ(helper.exitStatus(10000), 0);
 }
 
@@ -175,19 +181,19 @@ TEST_F(ExePath, OtherProgramsStartFromTheirFiles)
 {
     // The worker of another program (here a script) runs from its own
     // file, not from the caller's image.
-    std::string script = dir.file("other");
+    std::string script = dir / "other";
     {
         std::ofstream out(script);
         out << "#!/bin/sh\necho other > \"$1\"\nexit 5\n";
     }
     fs::permissions(script, fs::perms::owner_all);
     port::Process process;
-    ASSERT_TRUE(port::Process::start_hidden(test::q(script) + " " + test::q(marker), process));
+    ASSERT_TRUE(port::Process::start_hidden(support::quote(script) + " " + support::quote(marker), process));
     ASSERT_EQ(process.wait(10000), port::WaitResult::Ended);
     uint32_t code = 0;
     ASSERT_TRUE(process.exit_code(code));
     EXPECT_EQ(code, 5u);
-    EXPECT_EQ(test::read_file(marker), "other\n");
+    EXPECT_EQ(support::read_file(marker), "other\n");
 }
 
 } // namespace
