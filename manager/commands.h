@@ -18,6 +18,9 @@ inline constexpr const char* AUTOSTART_VALUE_NAME = "VantrelServer";
 inline constexpr int WORKER_TIMER_ID = 1;
 inline constexpr int WORKER_TIMER_PERIOD_MS = 500;
 inline constexpr int STOP_TIMEOUT_MS = 10000;
+// How long a stop waits for a killed worker before the monitoring pass
+// collects it instead.
+inline constexpr int KILL_WAIT_MS = 1000;
 
 // Service list columns, in their fixed order.
 enum ServiceColumn {

@@ -41,14 +41,12 @@ ServiceTable::~ServiceTable()
     for (auto& record : rows_)
         if (record && record->active && record->stopEvent.valid())
             record->stopEvent.set();
+    const auto stopBy = StopClock::now() + std::chrono::milliseconds(STOP_TIMEOUT_MS);
+    std::optional<StopClock::time_point> killBy;
     for (auto& record : rows_) {
         if (!record || !record->active)
             continue;
-        if (record->processInfo.wait(STOP_TIMEOUT_MS) == port::WaitResult::TimedOut) {
-            record->processInfo.terminate(0);
-            record->processInfo.wait(STOP_TIMEOUT_MS);
-        }
-        record->processInfo.close();
+        awaitWorker(*record, stopBy, killBy);
         record->active = false;
     }
 }

@@ -7,8 +7,10 @@
 #include "manager/front_end.h"
 #include "manager/service_record.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,7 +78,18 @@ public:
 private:
     void showRow(int row);                       // all ten cells from the record
     void setStatus(int row, const std::string& status);
-    void finishStop(int row);                    // wait, kill on time-out, mark stopped
+    using StopClock = std::chrono::steady_clock;
+    // Waits for a signalled worker until stopBy, kills it when it overstays
+    // and then waits for it until killBy (set by the first kill of a stop),
+    // and marks the service stopped. A killed worker not yet gone is left
+    // to the monitoring pass to collect.
+    void finishStop(int row, StopClock::time_point stopBy, std::optional<StopClock::time_point>& killBy);
+    // The same without the front end: the process ends up closed or, when
+    // killed and not yet gone, among the killed workers.
+    void awaitWorker(ServiceRecord& service, StopClock::time_point stopBy,
+                     std::optional<StopClock::time_point>& killBy);
+    // Collects the killed workers that have ended; true when some remain.
+    bool collectKilledWorkers();
 
     ManagerFrontEnd& frontEnd_;
     std::vector<std::unique_ptr<ServiceRecord>> rows_;
@@ -85,4 +98,5 @@ private:
     bool portsStale_ = true;
     int workerTimer_ = 0;
     std::vector<std::string> serialPortList_;
+    std::vector<port::Process> killedWorkers_; // killed, not yet seen to end
 };

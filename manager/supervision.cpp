@@ -6,7 +6,9 @@
 
 #include "manager/busy_cursor.h"
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <utility>
 
 namespace {
@@ -45,20 +47,52 @@ int ServiceTable::startService(int row)
     return 1;
 }
 
-// Waits for a signalled worker, kills it when it overstays, and marks the
-// service stopped.
-void ServiceTable::finishStop(int row)
+namespace {
+
+// Milliseconds from now until `end`, 0 once it has passed.
+int msUntil(std::chrono::steady_clock::time_point end)
+{
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+} // namespace
+
+void ServiceTable::awaitWorker(ServiceRecord& service, StopClock::time_point stopBy,
+                               std::optional<StopClock::time_point>& killBy)
+{
+    if (service.processInfo.wait(msUntil(stopBy)) == port::WaitResult::TimedOut) {
+        // Every worker killed by one stop shares one short wait; what has
+        // not gone by then is collected by the monitoring pass.
+        if (!killBy)
+            killBy = StopClock::now() + std::chrono::milliseconds(KILL_WAIT_MS);
+        service.processInfo.terminate(0);
+        if (service.processInfo.wait(msUntil(*killBy)) == port::WaitResult::TimedOut) {
+            killedWorkers_.push_back(std::move(service.processInfo));
+            return;
+        }
+    }
+    service.processInfo.close();
+}
+
+void ServiceTable::finishStop(int row, StopClock::time_point stopBy, std::optional<StopClock::time_point>& killBy)
 {
     ServiceRecord& service = *rows_[row];
-    if (service.processInfo.wait(STOP_TIMEOUT_MS) == port::WaitResult::TimedOut) {
-        service.processInfo.terminate(0);
-        // Collect the killed process so it does not linger.
-        service.processInfo.wait(STOP_TIMEOUT_MS);
-    }
+    awaitWorker(service, stopBy, killBy);
     service.active = false;
     setStatus(row, "");
-    service.processInfo.close();
     frontEnd_.refreshButtons();
+    if (!killedWorkers_.empty() && workerTimer_ == 0)
+        workerTimer_ = frontEnd_.startTimer(WORKER_TIMER_ID, WORKER_TIMER_PERIOD_MS);
+}
+
+bool ServiceTable::collectKilledWorkers()
+{
+    std::erase_if(killedWorkers_, [](port::Process& process) {
+        uint32_t code = 0;
+        return process.exit_code(code) && code != port::STILL_ACTIVE_CODE;
+    });
+    return !killedWorkers_.empty();
 }
 
 void ServiceTable::stopService(int row)
@@ -69,7 +103,8 @@ void ServiceTable::stopService(int row)
     BusyCursor busy(frontEnd_);
     if (service->stopEvent.valid())
         service->stopEvent.set();
-    finishStop(row);
+    std::optional<StopClock::time_point> killBy;
+    finishStop(row, StopClock::now() + std::chrono::milliseconds(STOP_TIMEOUT_MS), killBy);
 }
 
 void ServiceTable::restartService(int row)
@@ -84,9 +119,12 @@ void ServiceTable::stopAllServices()
     for (auto& service : rows_)
         if (service->active && service->stopEvent.valid())
             service->stopEvent.set();
+    // The workers wind down side by side, so they share one time limit.
+    const auto stopBy = StopClock::now() + std::chrono::milliseconds(STOP_TIMEOUT_MS);
+    std::optional<StopClock::time_point> killBy;
     for (int row = 0; row < count(); ++row)
         if (rows_[row]->active)
-            finishStop(row);
+            finishStop(row, stopBy, killBy);
 }
 
 void ServiceTable::startAllServices()
@@ -106,7 +144,7 @@ void ServiceTable::onWorkerTimer(int identifier)
     if (identifier != workerTimer_ || workerTimer_ == 0)
         return;
     frontEnd_.deliverPendingReports();
-    bool running = false;
+    bool running = collectKilledWorkers();
     for (int row = 0; row < count(); ++row) {
         ServiceRecord& service = *rows_[row];
         if (!service.active)

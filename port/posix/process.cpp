@@ -341,8 +341,9 @@ void Process::terminate(uint32_t exit_code)
     else
         kill(static_cast<pid_t>(process_id_), SIGKILL);
     // SIGKILL ends it within moments; reap it now so that no zombie stays
-    // behind when the caller closes the process right away.
-    wait(2000);
+    // behind when the caller closes the process right away. A process the
+    // kernel holds up longer is left to a later wait, exit_code() or close().
+    wait(1000);
 }
 
 void Process::close()

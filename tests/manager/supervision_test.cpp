@@ -315,6 +315,40 @@ TEST_F(Supervision, AWorkerThatIgnoresItsStopIsKilledAfterTenSeconds)
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "");
 }
 
+// Two workers that ignore their stop share one time limit: stop-all kills
+// both once it has passed, not the second after a limit of its own.
+TEST_F(Supervision, StopAllGivesFrozenWorkersOneSharedTimeLimit)
+{
+    addFake("ignore");
+    addFake("ignore", "COM3");
+    table.startAllServices();
+    std::vector<pid_t> pids;
+    for (int row = 0; row < 2; ++row) {
+        ASSERT_TRUE(table.record(row)->active);
+        pids.push_back(static_cast<pid_t>(table.record(row)->processInfo.id()));
+        ASSERT_TRUE(waitForFile(marker(row, ".args"), 10000));
+    }
+    int refreshes = frontEnd.refreshes;
+
+    auto start = Clock::now();
+    table.runMenuCommand(CMD_STOP_ALL, -1);
+    EXPECT_GE(ms_since(start), 10000) << "each was given its time to stop";
+    EXPECT_LT(ms_since(start), 15000) << "one shared limit, not ten seconds each in turn";
+    for (int row = 0; row < 2; ++row) {
+        EXPECT_FALSE(table.record(row)->active);
+        EXPECT_EQ(frontEnd.rows[row][COLUMN_STATUS], "");
+        EXPECT_FALSE(fs::exists(marker(row, ".done"))) << "worker " << row << " was killed";
+    }
+    EXPECT_EQ(frontEnd.refreshes, refreshes + 2);
+    // Killed and collected, by the stop or at the latest by the next pass.
+    table.onWorkerTimer(WORKER_TIMER_ID);
+    for (pid_t pid : pids) {
+        int gone = ::kill(pid, 0) == -1 ? errno : 0;
+        EXPECT_EQ(gone, ESRCH) << "process " << pid << " is left";
+    }
+    EXPECT_FALSE(frontEnd.timerRunning);
+}
+
 TEST_F(Supervision, StopAllSignalsEveryWorkerBeforeWaiting)
 {
     // Each worker, once stopped, waits until all three have seen their stop
