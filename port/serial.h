@@ -49,6 +49,23 @@ enum : int {
     SERIAL_LINE_TWO_STOP = 0x80,
 };
 
+// The longest a close waits for queued output to go out: what `queued`
+// bytes take on the line at `baud` (ten bit times a byte, start and stop
+// bits included) plus a margin, at most SERIAL_DRAIN_MAX_MS. Output still
+// queued after that is held by flow control or a stuck line.
+inline constexpr int SERIAL_DRAIN_MARGIN_MS = 250;
+inline constexpr int SERIAL_DRAIN_MAX_MS = 5000;
+inline int serial_drain_limit_ms(uint64_t queued, long baud)
+{
+    if (queued == 0)
+        return 0;
+    if (baud <= 0)
+        return SERIAL_DRAIN_MAX_MS;
+    const uint64_t line_ms = (queued * 10 * 1000 + static_cast<uint64_t>(baud) - 1) / static_cast<uint64_t>(baud);
+    const uint64_t limit = line_ms + SERIAL_DRAIN_MARGIN_MS;
+    return limit < SERIAL_DRAIN_MAX_MS ? static_cast<int>(limit) : SERIAL_DRAIN_MAX_MS;
+}
+
 struct SerialStatus {
     uint32_t errors = 0; // SERIAL_ERR_* raised since the last fetch
     uint32_t queued = 0; // bytes waiting in the input queue
@@ -79,8 +96,9 @@ public:
     // on, raw bytes. False when the driver refuses them, including a baud
     // rate of 0 or below.
     bool apply_line_settings(long baud, int flags);
-    // Discards pending I/O and both queues.
-    bool purge();
+    // Discards pending reads and the input queue (what the board sent
+    // before the port was opened). Output is never discarded here.
+    bool purge_input();
     // Raises DTR at open (EscapeCommFunction SETDTR).
     bool raise_dtr();
     // Sets the DTR control of the line settings on or off.
@@ -112,7 +130,9 @@ public:
     void cancel();
     void resume();
 
-    // Purges, drops the exclusive hold and closes. Safe to repeat.
+    // Lets queued output go out on the line first, for as long as
+    // serial_drain_limit_ms() allows, then drops the exclusive hold and
+    // closes. Safe to repeat.
     void close();
 
 private:

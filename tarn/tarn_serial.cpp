@@ -59,7 +59,8 @@ int serial_open_hook(int d)
 
 void serial_release_hook(int) {}
 
-// Purges all queues and closes the device (the port's close does both).
+// Lets queued output go out and closes the device (the port's close does
+// both); nothing a client sent is discarded.
 void serial_close_hook(int d)
 {
     tarn_slots[d].serial.close();
@@ -83,7 +84,7 @@ int tarn_serial_open(int d, const char* name, int flags, const char* baud)
         return -1;
     }
     if (!p.set_queue_sizes(queue_size, queue_size) || !p.apply_line_settings(std::strtol(baud, nullptr, 10), flags) ||
-        !p.purge() || !p.raise_dtr()) {
+        !p.purge_input() || !p.raise_dtr()) {
         p.close();
         tarn_error = TARN_ERR_SET_TTY;
         tarn_release(d);

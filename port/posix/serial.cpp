@@ -28,22 +28,28 @@ namespace {
 
 // A write here returns once the bytes are in the driver's output queue,
 // where a Windows serial write completes only when they have gone out. So
-// that closing (which discards the queue) loses nothing a client sent, let
-// the queue empty first, for at most a couple of seconds: a line held by
-// flow control must not hold up the close for ever.
-void drain_output(int fd)
+// that closing loses nothing a client sent, let the queue empty first, for
+// as long as the line needs for it at its baud rate. What a line held by
+// flow control has not taken by then is dropped, so that the close does
+// not wait for it for the driver's own closing time (half a minute). A
+// pseudo-terminal never reports a queue: what it holds stays for the other
+// side to read.
+void drain_output(int fd, long baud)
 {
     constexpr int step_ms = 5;
-    const Deadline deadline(2000);
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+        return;
+    const Deadline deadline(serial_drain_limit_ms(static_cast<uint64_t>(queued), baud));
     for (;;) {
-        int queued = 0;
         if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
             return;
         int left = deadline.poll_timeout();
         if (left == 0)
-            return;
+            break;
         ::poll(nullptr, 0, std::min(left, step_ms));
     }
+    tcflush(fd, TCOFLUSH);
 }
 
 speed_t standard_speed(long baud)
@@ -109,6 +115,7 @@ struct SerialPort::State {
     int wake = -1;             // an eventfd that cancel() makes readable
     std::atomic<bool> cancelled{false};
     uint32_t event_mask = 0;
+    long baud = 0;             // the line's rate, for the drain at close
     std::mutex status_lock;    // guards the driver counters below
     uint32_t counters[5] = {}; // the last TIOCGICOUNT (brk, frame, overrun, parity, buf_overrun)
     bool have_counters = false;
@@ -145,6 +152,7 @@ bool SerialPort::open(const std::string& name)
     s.wake = wake;
     s.cancelled = false;
     s.event_mask = 0;
+    s.baud = 0;
     serial_icounter_struct c{};
     s.have_counters = ::ioctl(fd, TIOCGICOUNT, &c) == 0;
     s.counters[0] = c.brk;
@@ -187,10 +195,13 @@ bool SerialPort::apply_line_settings(long baud, int flags)
         return false;
     if (tcsetattr(fd, TCSANOW, &t) != 0)
         return false;
-    return speed != B0 || set_custom_baud(fd, baud);
+    if (speed == B0 && !set_custom_baud(fd, baud))
+        return false;
+    state_->baud = baud;
+    return true;
 }
 
-bool SerialPort::purge() { return is_open() && tcflush(state_->fd, TCIOFLUSH) == 0; }
+bool SerialPort::purge_input() { return is_open() && tcflush(state_->fd, TCIFLUSH) == 0; }
 
 bool SerialPort::raise_dtr() { return set_dtr(true); }
 
@@ -338,8 +349,7 @@ void SerialPort::close()
 {
     State& s = *state_;
     if (s.fd != -1) {
-        drain_output(s.fd);
-        tcflush(s.fd, TCIOFLUSH);
+        drain_output(s.fd, s.baud);
         ::ioctl(s.fd, TIOCNXCL);
         ::close(s.fd);
         s.fd = -1;

@@ -45,11 +45,30 @@ Outcome finish(HANDLE port, Overlapped& o, const std::atomic<bool>* cancelled, D
     return GetOverlappedResult(port, &o.ov, &count, FALSE) ? Outcome::Done : Outcome::Failed;
 }
 
+// Lets the output still queued in the driver go out before the port is
+// closed, for as long as the line needs for it at its baud rate; closing
+// the handle discards what a line held by flow control has not taken by
+// then.
+void drain_output(HANDLE port, long baud)
+{
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(port, &errors, &stat) || stat.cbOutQue == 0)
+        return;
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(serial_drain_limit_ms(stat.cbOutQue, baud));
+    while (GetTickCount64() < end) {
+        Sleep(5);
+        if (!ClearCommError(port, &errors, &stat) || stat.cbOutQue == 0)
+            return;
+    }
+}
+
 } // namespace
 
 struct SerialPort::State {
     HANDLE handle = INVALID_HANDLE_VALUE;
     std::atomic<bool> cancelled{false};
+    long baud = 0; // the line's rate, for the drain at close
 };
 
 SerialPort::SerialPort() : state_(std::make_unique<State>()) {}
@@ -68,6 +87,7 @@ bool SerialPort::open(const std::string& name)
         return false;
     state_->handle = port;
     state_->cancelled = false;
+    state_->baud = 0;
     return true;
 }
 
@@ -100,12 +120,15 @@ bool SerialPort::apply_line_settings(long baud, int flags)
     dcb.fOutX = (flags & SERIAL_LINE_XONXOFF) ? TRUE : FALSE;
     dcb.fInX = dcb.fOutX;
     dcb.fRtsControl = (flags & SERIAL_LINE_RTSCTS) ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
-    return SetCommState(state_->handle, &dcb);
+    if (!SetCommState(state_->handle, &dcb))
+        return false;
+    state_->baud = baud;
+    return true;
 }
 
-bool SerialPort::purge()
+bool SerialPort::purge_input()
 {
-    return is_open() && PurgeComm(state_->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    return is_open() && PurgeComm(state_->handle, PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
 bool SerialPort::raise_dtr() { return is_open() && EscapeCommFunction(state_->handle, SETDTR); }
@@ -205,7 +228,7 @@ void SerialPort::resume() { state_->cancelled = false; }
 void SerialPort::close()
 {
     if (is_open()) {
-        PurgeComm(state_->handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+        drain_output(state_->handle, state_->baud);
         CloseHandle(state_->handle);
         state_->handle = INVALID_HANDLE_VALUE;
     }
