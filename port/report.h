@@ -35,7 +35,9 @@ public:
     // Handles every waiting report without blocking: calls handler(process
     // id, text) and acknowledges to the sender when it returns (the handler's
     // answer is the message's result). Returns the number of reports
-    // handled. Windows: call it on the thread that opened the receiver.
+    // handled. POSIX: a report from another user, or from a process other
+    // than the one whose id it carries, is dropped unanswered. Windows:
+    // call it on the thread that opened the receiver.
     int dispatch(const std::function<bool(uint32_t process_id, const char* text)>& handler);
 
 private:

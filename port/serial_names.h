@@ -22,4 +22,11 @@ namespace port {
 //     ("COM" in any letter case, the number without leading zeros).
 std::string serial_device_path(const std::string& name);
 
+// Whether a device name names an existing directory, which makes the
+// device I/O library take it for a socket target. Windows: the file system
+// is asked. POSIX: always false, so that a folder that happens to be named
+// like a port (in the working folder, say) never turns the port into a
+// socket target.
+bool device_name_is_directory(const std::string& name);
+
 } // namespace port

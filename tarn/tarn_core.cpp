@@ -4,13 +4,14 @@
 #include "tarn/tarn_internal.h"
 #include "tarn/tarn_slots.h"
 
+#include "port/serial_names.h"
+
 #include <cctype>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <mutex>
 #include <new>
@@ -135,11 +136,6 @@ bool ends_with_colon(const char* s)
     return n > 0 && s[n - 1] == ':';
 }
 
-bool is_directory(const char* name)
-{
-    std::error_code ec;
-    return std::filesystem::is_directory(std::filesystem::path(name), ec);
-}
 
 bool is_socket_kind(const char* name, const char* parameter)
 {
@@ -153,7 +149,7 @@ bool is_socket_kind(const char* name, const char* parameter)
         return true;
     if (value > 2400 && value < 65536 && value % 1200 != 0)
         return true;
-    return !ends_with_colon(name) && is_directory(name);
+    return !ends_with_colon(name) && port::device_name_is_directory(name);
 }
 
 } // namespace

@@ -1,8 +1,9 @@
-// Named events on Linux: a FIFO with owner-only permissions in the user's
-// runtime folder. Every opener holds it read-write, so all share one kernel
-// pipe: a byte in the pipe means "set". Nobody reads it but reset(), so it
-// stays set (manual reset), and the descriptor polls readable exactly while
-// it is set.
+// Named events on Linux: a FIFO with owner-only permissions in a folder
+// only the user can enter (the runtime folder, or one of the user's own).
+// Every opener holds it read-write, so all share one kernel pipe: a byte in
+// the pipe means "set". Nobody reads it but reset(), so it stays set
+// (manual reset), and the descriptor polls readable exactly while it is
+// set.
 
 #include "port/posix/deadline.h"
 #include "port/posix/object_name.h"
@@ -32,23 +33,35 @@ void NamedEvent::StateDeleter::operator()(State* state) const noexcept
 
 namespace {
 
-bool private_folder(const char* path)
+// A folder only this user can enter: a real directory (not a symbolic
+// link), owned by the effective user, with no access for group or others.
+bool private_folder(const std::string& path)
 {
     struct stat st {};
-    return path && *path == '/' && stat(path, &st) == 0 && S_ISDIR(st.st_mode)
-           && st.st_uid == geteuid();
+    return !path.empty() && path[0] == '/' && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)
+           && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
 }
 
-// Where this user's named objects live: the runtime folder when there is
-// one, else /dev/shm or /tmp with the uid in every name.
+// Where this user's named objects live: the runtime folder when it is
+// private, else a folder of this user's own, vantrel-<uid> in $TMPDIR (or
+// /tmp), made owner-only. A folder of that name that is not private (made
+// by another user to catch the names, or opened up since) is refused, and
+// then no named object can be made or opened. Empty on refusal.
 std::string object_prefix()
 {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (private_folder(runtime))
+    if (runtime && private_folder(runtime))
         return std::string(runtime) + "/vantrel-";
-    struct stat st {};
-    const char* base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
-    return std::string(base) + "/vantrel-" + std::to_string(geteuid()) + "-";
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = tmp && *tmp == '/' ? tmp : "/tmp";
+    while (base.size() > 1 && base.back() == '/')
+        base.pop_back();
+    std::string folder = base + "/vantrel-" + std::to_string(geteuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    if (!private_folder(folder))
+        return {};
+    return folder + "/";
 }
 
 std::string event_path(const std::string& name)
@@ -56,7 +69,10 @@ std::string event_path(const std::string& name)
     std::string file = encode_object_name(name);
     if (name.empty() || file.size() > NAME_MAX - 32)
         return {};
-    return object_prefix() + "event-" + file;
+    std::string prefix = object_prefix();
+    if (prefix.empty())
+        return {};
+    return prefix + "event-" + file;
 }
 
 // Opens an existing event FIFO; refuses anything that is not a FIFO of

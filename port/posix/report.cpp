@@ -5,8 +5,9 @@
 // eighth argument. A worker sends one datagram {process id, byte count,
 // text with its terminating zero} from a socket of its own and waits,
 // bounded, for the manager's acknowledgement, as a synchronous window
-// message would. The receiver accepts reports only from its own user (the
-// kernel vouches for the sender's credentials).
+// message would. The receiver accepts a report only from its own user and
+// only from the process whose id the report carries (the kernel vouches
+// for the sender's credentials).
 
 #include "port/report.h"
 #include "port/posix/deadline.h"
@@ -196,19 +197,22 @@ int ReportReceiver::dispatch(const std::function<bool(uint32_t process_id, const
                 continue;
             break;
         }
-        bool trusted = false;
+        bool have_sender = false;
+        ucred sender{};
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS) {
-                ucred cred;
-                std::memcpy(&cred, CMSG_DATA(c), sizeof cred);
-                trusted = cred.uid == geteuid();
+                std::memcpy(&sender, CMSG_DATA(c), sizeof sender);
+                have_sender = true;
             }
         }
         uint32_t process_id = 0;
         const char* text = nullptr;
-        if (!trusted
+        if (!have_sender
             || !report_datagram::parse(buffer.data(), static_cast<size_t>(n), (msg.msg_flags & MSG_TRUNC) != 0,
                                        process_id, text))
+            continue;
+        // A report speaks only for the process that sent it.
+        if (sender.uid != geteuid() || sender.pid <= 0 || static_cast<uint32_t>(sender.pid) != process_id)
             continue;
         bool result = handler(process_id, text);
         ++handled;

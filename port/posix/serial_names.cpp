@@ -61,4 +61,9 @@ std::string serial_device_path(const std::string& name)
     return families[(n - 1) / 32] + std::to_string((n - 1) % 32);
 }
 
+bool device_name_is_directory(const std::string&)
+{
+    return false;
+}
+
 } // namespace port

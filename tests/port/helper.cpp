@@ -8,6 +8,7 @@
 //                                 otherwise sets <ready-event> and waits for
 //                                 it to be reset (at most 60 s)
 //   report <target> <text>        sends a status report, then exits 0
+//   report-as <target> <pid> <text>  the same, naming another process id
 //   fds <file>                    writes its open descriptors to <file>
 
 #include "port/process.h"
@@ -59,6 +60,12 @@ int main(int argc, char** argv)
             return 2;
         for (int i = 0; i < 600 && ready.is_set(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return 0;
+    }
+    // A report that names another process than the sender.
+    if (mode == "report-as" && argc == 5) {
+        port::send_report(static_cast<uintptr_t>(std::strtoull(argv[2], nullptr, 10)),
+                          static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)), argv[4]);
         return 0;
     }
     if (mode == "report" && argc == 4) {

@@ -3,7 +3,10 @@
 
 #include "tarn_test_support.h"
 
+#include "support/temp_dir.h"
+
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,12 +154,32 @@ TEST_F(TarnCore, KindDecision)
     for (const Case& c : cases)
         EXPECT_EQ(tarn_decide_kind(c.name, c.parameter), c.kind) << c.name << " / " << c.parameter;
 
-    // An existing directory names a socket target, unless the name ends in
-    // a colon.
+    // On Windows an existing directory names a socket target, unless the
+    // name ends in a colon; elsewhere the file system is never asked.
     std::string dir = VANTREL_SOURCE_DIR;
+#ifdef _WIN32
     EXPECT_EQ(tarn_decide_kind(dir.c_str(), "9600"), TARN_SOCKET);
+#else
+    EXPECT_EQ(tarn_decide_kind(dir.c_str(), "9600"), TARN_SERIAL);
+#endif
     EXPECT_EQ(tarn_decide_kind((dir + ":").c_str(), "9600"), TARN_SERIAL);
 }
+
+#ifndef _WIN32
+// A folder in the working folder named like the port leaves it a port.
+TEST_F(TarnCore, AFolderNamedLikeThePortDoesNotMatter)
+{
+    support::TempDir work;
+    std::filesystem::create_directory(work.path() / "COM5");
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(work.path());
+    ASSERT_TRUE(std::filesystem::is_directory("COM5"));
+    const int with_folder = tarn_decide_kind("COM5", "9600");
+    std::filesystem::current_path(before);
+    EXPECT_EQ(with_folder, TARN_SERIAL);
+    EXPECT_EQ(tarn_decide_kind("COM5", "9600"), TARN_SERIAL);
+}
+#endif
 
 TEST_F(TarnCore, ServersWithABaudRateIsOpenedAsASerialPort)
 {
