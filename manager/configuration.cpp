@@ -3,6 +3,7 @@
 #include "manager/service_table.h"
 
 #include "manager/manager_globals.h"
+#include "manager/window_placement.h"
 #include "port/autostart.h"
 #include "port/config.h"
 #include "port/profile.h"
@@ -90,7 +91,7 @@ void ServiceTable::loadConfiguration()
             std::snprintf(key, sizeof key, "column%d", column);
             int width = profile.get_int("General", key, -1);
             if (width >= 0)
-                frontEnd_.setColumnWidth(column, width & 0xFFFF);
+                frontEnd_.setColumnWidth(column, storedColumnWidth(width & 0xFFFF));
         }
     }
 

@@ -13,3 +13,4 @@
 #include "manager/manager_globals.h"
 #include "manager/service_record.h"
 #include "manager/service_table.h"
+#include "manager/window_placement.h"

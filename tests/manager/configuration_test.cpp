@@ -286,7 +286,7 @@ TEST_F(Configuration, ColumnWidthsAreReadOnlyWithTenColumns)
 {
     const std::string columns =
         "column0 = 11\ncolumn1 = 12\ncolumn2 = 13\ncolumn3 = -1\ncolumn4 = 70000\n"
-        "column5 = 16\ncolumn6 = 17\ncolumn7 = 18\ncolumn8 = 19\n";
+        "column5 = 65552\ncolumn6 = 17\ncolumn7 = 18\ncolumn8 = 19\n";
     const std::vector<int> defaults(defaultColumnWidths.begin(), defaultColumnWidths.end());
     {
         FakeFrontEnd frontEnd;
@@ -298,8 +298,11 @@ TEST_F(Configuration, ColumnWidthsAreReadOnlyWithTenColumns)
     ServiceTable table(frontEnd);
     load(frontEnd, table, "[General]\ncolumns = 10\n" + columns);
     // A negative or missing width keeps the list's own; a large one keeps
-    // its low 16 bits.
-    EXPECT_EQ(frontEnd.widths, (std::vector<int>{11, 12, 13, defaults[3], 70000 & 0xFFFF, 16, 17, 18, 19, defaults[9]}));
+    // its low 16 bits (65552 is 16), and no column gets wider than the
+    // most a column is given.
+    ASSERT_GT(70000 & 0xFFFF, MAX_COLUMN_WIDTH);
+    EXPECT_EQ(frontEnd.widths,
+              (std::vector<int>{11, 12, 13, defaults[3], MAX_COLUMN_WIDTH, 16, 17, 18, 19, defaults[9]}));
 }
 
 TEST_F(Configuration, ValuesOutsideTheirListsReadAsDefaults)

@@ -251,6 +251,84 @@ TEST(Anchors, ExtremeSizesNeitherOverflowNorWrap)
 }
 
 // ---------------------------------------------------------------------------
+// The stored placement.
+
+// A placement as text, for comparing and showing it.
+std::string shown(const WindowFields& f)
+{
+    return "{" + std::to_string(f.xpos) + ", " + std::to_string(f.ypos) + ", " + std::to_string(f.width) + " x "
+        + std::to_string(f.height) + ", minimized " + std::to_string(f.minimized) + "}";
+}
+
+TEST(Placement, StoredPlacementFitsTheScreenArea)
+{
+    // A screen of 1280 x 800 below a 24-pixel panel; the window's minimum is
+    // 300 x 200.
+    const WindowRect area{0, 24, 1280, 824};
+    struct Case {
+        WindowFields stored;
+        WindowFields placed;
+    } cases[] = {
+        // On screen and within the area: as stored.
+        {{20, 40, 900, 300, 0}, {20, 40, 900, 300, 0}},
+        {{0, 24, 1280, 800, 1}, {0, 24, 1280, 800, 1}},
+        // Below the minimum: the minimum.
+        {{20, 40, 100, 50, 0}, {20, 40, 300, 200, 0}},
+        // Larger than the area: the area, placed in it unless its title bar
+        // is in reach where it was.
+        {{20, 40, INT_HIGHEST, INT_HIGHEST, 0}, {20, 40, 1280, 800, 0}},
+        {{20, 0, INT_HIGHEST, INT_HIGHEST, 0}, {0, 24, 1280, 800, 0}},
+        {{INT_HIGHEST, INT_HIGHEST, INT_HIGHEST, INT_HIGHEST, 0}, {0, 24, 1280, 800, 0}},
+        // Hanging over an edge with the title bar in reach: kept.
+        {{1200, 700, 400, 300, 0}, {1200, 700, 400, 300, 0}},
+        {{-360, 784, 400, 300, 0}, {-360, 784, 400, 300, 0}},
+        // Off screen in any direction, or the title bar out of reach: moved
+        // back in, whole.
+        {{INT_HIGHEST, INT_HIGHEST, 400, 300, 0}, {880, 524, 400, 300, 0}},
+        {{INT_LOWEST, INT_LOWEST, 400, 300, 0}, {0, 24, 400, 300, 0}},
+        {{-5000, 100, 400, 300, 0}, {0, 100, 400, 300, 0}},
+        {{-361, 100, 400, 300, 0}, {0, 100, 400, 300, 0}},
+        {{1241, 100, 400, 300, 0}, {880, 100, 400, 300, 0}},
+        {{100, 785, 400, 300, 0}, {100, 524, 400, 300, 0}},
+        {{100, 23, 400, 300, 0}, {100, 24, 400, 300, 0}},
+        // No size stored (0 or negative): none given; the position is fitted
+        // for the minimum.
+        {{0, 0, 0, 0, 0}, {0, 24, 0, 0, 0}},
+        {{INT_HIGHEST, INT_LOWEST, INT_LOWEST, -1, 0}, {980, 24, 0, 0, 0}},
+        {{10, 30, 900, 0, 0}, {10, 30, 900, 0, 0}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(shown(fitPlacement(c.stored, area, 300, 200)), shown(c.placed)) << "stored " << shown(c.stored);
+}
+
+TEST(Placement, TheMinimumWinsOverASmallerArea)
+{
+    // A minimum larger than the area: the minimum, at the area's corner.
+    const WindowRect tiny{100, 100, 300, 250};
+    EXPECT_EQ(shown(fitPlacement({INT_HIGHEST, INT_LOWEST, INT_HIGHEST, INT_HIGHEST, 0}, tiny, 449, 300)),
+              shown({100, 100, 449, 300, 0}));
+    // An empty or inverted area, and extreme areas, stay within int.
+    EXPECT_EQ(shown(fitPlacement({50, 50, 500, 400, 0}, {0, 0, 0, 0}, 300, 200)), shown({0, 0, 300, 200, 0}));
+    EXPECT_EQ(shown(fitPlacement({50, 50, 500, 400, 0}, {10, 10, -10, -10}, 300, 200)),
+              shown({10, 10, 300, 200, 0}));
+    const WindowRect everything{INT_LOWEST, INT_LOWEST, INT_HIGHEST, INT_HIGHEST};
+    EXPECT_EQ(shown(fitPlacement({INT_HIGHEST, INT_HIGHEST, INT_HIGHEST, INT_HIGHEST, 0}, everything, 300, 200)),
+              shown({0, 0, INT_HIGHEST, INT_HIGHEST, 0}));
+    EXPECT_EQ(shown(fitPlacement({INT_LOWEST, INT_LOWEST, 10, 10, 0}, everything, -5, -5)),
+              shown({INT_LOWEST, INT_LOWEST, 10, 10, 0}));
+}
+
+TEST(Placement, ColumnWidthsHaveAMost)
+{
+    EXPECT_EQ(storedColumnWidth(0), 0);
+    EXPECT_EQ(storedColumnWidth(120), 120);
+    EXPECT_EQ(storedColumnWidth(MAX_COLUMN_WIDTH), MAX_COLUMN_WIDTH);
+    EXPECT_EQ(storedColumnWidth(65535), MAX_COLUMN_WIDTH);
+    EXPECT_EQ(storedColumnWidth(INT_HIGHEST), MAX_COLUMN_WIDTH);
+    EXPECT_EQ(storedColumnWidth(-1), 0);
+}
+
+// ---------------------------------------------------------------------------
 // Start-up.
 
 TEST(StartUp, OneManagerAtATimeAndItsValues)

@@ -91,19 +91,51 @@ private slots:
     void storedPlacementIsNeverSmallerThanTheTemplate()
     {
         place_->writeConfig("[General]\nxpos = 40\nypos = 30\nwidth = 100\nheigth = 50\n");
+        QSize initial;
         {
             auto window = openWindow();
+            initial = window->initialSize();
             QCOMPARE(window->size(), window->initialSize());
             QCOMPARE(window->pos(), QPoint(40, 30));
         }
-        place_->writeConfig("[General]\nxpos = 20\nypos = 10\nwidth = 900\nheigth = 300\n");
+        // Larger than the template, as wide as the screen allows.
+        const int wide = QGuiApplication::primaryScreen()->availableGeometry().width();
+        QVERIFY(wide > initial.width());
+        place_->writeConfig("[General]\nxpos = 20\nypos = 10\nwidth = " + QByteArray::number(wide)
+                            + "\nheigth = 300\n");
         auto window = openWindow();
-        QCOMPARE(window->size(), QSize(900, 300));
+        QCOMPARE(window->size(), QSize(wide, 300));
         QCOMPARE(window->pos(), QPoint(20, 10));
         window->reject();
         QByteArray saved = place_->readConfig();
-        QVERIFY2(saved.contains("xpos      = 20\nypos      = 10\nwidth     = 900\nheigth    = 300\n"), saved);
+        QVERIFY2(saved.contains("xpos      = 20\nypos      = 10\nwidth     = " + QByteArray::number(wide)
+                                + "\nheigth    = 300\n"),
+                 saved);
         QVERIFY(!saved.contains("minimized"));
+    }
+
+    void aStoredSizeOrPlaceBeyondTheScreenIsFittedToIt()
+    {
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        place_->writeConfig("[General]\nxpos = 2147483647\nypos = 2147483647\nwidth = 2147483647\n"
+                            "heigth = 2147483647\ncolumns = 10\ncolumn0 = 65535\n");
+        {
+            auto window = openWindow();
+            QCOMPARE(window->size(), screen.size());
+            QCOMPARE(window->pos(), screen.topLeft());
+            QCOMPARE(window->listView()->columnWidth(0), MAX_COLUMN_WIDTH);
+            window->reject();
+            QByteArray saved = place_->readConfig();
+            QVERIFY2(saved.contains(QByteArray("width     = ") + QByteArray::number(screen.width()) + "\n"), saved);
+            QVERIFY2(!saved.contains("2147483647"), saved);
+        }
+        // Far off to the other side, with a size that fits: moved back in
+        // whole, the size kept.
+        place_->writeConfig("[General]\nxpos = -2147483648\nypos = -2147483648\nwidth = 500\nheigth = 300\n");
+        auto window = openWindow();
+        const QSize size(std::max(500, window->initialSize().width()), std::max(300, window->initialSize().height()));
+        QCOMPARE(window->size(), size);
+        QCOMPARE(window->pos(), screen.topLeft());
     }
 
     void controlsFollowTheirAnchors()

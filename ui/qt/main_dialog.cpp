@@ -1,5 +1,6 @@
 #include "ui/qt/main_dialog.h"
 
+#include "manager/window_placement.h"
 #include "ui/qt/help_dialog.h"
 #include "ui/qt/program_icon.h"
 #include "ui/qt/service_list_view.h"
@@ -156,7 +157,16 @@ CMainDialog::CMainDialog()
     refreshButtons();
     table_->loadConfiguration();
 
-    // The stored placement, never smaller than the template.
+    // The stored placement, never smaller than the template and fitted to
+    // the screen it was on (the primary one when it is on none now).
+    QScreen* screen = QGuiApplication::screenAt(QPoint(fields_.xpos, fields_.ypos));
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect area = screen->availableGeometry();
+        const WindowRect areaRect{area.x(), area.y(), area.x() + area.width(), area.y() + area.height()};
+        fields_ = fitPlacement(fields_, areaRect, initialSize_.width(), initialSize_.height());
+    }
     move(fields_.xpos, fields_.ypos);
     resize(std::max(fields_.width, initialSize_.width()), std::max(fields_.height, initialSize_.height()));
     if (fields_.minimized) {

@@ -1,5 +1,6 @@
 #include "ui/win32/main_dialog.h"
 
+#include "manager/window_placement.h"
 #include "resources/resource.h"
 #include "ui/win32/help_dialog.h"
 
@@ -84,8 +85,17 @@ LRESULT CMainDialog::onInitDialog(WPARAM wParam, LPARAM lParam)
     SendMessageA(hwnd(), WM_REFRESH_BUTTONS, 0, 0);
     table_.loadConfiguration();
 
-    // The stored placement as it is; the minimum-size query keeps it from
-    // becoming smaller than the template.
+    // The stored placement fitted to the work area of the monitor it was
+    // on (the primary one when it is on none now); the minimum-size query
+    // keeps it from becoming smaller than the template.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoA(MonitorFromPoint(POINT{fields_.xpos, fields_.ypos}, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+        const RECT& work = monitor.rcWork;
+        const SIZE minimum = resizer().minimumSize();
+        fields_ = fitPlacement(fields_, WindowRect{work.left, work.top, work.right, work.bottom}, minimum.cx,
+                               minimum.cy);
+    }
     SetWindowPos(hwnd(), nullptr, fields_.xpos, fields_.ypos, fields_.width, fields_.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     if (fields_.minimized) {
