@@ -73,8 +73,9 @@ public:
     // that cannot set the count keep their own, 10 probes.)
     bool set_keepalive(int idle_s, int interval_s, int count);
     // The keepalive settings as the system tells them: on, and the values
-    // of set_keepalive, each -1 where the system does not tell. False with
-    // the last error when not even "on" can be read.
+    // of set_keepalive, each -1 where the system does not tell (POSIX tells
+    // them all; Windows only from Windows 10 on). False with the last error
+    // when not even "on" can be read.
     struct Keepalive {
         bool on = false;
         int idle_s = -1;

@@ -220,9 +220,14 @@ void expect_keepalive(port::Socket* accepted)
     port::Socket::Keepalive k;
     ASSERT_TRUE(accepted->keepalive(k)) << port::socket_last_error();
     EXPECT_TRUE(k.on);
-    EXPECT_EQ(k.idle_s, 30);
-    EXPECT_EQ(k.interval_s, 10);
-    EXPECT_EQ(k.count, 3);
+    // Linux tells every value; Windows before 10 (and Wine, which says it
+    // is Windows 7) tells none of them and keeps its own probe count.
+    const bool told = k.idle_s != -1 || k.interval_s != -1 || k.count != -1;
+    if (told) {
+        EXPECT_EQ(k.idle_s, 30);
+        EXPECT_EQ(k.interval_s, 10);
+        EXPECT_EQ(k.count, 3);
+    }
 }
 
 } // namespace
