@@ -65,6 +65,25 @@ public:
     bool set_nodelay(bool on);
     bool set_reuse_address(bool on);
 
+    // TCP keepalive on a connected socket, so that a peer that vanished
+    // without a word (machine off, cable pulled) does not hold the
+    // connection for ever: after idle_s seconds without traffic a probe,
+    // then one every interval_s seconds, and after count unanswered probes
+    // the connection fails. False with the last error. (Windows systems
+    // that cannot set the count keep their own, 10 probes.)
+    bool set_keepalive(int idle_s, int interval_s, int count);
+    // The keepalive settings as the system tells them: on, and the values
+    // of set_keepalive, each -1 where the system does not tell (POSIX tells
+    // them all; Windows only from Windows 10 on). False with the last error
+    // when not even "on" can be read.
+    struct Keepalive {
+        bool on = false;
+        int idle_s = -1;
+        int interval_s = -1;
+        int count = -1;
+    };
+    bool keepalive(Keepalive& out) const;
+
     // Addresses and ports in host order; INADDR_ANY is 0.
     bool bind(uint32_t address, uint16_t port);
     bool listen(int backlog);
@@ -72,7 +91,10 @@ public:
     uint16_t local_port() const;
     // Accepts one pending connection into out (non-blocking when this
     // socket is; Nagle untouched). False with the last error (10035 when
-    // none is pending on a non-blocking socket).
+    // none is pending on a non-blocking socket). A pending connection that
+    // failed before it was taken answers 10053 (connection aborted) or
+    // 10054 (reset) on every system, whatever network error ended it: the
+    // next one may be fine.
     bool accept(Socket& out);
     bool connect(uint32_t address, uint16_t port);
 
@@ -83,6 +105,11 @@ public:
     int wait_writable(int timeout_ms) const;
     // The socket's pending error (SO_ERROR) in the same numbering, 0 none.
     int pending_error() const;
+    // Whether the peer of a connected socket is already gone: it closed
+    // its side leaving no unread byte, or reset the connection. Neither
+    // waits nor takes a byte; a peer that sent bytes before it closed is
+    // not gone until they have been read.
+    bool peer_gone() const;
 
     // One attempt each: the count, or -1 with the last error (10035 when
     // nothing can be moved now). recv answers 0 for an orderly close.
@@ -90,6 +117,9 @@ public:
     int send(const void* buffer, int count);
 
     void close();
+    // Closes abortively: unsent bytes are dropped and the peer sees the
+    // connection reset rather than an orderly end (linger time 0).
+    void close_with_reset();
 
 private:
     explicit Socket(intptr_t handle) : handle_(handle) {}

@@ -75,7 +75,9 @@ int tarn_write(int descriptor, const void* buffer, int count);
 void tarn_close(int descriptor);
 int tarn_poll_abort();
 
-// Servers: drop the current client and wait for the next one.
+// Servers: drop the current client and wait for the next one. A client
+// that already left without sending a byte, or whose socket refuses its
+// options (Nagle off, keepalive), is dropped unserved and the wait goes on.
 int tarn_accept(int descriptor);
 
 // Serial ports: raise (on != 0) or drop the DTR line.

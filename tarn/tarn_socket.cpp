@@ -21,6 +21,13 @@ port::SocketLibraryInfo library_info;
 
 constexpr int wait_slice_ms = 50;
 
+// Keepalive on every accepted client, so that one whose machine went away
+// without a word frees the server within about a minute: the first probe
+// after 30 s without traffic, then one every 10 s, three in all.
+constexpr int keepalive_idle_s = 30;
+constexpr int keepalive_interval_s = 10;
+constexpr int keepalive_probes = 3;
+
 const char* last_error_text() { return tarn_socket_error_text(port::socket_last_error()); }
 
 bool transient(int e) { return e == 10035 || e == 10036; }
@@ -49,6 +56,22 @@ bool nagle_off(int d)
         return true;
     tarn_fail("on setting TCP_NODELAY: %s", last_error_text());
     return false;
+}
+
+// Makes a just-accepted client the server's current one, unless it is not
+// worth serving: it already left without a byte to read (say it connected
+// while another client was served and gave up), or its socket refuses the
+// options (it reset at once). Such a client is dropped, and the server
+// keeps listening: false.
+bool take_client(socket_pair& sp, port::Socket client)
+{
+    if (client.peer_gone())
+        return false;
+    if (!client.set_nodelay(true)
+        || !client.set_keepalive(keepalive_idle_s, keepalive_interval_s, keepalive_probes))
+        return false;
+    sp.data_socket = std::move(client);
+    return true;
 }
 
 int socket_read(int d, void* buffer, int size)
@@ -260,26 +283,22 @@ int tarn_accept(int d)
         sp.listen_socket.wait_readable(wait_slice_ms);
         port::Socket client;
         if (sp.listen_socket.accept(client)) {
-            sp.data_socket = std::move(client);
             // The accepted socket takes the listener's non-blocking mode.
-            if (!nagle_off(d)) {
-                sp.data_socket.close();
+            if (take_client(sp, std::move(client)))
+                return 0;
+        } else {
+            int e = port::socket_last_error();
+            // A client that gave up before it was accepted is no reason to
+            // stop serving: wait for the next one.
+            if (!transient(e) && e != 10004 && e != 10053 && e != 10054) {
+                tarn_fail("accept: %s", last_error_text());
                 return -1;
             }
-            return 0;
         }
-        int e = port::socket_last_error();
-        // A client that gave up before it was accepted is no reason to stop
-        // serving: wait for the next one.
-        if (transient(e) || e == 10004 || e == 10053 || e == 10054) {
-            if (tarn_poll_abort()) {
-                tarn_error = TARN_ERR_ABORTED;
-                return -1;
-            }
-            continue;
+        if (tarn_poll_abort()) {
+            tarn_error = TARN_ERR_ABORTED;
+            return -1;
         }
-        tarn_fail("accept: %s", last_error_text());
-        return -1;
     }
 }
 

@@ -83,6 +83,23 @@ int fail_int()
     return -1;
 }
 
+// Errors with which Linux accept() passes on the trouble of one pending
+// connection, already gone, rather than a fault of the listening socket;
+// accept(2) tells to retry on them.
+bool client_trouble(int e)
+{
+    switch (e) {
+    case ECONNABORTED: case EPROTO: case ENOPROTOOPT: case EOPNOTSUPP:
+    case ENETDOWN: case ENETUNREACH: case EHOSTDOWN: case EHOSTUNREACH:
+#ifdef ENONET
+    case ENONET:
+#endif
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::mutex library_lock;
 int library_count = 0;
 
@@ -188,6 +205,36 @@ bool Socket::set_nodelay(bool on)
     return ::setsockopt(handle_, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v) == 0 || fail();
 }
 
+bool Socket::set_keepalive(int idle_s, int interval_s, int count)
+{
+    const int on = 1;
+    return (::setsockopt(handle_, IPPROTO_TCP, TCP_KEEPIDLE, &idle_s, sizeof idle_s) == 0
+            && ::setsockopt(handle_, IPPROTO_TCP, TCP_KEEPINTVL, &interval_s, sizeof interval_s) == 0
+            && ::setsockopt(handle_, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count) == 0
+            && ::setsockopt(handle_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0)
+           || fail();
+}
+
+bool Socket::keepalive(Keepalive& out) const
+{
+    auto read = [this](int level, int name, int& value) {
+        socklen_t len = sizeof value;
+        return ::getsockopt(handle_, level, name, &value, &len) == 0;
+    };
+    int on = 0;
+    if (!read(SOL_SOCKET, SO_KEEPALIVE, on))
+        return fail();
+    out = Keepalive{};
+    out.on = on != 0;
+    if (!read(IPPROTO_TCP, TCP_KEEPIDLE, out.idle_s))
+        out.idle_s = -1;
+    if (!read(IPPROTO_TCP, TCP_KEEPINTVL, out.interval_s))
+        out.interval_s = -1;
+    if (!read(IPPROTO_TCP, TCP_KEEPCNT, out.count))
+        out.count = -1;
+    return true;
+}
+
 bool Socket::set_reuse_address(bool on)
 {
     int v = on ? 1 : 0;
@@ -228,8 +275,12 @@ bool Socket::accept(Socket& out)
     int fd;
     while ((fd = ::accept4(handle_, nullptr, nullptr, mode)) < 0 && errno == EINTR) {
     }
-    if (fd < 0)
-        return fail();
+    if (fd < 0) {
+        if (!client_trouble(errno))
+            return fail();
+        last_error = 10053;
+        return false;
+    }
     out = Socket(fd);
     return true;
 }
@@ -256,6 +307,17 @@ int Socket::pending_error() const
     return e ? wsa_number(e) : 0;
 }
 
+bool Socket::peer_gone() const
+{
+    char c;
+    ssize_t n;
+    while ((n = ::recv(handle_, &c, 1, MSG_PEEK | MSG_DONTWAIT)) < 0 && errno == EINTR) {
+    }
+    if (n > 0)
+        return false;
+    return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
 int Socket::recv(void* buffer, int size)
 {
     ssize_t n;
@@ -270,6 +332,15 @@ int Socket::send(const void* buffer, int count)
     while ((n = ::send(handle_, buffer, count > 0 ? count : 0, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
     }
     return n >= 0 ? static_cast<int>(n) : fail_int();
+}
+
+void Socket::close_with_reset()
+{
+    if (handle_ != -1) {
+        const linger now{1, 0};
+        ::setsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
+    close();
 }
 
 void Socket::close()

@@ -1,12 +1,26 @@
 #include "port/socket.h"
 
 #include <winsock2.h>
+#include <mstcpip.h>
 #include <windows.h>
 
 namespace port {
 namespace {
 
 SOCKET s(intptr_t handle) { return static_cast<SOCKET>(handle); }
+
+// IPPROTO_TCP options of Windows 10 (idle seconds, probe count, probe
+// interval), which older headers lack.
+constexpr int tcp_keepidle = 3;
+constexpr int tcp_keepcnt = 16;
+constexpr int tcp_keepintvl = 17;
+
+bool get_dword(intptr_t handle, int level, int name, DWORD& value)
+{
+    value = 0;
+    int len = sizeof value;
+    return ::getsockopt(s(handle), level, name, reinterpret_cast<char*>(&value), &len) == 0;
+}
 
 int wait_for(intptr_t handle, bool write, int timeout_ms)
 {
@@ -94,6 +108,41 @@ bool Socket::set_nodelay(bool on)
     return ::setsockopt(s(handle_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&v), sizeof v) == 0;
 }
 
+bool Socket::set_keepalive(int idle_s, int interval_s, int count)
+{
+    const DWORD on = 1;
+    if (::setsockopt(s(handle_), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on) != 0)
+        return false;
+    tcp_keepalive values{};
+    values.onoff = 1;
+    values.keepalivetime = static_cast<u_long>(idle_s) * 1000;
+    values.keepaliveinterval = static_cast<u_long>(interval_s) * 1000;
+    DWORD returned = 0;
+    if (::WSAIoctl(s(handle_), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr)
+        != 0)
+        return false;
+    // The count only where the system lets it be set; elsewhere it stays
+    // at the system's own.
+    const DWORD probes = static_cast<DWORD>(count);
+    const int saved = WSAGetLastError();
+    ::setsockopt(s(handle_), IPPROTO_TCP, tcp_keepcnt, reinterpret_cast<const char*>(&probes), sizeof probes);
+    WSASetLastError(saved);
+    return true;
+}
+
+bool Socket::keepalive(Keepalive& out) const
+{
+    DWORD value = 0;
+    if (!get_dword(handle_, SOL_SOCKET, SO_KEEPALIVE, value))
+        return false;
+    out = Keepalive{};
+    out.on = value != 0;
+    out.idle_s = get_dword(handle_, IPPROTO_TCP, tcp_keepidle, value) ? static_cast<int>(value) : -1;
+    out.interval_s = get_dword(handle_, IPPROTO_TCP, tcp_keepintvl, value) ? static_cast<int>(value) : -1;
+    out.count = get_dword(handle_, IPPROTO_TCP, tcp_keepcnt, value) ? static_cast<int>(value) : -1;
+    return true;
+}
+
 bool Socket::set_reuse_address(bool on)
 {
     int v = on ? 1 : 0;
@@ -151,6 +200,18 @@ int Socket::pending_error() const
     return e;
 }
 
+bool Socket::peer_gone() const
+{
+    // Only a readable socket can have news, and then a peek does not block.
+    if (wait_for(handle_, false, 0) != 1)
+        return false;
+    char c;
+    int n = ::recv(s(handle_), &c, 1, MSG_PEEK);
+    if (n > 0)
+        return false;
+    return n == 0 || WSAGetLastError() != WSAEWOULDBLOCK;
+}
+
 int Socket::recv(void* buffer, int size)
 {
     int n = ::recv(s(handle_), static_cast<char*>(buffer), size > 0 ? size : 0, 0);
@@ -161,6 +222,15 @@ int Socket::send(const void* buffer, int count)
 {
     int n = ::send(s(handle_), static_cast<const char*>(buffer), count > 0 ? count : 0, 0);
     return n == SOCKET_ERROR ? -1 : n;
+}
+
+void Socket::close_with_reset()
+{
+    if (handle_ != -1) {
+        const linger now{1, 0};
+        ::setsockopt(s(handle_), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&now), sizeof now);
+    }
+    close();
 }
 
 void Socket::close()

@@ -189,3 +189,116 @@ TEST_F(TarnSocket, ClientRefused)
     EXPECT_STREQ(tarn_error_text(), "connect: Connection refused");
     EXPECT_EQ(tarn_slot_kind(0), TARN_FREE);
 }
+
+namespace {
+
+// A " server " on a free port, returned with its first client, whose end
+// is `first`; -1 when either side failed. The callback ends a wait that
+// finds no client after about 20 s.
+int open_server(uint16_t& port, port::Socket& first)
+{
+    port = free_port();
+    reset_callback(400);
+    int d = -2;
+    std::thread opener([&] { d = tarn_open(" server ", std::to_string(port).c_str(), 0, counting_callback); });
+    first = connect_loopback(port);
+    opener.join();
+    return first.valid() ? d : -1;
+}
+
+// What tarn_write to the current client of d brings to `peer`.
+std::string through(int d, port::Socket& peer, const std::string& text)
+{
+    if (tarn_write(d, text.data(), static_cast<int>(text.size())) != static_cast<int>(text.size()))
+        return "(not written: " + std::string(tarn_error_text()) + ")";
+    return recv_exactly(peer, text.size());
+}
+
+void expect_keepalive(port::Socket* accepted)
+{
+    ASSERT_NE(accepted, nullptr);
+    port::Socket::Keepalive k;
+    ASSERT_TRUE(accepted->keepalive(k)) << port::socket_last_error();
+    EXPECT_TRUE(k.on);
+    // Linux tells every value; Windows before 10 (and Wine, which says it
+    // is Windows 7) tells none of them and keeps its own probe count.
+    const bool told = k.idle_s != -1 || k.interval_s != -1 || k.count != -1;
+    if (told) {
+        EXPECT_EQ(k.idle_s, 30);
+        EXPECT_EQ(k.interval_s, 10);
+        EXPECT_EQ(k.count, 3);
+    }
+}
+
+} // namespace
+
+TEST_F(TarnSocket, AcceptedClientsGetKeepalive)
+{
+    uint16_t port = 0;
+    port::Socket first;
+    int d = open_server(port, first);
+    ASSERT_EQ(d, 0) << tarn_error_text();
+    expect_keepalive(tarn_slot_socket(d));
+
+    // The listening socket queues the next client until it is accepted.
+    port::Socket second = connect_loopback(port);
+    ASSERT_TRUE(second.valid());
+    ASSERT_EQ(tarn_accept(d), 0) << tarn_error_text();
+    expect_keepalive(tarn_slot_socket(d));
+    EXPECT_EQ(through(d, second, "kept"), "kept");
+}
+
+TEST_F(TarnSocket, ClientsGoneBeforeTheirTurnAreSkipped)
+{
+    uint16_t port = 0;
+    port::Socket first;
+    int d = open_server(port, first);
+    ASSERT_EQ(d, 0) << tarn_error_text();
+
+    // While the first is served, five connect and leave without a word,
+    // then one connects to stay: the next accept answers with that one.
+    for (int i = 0; i < 5; ++i) {
+        port::Socket gone = connect_loopback(port);
+        ASSERT_TRUE(gone.valid()) << "client " << i;
+    }
+    port::Socket waiting = connect_loopback(port);
+    ASSERT_TRUE(waiting.valid());
+    ASSERT_EQ(tarn_accept(d), 0) << tarn_error_text();
+    EXPECT_EQ(through(d, waiting, "you"), "you");
+    EXPECT_EQ(first.wait_readable(10000), 1);
+    char c;
+    EXPECT_EQ(first.recv(&c, 1), 0) << "the first client is dropped";
+}
+
+TEST_F(TarnSocket, AClientThatSentAndLeftIsServedAndOneThatResetIsSkipped)
+{
+    uint16_t port = 0;
+    port::Socket first;
+    int d = open_server(port, first);
+    ASSERT_EQ(d, 0) << tarn_error_text();
+
+    // In the queue: one that resets at once, one that sends and closes,
+    // one that stays.
+    port::Socket reset = connect_loopback(port);
+    ASSERT_TRUE(reset.valid());
+    reset.close_with_reset();
+    port::Socket sender = connect_loopback(port);
+    ASSERT_TRUE(sender.valid());
+    ASSERT_EQ(sender.send("hello", 5), 5);
+    sender.close();
+    port::Socket staying = connect_loopback(port);
+    ASSERT_TRUE(staying.valid());
+
+    // The reset one ends nothing; the sender's bytes are served, then its
+    // end.
+    ASSERT_EQ(tarn_accept(d), 0) << tarn_error_text();
+    char buf[8];
+    ASSERT_EQ(tarn_read_full(d, buf, 5), 5) << tarn_error_text();
+    EXPECT_EQ(std::string(buf, 5), "hello");
+    EXPECT_EQ(tarn_read(d, buf, sizeof buf, 1), -1);
+    EXPECT_EQ(tarn_error.load(), TARN_ERR_PEER_CLOSED);
+
+    // Then the one that stayed.
+    ASSERT_EQ(tarn_accept(d), 0) << tarn_error_text();
+    EXPECT_EQ(through(d, staying, "still here"), "still here");
+}

@@ -151,6 +151,16 @@ public:
         fd_ = -1;
     }
 
+    // Closes with a reset rather than an orderly end.
+    void reset()
+    {
+        if (fd_ >= 0) {
+            const linger now{1, 0};
+            setsockopt(fd_, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        }
+        close();
+    }
+
 private:
     int fd_ = -1;
 };

@@ -415,6 +415,76 @@ TEST_F(Bridge, DtrDropsForOneSecondAfterOpenAndBeforeClose)
     EXPECT_GE(closed_at - changes[3].at_ms, 1000) << "the port closed before the hold ended";
 }
 
+TEST_F(Bridge, ClientsThatLeftWhileAnotherWasServedNeverOpenThePort)
+{
+    TempDir logs;
+    const std::string log = logs / "dtr.log";
+    ScopedEnv dtr_log("VANTREL_DTR_LOG", log);
+    options.dtro = 1;
+    options.dtrc = 1;
+    ASSERT_TRUE(worker.start(options));
+    Client first;
+    ASSERT_TRUE(serve(first, tcp()));
+
+    // Five connect while the first is served and give up without a word;
+    // then one that stays, its first byte sent early.
+    for (int i = 0; i < 5; ++i) {
+        Client gone;
+        ASSERT_TRUE(gone.connect(tcp(), 15000)) << "client " << i;
+    }
+    Client next;
+    ASSERT_TRUE(next.connect(tcp(), 15000));
+    ASSERT_TRUE(next.send("N"));
+
+    first.close();
+    EXPECT_EQ(board.read(1, 15000), "N");
+    // The port opened twice: for the first (raised by the open, dropped,
+    // raised, dropped before the close) and for the next (raised, dropped,
+    // raised). An open for a client that left would add its own changes.
+    const auto changes = read_dtr_log(log);
+    ASSERT_EQ(changes.size(), 7u) << read_file(log);
+    for (size_t i = 0; i < changes.size(); ++i)
+        EXPECT_EQ(changes[i].level, i % 4 == 0 || i % 4 == 2 ? 1 : 0) << "change " << i << "\n" << read_file(log);
+    // The next client's open follows the first's close hold without a
+    // further hold between.
+    EXPECT_LT(changes[4].at_ms - changes[3].at_ms, 6000) << read_file(log);
+    ASSERT_TRUE(board.write("M", 5000));
+    EXPECT_EQ(next.read(1, 5000), "M");
+    EXPECT_TRUE(worker.running());
+}
+
+TEST_F(Bridge, AClientThatSentAndLeftIsServedAndResetsEndNothing)
+{
+    // The hold before each close keeps the port open for a second after a
+    // client's relay ends: the board reads the last bytes while it is open.
+    options.dtrc = 1;
+    ASSERT_TRUE(worker.start(options));
+    ASSERT_TRUE(wait_until([&] { return listening(tcp()); }, 15000));
+    // One that resets as soon as it is connected, with nobody served.
+    Client early;
+    ASSERT_TRUE(early.connect(tcp(), 15000));
+    early.reset();
+
+    Client first = served_client();
+    // While it is served: one that resets, one that sends and leaves.
+    Client reset;
+    ASSERT_TRUE(reset.connect(tcp(), 15000));
+    reset.reset();
+    Client sender;
+    ASSERT_TRUE(sender.connect(tcp(), 15000));
+    const std::string words = "sent before leaving";
+    ASSERT_TRUE(sender.send(words));
+    sender.close();
+
+    first.close();
+    EXPECT_EQ(board.read(words.size(), 15000), words);
+    // The service goes on.
+    Client next = served_client();
+    ASSERT_TRUE(board.write("M", 5000));
+    EXPECT_EQ(next.read(1, 5000), "M");
+    EXPECT_TRUE(worker.running());
+}
+
 TEST_F(Bridge, ConnectCyclesLeakNothing)
 {
     ASSERT_TRUE(worker.start(options));
