@@ -28,6 +28,7 @@ has() {
     grep -qxF -- "$1 ./$2" "$tmp/list" || fail "no $2 with mode $1"
 }
 has -rwxr-xr-x usr/bin/vantrel
+has -rw-r--r-- usr/lib/vantrel/vantrel-ui.so
 has -rw-r--r-- usr/share/applications/vantrel.desktop
 for size in 16 32 48 64 128 256; do
     has -rw-r--r-- "usr/share/icons/hicolor/${size}x${size}/apps/vantrel.png"
@@ -38,8 +39,8 @@ has -rw-r--r-- lib/systemd/system/vantrel.service
 has -rw-r--r-- usr/share/doc/vantrel/README.md
 # Nothing outside the places a package may use, nothing under /usr/local,
 # no enabled unit.
-if grep -Ev ' \./(usr/(bin|share)/|lib/systemd/system/)|/$' "$tmp/list"; then
-    fail "files outside /usr/bin, /usr/share and /lib/systemd/system"
+if grep -Ev ' \./(usr/(bin|share|lib/vantrel)/|lib/systemd/system/)|/$' "$tmp/list"; then
+    fail "files outside /usr/bin, /usr/lib/vantrel, /usr/share and /lib/systemd/system"
 fi
 grep -q 'usr/local' "$tmp/list" && fail "files under /usr/local"
 grep -q 'etc/systemd' "$tmp/list" && fail "the unit is enabled by the package"
@@ -85,6 +86,24 @@ done
 # empty TCP port ends at once (the report goes nowhere), with exit code 0.
 timeout 20 "$tmp/root/usr/bin/vantrel" "no-such-event" "" COM1 19200 0 0 0 0 </dev/null \
     || fail "the packaged program did not run as a worker"
+# Qt is the window library's, never the executable's: a worker maps none
+# of it. The program finds the library at its installed place.
+readelf -d "$tmp/root/usr/bin/vantrel" >"$tmp/program-needs" || fail "readelf cannot read the program"
+grep -q 'NEEDED.*\[libc\.so' "$tmp/program-needs" || fail "no libraries read from the program"
+grep -q 'NEEDED.*\[libQt' "$tmp/program-needs" && fail "the program needs Qt: $(grep libQt "$tmp/program-needs")"
+readelf -d "$tmp/root/usr/lib/vantrel/vantrel-ui.so" | grep -q 'NEEDED.*\[libQt6Widgets' \
+    || fail "the window library does not need Qt Widgets"
+# The manager mode, with no display to open, loads the library before it
+# finds that out (the dynamic loader's record of the files it opened).
+mkdir "$tmp/home"
+(
+    ulimit -c 0
+    env -u DISPLAY -u WAYLAND_DISPLAY HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/config" \
+        VANTREL_CONFIG_DIR="$tmp/home/etc" QT_QPA_PLATFORM=xcb LD_DEBUG=files LD_DEBUG_OUTPUT="$tmp/home/loader" \
+        timeout -s KILL 20 "$tmp/root/usr/bin/vantrel" </dev/null >"$tmp/manager.out" 2>&1 || true
+)
+cat "$tmp/home"/loader.* 2>/dev/null | grep -qF "file=$(cd "$tmp/root" && pwd -P)/usr/lib/vantrel/vantrel-ui.so" \
+    || fail "the packaged manager did not load its window library: $(cat "$tmp/manager.out")"
 grep -q 'ExecStart=/usr/bin/vantrel --headless$' "$tmp/root/lib/systemd/system/vantrel.service" \
     || fail "the unit does not run the headless manager"
 # systemd's own check, where systemd is there, of the unit as installed
