@@ -80,12 +80,20 @@ void ServiceTable::restartService(int row)
 
 void ServiceTable::stopAllServices()
 {
-    BusyCursor busy(frontEnd_);
-    for (auto& service : rows_)
-        if (service->active && service->stopEvent.valid())
-            service->stopEvent.set();
+    std::vector<int> rows;
     for (int row = 0; row < count(); ++row)
-        if (rows_[row]->active)
+        rows.push_back(row);
+    stopServices(rows);
+}
+
+void ServiceTable::stopServices(const std::vector<int>& rows)
+{
+    BusyCursor busy(frontEnd_);
+    for (int row : rows)
+        if (ServiceRecord* service = record(row); service && service->active && service->stopEvent.valid())
+            service->stopEvent.set();
+    for (int row : rows)
+        if (ServiceRecord* service = record(row); service && service->active)
             finishStop(row);
 }
 
