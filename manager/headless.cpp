@@ -173,6 +173,7 @@ int HeadlessManager::run()
         say("vantrel: headless mode is not available on this system");
         return EXIT_CANNOT_START;
     }
+    port::ignore_broken_pipes();
     const std::string path = configPath();
     port::Profile profile;
     if (!readConfiguration(path, profile)) {

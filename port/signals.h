@@ -36,6 +36,12 @@ private:
     bool open_ = false;
 };
 
+// Writes to a pipe or socket whose reader has gone fail (EPIPE) instead of
+// ending the process, so that a lost standard error (a log reader that
+// ended) cannot end a manager and leave its workers behind. Started
+// children get the default back. Windows: nothing to do.
+void ignore_broken_pipes();
+
 // Waits until one of `count` descriptors polls readable or timeout_ms have
 // passed (negative: no limit); ready[i] tells which. A descriptor of -1 is
 // left out. Returns the number ready, 0 after the time-out, -1 on failure.

@@ -99,6 +99,14 @@ std::vector<ControlSignal> ControlSignals::take()
     return taken;
 }
 
+void ignore_broken_pipes()
+{
+    struct sigaction action = {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGPIPE, &action, nullptr);
+}
+
 int wait_readable(const int* fds, bool* ready, int count, int timeout_ms)
 {
     constexpr int MAX_FDS = 16;

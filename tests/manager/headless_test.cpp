@@ -177,6 +177,31 @@ TEST_F(Headless, SigintStopsTheServicesAndEndsWithZero)
     EXPECT_TRUE(refuses(p));
 }
 
+// A standard error that nobody reads any more (the log reader ended) does
+// not end the manager: it still stops its workers on SIGTERM.
+TEST_F(Headless, ALostStandardErrorDoesNotEndIt)
+{
+    support::Board board(true);
+    ASSERT_TRUE(board.valid());
+    devices_.map("COM5", board.slave());
+    const uint16_t p = port();
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", true)));
+    auto manager = start({"--headless", "--config", conf()});
+    ASSERT_TRUE(manager->waitForErr(line("Bench", p, "COM5", "Active"))) << manager->err();
+    manager->closeErr();
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", false)));
+    ASSERT_TRUE(manager->signal(SIGHUP)); // its lines now go nowhere
+    ASSERT_TRUE(support::wait_until([&] { return refuses(p); })) << "the service was stopped";
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", true)));
+    ASSERT_TRUE(manager->signal(SIGHUP));
+    port::Socket client = support::connect_loopback(p);
+    ASSERT_TRUE(client.valid()) << "started again";
+    expectBridged(client, board, "still");
+    ASSERT_TRUE(manager->signal(SIGTERM));
+    EXPECT_EQ(manager->exitCode(25000), 0);
+    EXPECT_TRUE(refuses(p));
+}
+
 TEST_F(Headless, AWorkersReportBecomesItsStatusLine)
 {
     support::Board board(true);

@@ -104,6 +104,14 @@ int Child::countErr(const std::string& text)
     return n;
 }
 
+void Child::closeErr()
+{
+    drain();
+    if (errFd_ >= 0)
+        ::close(errFd_);
+    errFd_ = -1;
+}
+
 bool Child::signal(int sig)
 {
     return pid_ > 0 && kill(pid_, sig) == 0;

@@ -34,6 +34,10 @@ public:
     // Occurrences of `text` in its standard error so far.
     int countErr(const std::string& text);
 
+    // Stops reading its standard error: what it writes there next fails
+    // with a broken pipe.
+    void closeErr();
+
     bool signal(int sig);
     // Its exit code once it has ended within timeout_ms; -1 when it is still
     // running then, or 128 + the signal that ended it.
