@@ -120,10 +120,10 @@ TEST_F(Headless, RunsTheFileAppliesItsChangesOnHangupAndStopsEverythingOnTermina
     ASSERT_TRUE(clientOld.valid());
     expectBridged(clientOld, boardD, "old");
 
-    // The edit: A stays as it was; the missing board gets a port that
-    // exists; the spare board is to run; the old board is not.
+    // The edit: A only gets another name; the missing board gets a port
+    // that exists; the spare board is to run; the old board is not.
     const std::string after = "[General]\nautostart = 0\nservices   = 4\n"
-        + service(1, "Eval board A", pA, "COM5", true) + service(2, "Missing board", pMissing, "COM6", true)
+        + service(1, "Eval board A1", pA, "COM5", true) + service(2, "Missing board", pMissing, "COM6", true)
         + service(3, "Spare board", pSpare, "COM7", true) + service(4, "Old board", pOld, "COM9", false);
     ASSERT_TRUE(support::write_file(file(), after));
     ASSERT_TRUE(manager->signal(SIGHUP));
@@ -131,10 +131,11 @@ TEST_F(Headless, RunsTheFileAppliesItsChangesOnHangupAndStopsEverythingOnTermina
     ASSERT_TRUE(manager->waitForErr(line("Spare board", pSpare, "COM7", "Active"))) << manager->err();
     ASSERT_TRUE(manager->waitForErr(line("Old board", pOld, "COM9", "Stopped"))) << manager->err();
 
-    // A kept its worker and its client.
+    // A kept its worker and its client under its new name.
     expectBridged(clientA, boardA, "two");
     EXPECT_EQ(manager->countErr(line("Eval board A", pA, "COM5", "Active")), 1) << manager->err();
     EXPECT_EQ(manager->countErr(line("Eval board A", pA, "COM5", "Stopped")), 0) << manager->err();
+    EXPECT_EQ(manager->countErr("Eval board A1"), 0) << manager->err();
     EXPECT_EQ(support::recv_exactly(clientOld, 1, 10000), "") << "the old board's client was let go";
     EXPECT_TRUE(refuses(pOld));
     port::Socket clientB = support::connect_loopback(pMissing);
@@ -149,7 +150,7 @@ TEST_F(Headless, RunsTheFileAppliesItsChangesOnHangupAndStopsEverythingOnTermina
     ASSERT_TRUE(manager->signal(SIGTERM));
     EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
     for (const auto& [name, p, com] :
-         {std::tuple{"Eval board A", pA, "COM5"}, std::tuple{"Missing board", pMissing, "COM6"},
+         {std::tuple{"Eval board A1", pA, "COM5"}, std::tuple{"Missing board", pMissing, "COM6"},
           std::tuple{"Spare board", pSpare, "COM7"}}) {
         EXPECT_NE(manager->err().find(line(name, p, com, "Stopped")), std::string::npos) << name << manager->err();
         EXPECT_TRUE(refuses(p)) << name;
