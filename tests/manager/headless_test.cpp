@@ -193,14 +193,8 @@ TEST_F(Headless, ALostStandardErrorDoesNotEndIt)
     ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", false)));
     ASSERT_TRUE(manager->signal(SIGHUP)); // its lines now go nowhere
     ASSERT_TRUE(support::wait_until([&] { return refuses(p); })) << "the service was stopped";
-    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", true)));
-    ASSERT_TRUE(manager->signal(SIGHUP));
-    port::Socket client = support::connect_loopback(p);
-    ASSERT_TRUE(client.valid()) << "started again";
-    expectBridged(client, board, "still");
     ASSERT_TRUE(manager->signal(SIGTERM));
-    EXPECT_EQ(manager->exitCode(25000), 0);
-    EXPECT_TRUE(refuses(p));
+    EXPECT_EQ(manager->exitCode(25000), 0) << "not ended by a broken pipe";
 }
 
 TEST_F(Headless, AWorkersReportBecomesItsStatusLine)
