@@ -10,6 +10,7 @@
 
 inline constexpr const char* PRODUCT_PREFIX = "BRAMBLEVantrelServer"; // mutex, stop events
 inline constexpr const char* WINDOW_TITLE = "BRAMBLE Vantrel Server";
+inline constexpr const char* PRODUCT_VERSION = "1.0r5";
 inline constexpr const char* NO_SERIAL_PORTS_TEXT = "No Serial Ports found!";
 inline constexpr const char* TRAY_MESSAGE_NAME = "BRAMBLEVantrelServer tray notification";
 inline constexpr const char* CONFIG_FILE_NAME = "vantrel.ini";

@@ -3,6 +3,7 @@
 #include "manager/service_table.h"
 
 #include "manager/manager_globals.h"
+#include "manager/stored_service.h"
 #include "manager/window_placement.h"
 #include "port/autostart.h"
 #include "port/config.h"
@@ -72,12 +73,51 @@ void print(std::string& out, const char* key, const std::string& value)
 
 } // namespace
 
+std::vector<StoredService> readStoredServices(const port::Profile& profile)
+{
+    std::vector<StoredService> services;
+    int count = serviceCount(profile);
+    for (int k = 1; k <= count; ++k) {
+        std::string name = serviceSection(k);
+        const char* section = name.c_str();
+        StoredService stored;
+        auto& f = stored.fields;
+        f[COLUMN_NAME] = profile.get_string(section, "name", "");
+        f[COLUMN_TCPIP] = profile.get_string(section, "tcpip", "");
+        f[COLUMN_COMPORT] = profile.get_string(section, "comport", "");
+        f[COLUMN_BAUDRATE] = checked(profile.get_string(section, "baudrate", "19200"), baudRateChoices, "19200");
+        f[COLUMN_HANDSHAKE] = checked(profile.get_string(section, "handshake", "None"), handshakeChoices, "None");
+        f[COLUMN_PARITY] = checked(profile.get_string(section, "parity", "None"), parityChoices, "None");
+        f[COLUMN_STOPBITS] = checked(profile.get_string(section, "stopbits", "1"), stopBitsChoices, "1");
+        f[COLUMN_DTRO] = checked(profile.get_string(section, "dtro", "No"), dtroChoices, "No");
+        f[COLUMN_DTRC] = checked(profile.get_string(section, "dtrc", "No"), dtrcChoices, "No");
+        stored.active = profile.get_int(section, "active", 0) != 0;
+        services.push_back(std::move(stored));
+    }
+    return services;
+}
+
+bool hasStoredSettings(const ServiceRecord& record, const StoredService& stored, bool withName)
+{
+    for (int column = 0; column < SERVICE_COLUMNS; ++column) {
+        if (column == COLUMN_STATUS || (column == COLUMN_NAME && !withName))
+            continue;
+        if (record.field(column) != stored.fields[column])
+            return false;
+    }
+    return true;
+}
+
 void ServiceTable::loadConfiguration()
 {
     port::Profile profile(CONFIG_FILE_NAME);
+    loadConfiguration(profile);
+}
+
+void ServiceTable::loadConfiguration(const port::Profile& profile)
+{
     if (profile.get_int("General", "autostart", 0) != 0)
         frontEnd_.setAutostartChecked(true);
-    int services = serviceCount(profile);
     WindowFields& fields = frontEnd_.windowFields();
     fields.xpos = profile.get_int("General", "xpos", 0);
     fields.ypos = profile.get_int("General", "ypos", 0);
@@ -95,21 +135,13 @@ void ServiceTable::loadConfiguration()
         }
     }
 
-    for (int k = 1; k <= services; ++k) {
+    for (const StoredService& stored : readStoredServices(profile)) {
         auto service = newServiceRecord();
-        std::string name = serviceSection(k);
-        const char* section = name.c_str();
-        service->name = profile.get_string(section, "name", "");
-        service->tcpip = profile.get_string(section, "tcpip", "");
-        service->comport = profile.get_string(section, "comport", "");
-        service->baudrate = checked(profile.get_string(section, "baudrate", "19200"), baudRateChoices, "19200");
-        service->handshake = checked(profile.get_string(section, "handshake", "None"), handshakeChoices, "None");
-        service->parity = checked(profile.get_string(section, "parity", "None"), parityChoices, "None");
-        service->stopbits = checked(profile.get_string(section, "stopbits", "1"), stopBitsChoices, "1");
-        service->dtro = checked(profile.get_string(section, "dtro", "No"), dtroChoices, "No");
-        service->dtrc = checked(profile.get_string(section, "dtrc", "No"), dtrcChoices, "No");
+        for (int column = 0; column < SERVICE_COLUMNS; ++column)
+            if (column != COLUMN_STATUS)
+                service->field(column) = stored.fields[column];
         int row = addService(std::move(service));
-        if (row >= 0 && profile.get_int(section, "active", 0) != 0)
+        if (row >= 0 && stored.active)
             startService(row);
     }
 }

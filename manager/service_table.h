@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+namespace port {
+class Profile;
+}
+
 class ServiceTable {
 public:
     explicit ServiceTable(ManagerFrontEnd& frontEnd);
@@ -36,6 +40,9 @@ public:
     void stopService(int row);
     void restartService(int row);
     void stopAllServices();
+    // Stops the running services of these rows: every one is asked to
+    // stop before the first is waited for, then each in the given order.
+    void stopServices(const std::vector<int>& rows);
     void startAllServices();
     void restartAllServices();
     void onWorkerTimer(int identifier);
@@ -72,6 +79,8 @@ public:
 
     // Configuration file and autostart.
     void loadConfiguration();
+    // The same from a file already read.
+    void loadConfiguration(const port::Profile& profile);
     void saveConfiguration(bool endingSession);
     void updateAutostart();
 

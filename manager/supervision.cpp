@@ -115,15 +115,23 @@ void ServiceTable::restartService(int row)
 
 void ServiceTable::stopAllServices()
 {
+    std::vector<int> rows;
+    for (int row = 0; row < count(); ++row)
+        rows.push_back(row);
+    stopServices(rows);
+}
+
+void ServiceTable::stopServices(const std::vector<int>& rows)
+{
     BusyCursor busy(frontEnd_);
-    for (auto& service : rows_)
-        if (service->active && service->stopEvent.valid())
+    for (int row : rows)
+        if (ServiceRecord* service = record(row); service && service->active && service->stopEvent.valid())
             service->stopEvent.set();
     // The workers wind down side by side, so they share one time limit.
     const auto stopBy = StopClock::now() + std::chrono::milliseconds(STOP_TIMEOUT_MS);
     std::optional<StopClock::time_point> killBy;
-    for (int row = 0; row < count(); ++row)
-        if (rows_[row]->active)
+    for (int row : rows)
+        if (ServiceRecord* service = record(row); service && service->active)
             finishStop(row, stopBy, killBy);
 }
 

@@ -23,6 +23,8 @@ public:
     // The configuration file named `file_name`; a missing file reads as
     // empty, so every query gives its default.
     explicit Profile(const std::string& file_name);
+    // An empty profile, every query giving its default, until read_file.
+    Profile();
     ~Profile();
     Profile(const Profile&) = delete;
     Profile& operator=(const Profile&) = delete;
@@ -31,6 +33,12 @@ public:
     std::string get_string(const char* section, const char* key, const char* default_value) const;
     // True when the file has a section of that name, even an empty one.
     bool has_section(const char* section) const;
+
+    // Reads the file at `path` itself, without the lookup that the
+    // constructor does. False, with the reason in `error` (e.g. "No such
+    // file or directory"), when there is no readable file there; the
+    // profile then reads as empty.
+    bool read_file(const std::string& path, std::string& error);
 
 private:
     struct Impl;

@@ -6,8 +6,13 @@
 #include "port/config.h"
 #include "port/posix/profile_text.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace port {
 namespace profile_text {
@@ -175,7 +180,52 @@ Profile::Profile(const std::string& file_name) : impl_(std::make_unique<Impl>())
     impl_->sections = profile_text::parse(bytes);
 }
 
+Profile::Profile() : impl_(std::make_unique<Impl>()) {}
+
 Profile::~Profile() = default;
+
+bool Profile::read_file(const std::string& path, std::string& error)
+{
+    impl_->sections.clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    std::string bytes;
+    bool ok = ::fstat(fd, &st) == 0;
+    if (!ok) {
+        error = std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        ok = false;
+        error = S_ISDIR(st.st_mode) ? "Is a directory" : "Not a regular file";
+    } else if (static_cast<unsigned long long>(st.st_size) > profile_text::MAX_FILE_BYTES) {
+        ok = false;
+        error = "File too large";
+    }
+    char chunk[65536];
+    while (ok) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = std::strerror(errno);
+            ok = false;
+        } else if (bytes.size() + static_cast<size_t>(n) > profile_text::MAX_FILE_BYTES) {
+            error = "File too large";
+            ok = false;
+        } else {
+            bytes.append(chunk, static_cast<size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (ok)
+        impl_->sections = profile_text::parse(bytes);
+    return ok;
+}
 
 std::string Profile::get_string(const char* section, const char* key, const char* default_value) const
 {

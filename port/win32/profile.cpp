@@ -52,15 +52,47 @@ Profile::Profile(const std::string& file_name) : impl_(std::make_unique<Impl>())
     impl_->file_name = file_name;
 }
 
+Profile::Profile() : impl_(std::make_unique<Impl>()) {}
+
 Profile::~Profile() = default;
+
+bool Profile::read_file(const std::string& path, std::string& error)
+{
+    impl_->file_name.clear();
+    impl_->listed = false;
+    impl_->sections.clear();
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        error = "No such file or directory";
+        return false;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        error = "Is a directory";
+        return false;
+    }
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = "Permission denied";
+        return false;
+    }
+    CloseHandle(file);
+    // A path with a folder makes the platform read that file itself.
+    impl_->file_name = path;
+    return true;
+}
 
 int Profile::get_int(const char* section, const char* key, int default_value) const
 {
+    if (impl_->file_name.empty())
+        return default_value;
     return static_cast<int>(GetPrivateProfileIntA(section, key, default_value, impl_->file_name.c_str()));
 }
 
 std::string Profile::get_string(const char* section, const char* key, const char* default_value) const
 {
+    if (impl_->file_name.empty())
+        return std::string(default_value ? default_value : "").substr(0, PROFILE_VALUE_MAX);
     char buffer[PROFILE_VALUE_MAX + 1] = {};
     DWORD n = GetPrivateProfileStringA(section, key, default_value, buffer, sizeof buffer,
                                        impl_->file_name.c_str());
@@ -69,7 +101,7 @@ std::string Profile::get_string(const char* section, const char* key, const char
 
 bool Profile::has_section(const char* section) const
 {
-    if (!impl_->listed)
+    if (!impl_->listed && !impl_->file_name.empty())
         impl_->list_sections();
     return impl_->sections.count(lowered(section)) != 0;
 }

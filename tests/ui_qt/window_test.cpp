@@ -8,6 +8,8 @@
 #include "ui/qt/resizable_dialog.h"
 #include "ui/qt/system_tray.h"
 
+#include "support/loopback.h"
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
@@ -26,10 +28,13 @@ private slots:
     {
         place_ = std::make_unique<TestPlace>();
         CSystemTray::setAvailableOverride(std::nullopt);
+        // Whatever tray the machine's session has, the tests choose theirs.
+        CSystemTray::setKindOverride(TrayKind::Classic);
     }
     void cleanup()
     {
         CSystemTray::setAvailableOverride(std::nullopt);
+        CSystemTray::setKindOverride(std::nullopt);
         place_.reset();
     }
 
@@ -250,6 +255,58 @@ private slots:
         QByteArray saved = place_->readConfig();
         QVERIFY(saved.startsWith("[General]\n"));
         QVERIFY(!saved.contains("minimized"));
+    }
+
+    // A StatusNotifier tray reports a click as one activation and never a
+    // double click: the click restores there.
+    void aClickRestoresFromAStatusNotifierTray()
+    {
+        CSystemTray::setAvailableOverride(true);
+        CSystemTray::setKindOverride(TrayKind::StatusNotifier);
+        auto window = openWindow();
+        window->showMinimized();
+        QTRY_VERIFY(window->trayIcon());
+        QTRY_VERIFY(!window->isVisible());
+        CSystemTray* tray = window->trayIcon();
+        QCOMPARE(tray->trayKind(), TrayKind::StatusNotifier);
+        QCOMPARE(tray->onIconEvent(IDR_TRAY_MENU, QSystemTrayIcon::MiddleClick), 1);
+        QCOMPARE(tray->onIconEvent(IDR_TRAY_MENU, QSystemTrayIcon::Context), 1);
+        QTest::qWait(100);
+        QVERIFY(!window->isVisible());
+        QCOMPARE(tray->onIconEvent(IDR_TRAY_MENU, QSystemTrayIcon::Trigger), 1);
+        QTRY_VERIFY(window->isVisible());
+        QVERIFY(!window->trayIcon());
+        QCOMPARE(window->minimized(), 0);
+    }
+
+    // SIGTERM or SIGHUP from the ending session: saved with the minimised
+    // state, every worker stopped, the window ended.
+    void theSessionEndingUnderTheWindowSavesMinimisedAndStops()
+    {
+        CSystemTray::setAvailableOverride(true);
+        PseudoTerminal board;
+        QVERIFY(board.valid());
+        place_->mapPort(QStringLiteral("COM5"), board.slave());
+        const uint16_t p = support::free_port();
+        place_->writeConfig("[General]\nservices = 1\n\n[Service1]\nname = Bench\ntcpip = " + QByteArray::number(p)
+                            + "\ncomport = COM5\nactive = 1\n");
+        auto window = openWindow();
+        ServiceRecord* service = window->table().record(0);
+        QVERIFY(service && service->active);
+        window->showMinimized();
+        QTRY_VERIFY(window->trayIcon());
+        QSignalSpy finished(window.get(), &QDialog::finished);
+        window->endWithSession();
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(window->table().count(), 0); // stopped, then let go
+        QVERIFY(!window->trayIcon());
+        QByteArray saved = place_->readConfig();
+        QVERIFY2(saved.contains("minimized = 1\n"), saved);
+        QVERIFY2(saved.contains("active    = 1\n"), saved);
+        port::Socket again = port::Socket::stream();
+        QVERIFY(!again.connect(support::loopback, p));
+        window.reset();
+        QCOMPARE(place_->readConfig(), saved);
     }
 
     void trayToolTipIsCutTo63Characters()

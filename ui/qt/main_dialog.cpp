@@ -323,6 +323,15 @@ void CMainDialog::onEndSession()
     sessionSaved_ = true;
 }
 
+void CMainDialog::endWithSession()
+{
+    if (shutDown_)
+        return;
+    onEndSession();
+    shutdown(false);
+    reject(); // the save is done: done()'s shutdown finds nothing left to do
+}
+
 void CMainDialog::done(int result)
 {
     CResizableDialog::done(result);

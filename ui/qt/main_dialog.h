@@ -32,6 +32,10 @@ public:
     // The user's session ends (log-off, shut-down): save with the
     // minimised state; nothing is stopped.
     void onEndSession();
+    // The session ends under the manager (SIGTERM or SIGHUP from the
+    // desktop): saved as at a log-off, with the minimised state, then every
+    // worker is stopped and the window ends.
+    void endWithSession();
     void showAbout();
 
     ServiceListView* listView() const { return list_; }

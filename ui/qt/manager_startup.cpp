@@ -1,76 +1,116 @@
 #include "ui/manager_startup.h"
 
 #include "manager/manager_globals.h"
+#include "port/signals.h"
 #include "ui/qt/main_dialog.h"
 #include "ui/qt/program_icon.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
-#include <fcntl.h>
+#include <string>
 #include <unistd.h>
 
 namespace {
 
-int signalPipe[2] = {-1, -1};
+const char* const headlessHint =
+    "vantrel: to run the services without a window, start: vantrel --headless [--config DIR]\n";
 
-void onEndSignal(int)
+bool isSet(const char* name)
 {
-    char byte = 1;
-    [[maybe_unused]] ssize_t n = write(signalPipe[1], &byte, 1);
+    const char* value = std::getenv(name);
+    return value && *value;
 }
 
-// SIGTERM, SIGINT and SIGHUP end the manager as its Exit does: the
-// configuration is saved and every worker stopped, so that nothing is left
-// running behind a killed manager. The handler is in place from the start;
-// a signal that comes before the window exists is acted on once it does.
-bool catchEndSignals()
+// Why the window can have no display, or empty when Qt may try: a platform
+// named by QT_QPA_PLATFORM or -platform (offscreen, say) is Qt's to open;
+// otherwise a display needs DISPLAY or WAYLAND_DISPLAY.
+std::string missingDisplay(int argc, char** argv)
 {
-    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action = {};
-    action.sa_handler = onEndSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        sigaction(signal, &action, nullptr);
-    return true;
+    if (isSet("QT_QPA_PLATFORM"))
+        return {};
+    for (int i = 1; i < argc; ++i)
+        if (argv[i] && (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0))
+            return {};
+    if (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"))
+        return {};
+    return "vantrel: no display found: neither DISPLAY nor WAYLAND_DISPLAY is set\n";
 }
 
-std::unique_ptr<QSocketNotifier> endOnSignal(QDialog& dialog)
+// While the application is made: a display that is named but cannot be
+// opened makes Qt end the process; it ends with our words and code 1
+// instead. Other messages go where they went.
+QtMessageHandler previousHandler = nullptr;
+
+void onStartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, &dialog, [&dialog] {
-        char bytes[16];
-        while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
+    if (type != QtFatalMsg) {
+        if (previousHandler)
+            previousHandler(type, context, message);
+        return;
+    }
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    if (!display || !*display)
+        display = std::getenv("DISPLAY");
+    std::fprintf(stderr, "vantrel: no display could be opened (%s)\n%s", display && *display ? display : "none",
+                 headlessHint);
+    // Qt is half made: nothing may run after this but the process's end.
+    _exit(1);
+}
+
+// SIGINT ends the window as its Exit does. SIGTERM and SIGHUP come to a
+// window mostly when the desktop session ends: the configuration is saved
+// as at a log-off (with the minimised state), then every worker stopped.
+std::unique_ptr<QSocketNotifier> actOnSignals(port::ControlSignals& caught, CMainDialog& dialog)
+{
+    auto notifier = std::make_unique<QSocketNotifier>(caught.fd(), QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &dialog, [&caught, &dialog] {
+        for (port::ControlSignal signal : caught.take()) {
+            if (signal == port::ControlSignal::Interrupt)
+                dialog.reject();
+            else
+                dialog.endWithSession();
         }
-        dialog.reject();
     });
     return notifier;
 }
 
 } // namespace
 
-void managerStartup(int argc, char** argv)
+int managerStartup(int argc, char** argv)
 {
-    bool signalsCaught = catchEndSignals();
+    // The handlers are in place from the start; a signal that comes before
+    // the window exists is acted on once it does.
+    port::ControlSignals caught;
+    caught.open();
+
+    if (std::string missing = missingDisplay(argc, argv); !missing.empty()) {
+        std::fputs(missing.c_str(), stderr);
+        std::fputs(headlessHint, stderr);
+        return 1;
+    }
 
     // One manager at a time: a second one ends at once and says nothing.
     if (!setUpManager())
-        return;
+        return 0;
 
     int qtArgc = argc; // QApplication keeps a reference to it
+    previousHandler = qInstallMessageHandler(onStartupMessage);
     QApplication app(qtArgc, argv);
+    qInstallMessageHandler(previousHandler);
     app.setQuitOnLastWindowClosed(false); // the window hides in the tray
     app.setWindowIcon(programIcon());
 
     CMainDialog dialog;
     QObject::connect(&dialog, &QDialog::finished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     std::unique_ptr<QSocketNotifier> signalNotifier;
-    if (signalsCaught)
-        signalNotifier = endOnSignal(dialog);
+    if (caught.is_open())
+        signalNotifier = actOnSignals(caught, dialog);
     dialog.show();
     app.exec();
+    return 0;
 }

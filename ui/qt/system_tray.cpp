@@ -1,11 +1,26 @@
 #include "ui/qt/system_tray.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QMenu>
 #include <QTimer>
 
 namespace {
 std::optional<bool> availableOverride;
+std::optional<TrayKind> kindOverride;
+
+TrayActivation activationOf(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Trigger: return TrayActivation::Click;
+    case QSystemTrayIcon::DoubleClick: return TrayActivation::DoubleClick;
+    case QSystemTrayIcon::MiddleClick: return TrayActivation::MiddleClick;
+    case QSystemTrayIcon::Context:
+    case QSystemTrayIcon::Unknown: break;
+    }
+    return TrayActivation::ContextMenu;
 }
+} // namespace
 
 bool CSystemTray::available()
 {
@@ -15,6 +30,23 @@ bool CSystemTray::available()
 void CSystemTray::setAvailableOverride(std::optional<bool> available)
 {
     availableOverride = available;
+}
+
+TrayKind CSystemTray::kind()
+{
+    if (kindOverride)
+        return *kindOverride;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return TrayKind::Classic;
+    return bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value()
+               ? TrayKind::StatusNotifier
+               : TrayKind::Classic;
+}
+
+void CSystemTray::setKindOverride(std::optional<TrayKind> kind)
+{
+    kindOverride = kind;
 }
 
 CSystemTray::CSystemTray() = default;
@@ -33,6 +65,7 @@ void CSystemTray::create(QObject* owner, CommandSink sink, const QString& toolTi
     owner_ = owner;
     sink_ = std::move(sink);
     id_ = id;
+    kind_ = kind();
 
     // The menu of the icon: "&Configure" is the default item, shown bold.
     menu_ = std::make_unique<QMenu>();
@@ -57,15 +90,15 @@ int CSystemTray::onIconEvent(int id, QSystemTrayIcon::ActivationReason reason)
 {
     if (id != id_)
         return 0;
-    if (reason == QSystemTrayIcon::DoubleClick) {
+    if (trayActivationRestores(kind_, activationOf(reason))) {
         // The first item of the menu, as if it had been chosen.
         QList<QAction*> actions = menu_ ? menu_->actions() : QList<QAction*>();
         if (actions.isEmpty())
             return 0;
         deliver(actions.first()->data().toInt());
     }
-    // A single click of either button does nothing; the right button's
-    // menu is shown by the desktop from the icon's context menu.
+    // Any other activation does nothing; the right button's menu is shown
+    // by the desktop from the icon's context menu.
     return 1;
 }
 

@@ -1,8 +1,12 @@
 #pragma once
-// One icon in the desktop's notification area, with a two-item menu and a
-// double-click action, each turned into a command for the main window.
+// One icon in the desktop's notification area, with a two-item menu and an
+// activation that restores the window (a double click, or on a tray that
+// reports no double clicks a single one), each turned into a command for
+// the main window.
 // When the desktop's tray comes back after a restart, Qt shows a visible
 // icon in it again by itself.
+
+#include "manager/tray_activation.h"
 
 #include <QIcon>
 #include <QObject>
@@ -43,6 +47,13 @@ public:
     // Whether the desktop offers a notification area; tests may pretend.
     static bool available();
     static void setAvailableOverride(std::optional<bool> available);
+    // The kind of tray the desktop offers: StatusNotifier while its watcher
+    // is on the session bus (Qt then uses it), else Classic. Tests may
+    // pretend.
+    static TrayKind kind();
+    static void setKindOverride(std::optional<TrayKind> kind);
+    // The kind this icon was made for.
+    TrayKind trayKind() const { return kind_; }
 
 private:
     void deliver(int command);
@@ -53,4 +64,5 @@ private:
     CommandSink sink_;
     int id_ = 0;
     bool iconAdded_ = false;
+    TrayKind kind_ = TrayKind::Classic;
 };

@@ -5,11 +5,11 @@
 
 #include <commctrl.h>
 
-void managerStartup(int, char**)
+int managerStartup(int, char**)
 {
     // One manager at a time; a second one ends without a word.
     if (!setUpManager())
-        return;
+        return 0;
 
     LoadLibraryA("riched32.dll"); // the Help window's text control
     INITCOMMONCONTROLSEX controls{};
@@ -19,4 +19,5 @@ void managerStartup(int, char**)
 
     auto dialog = std::make_unique<win32::CMainDialog>();
     dialog->runModal(nullptr);
+    return 0;
 }

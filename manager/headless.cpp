@@ -1,0 +1,304 @@
+// Headless mode: a front end without a window over the service table,
+// driven by one poll loop over the caught signals, the workers' reports
+// and the 500 ms monitoring pass.
+
+#include "manager/headless.h"
+
+#include "manager/commands.h"
+#include "manager/front_end.h"
+#include "manager/manager_globals.h"
+#include "manager/service_table.h"
+#include "manager/stored_service.h"
+#include "port/config.h"
+#include "port/profile.h"
+#include "port/report.h"
+#include "port/signals.h"
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int EXIT_CANNOT_START = 2;
+
+using Clock = std::chrono::steady_clock;
+
+void say(const std::string& line)
+{
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+// The list's rows as text, for the status lines; a timer whose ticks the
+// loop asks for; the reports from the receiver.
+class HeadlessFrontEnd : public ManagerFrontEnd {
+public:
+    explicit HeadlessFrontEnd(port::ReportReceiver& receiver) : receiver_(receiver) {}
+    void attach(ServiceTable* table) { table_ = table; }
+
+    bool appendRow() override
+    {
+        rows_.emplace_back();
+        return true;
+    }
+    void removeRow(int row) override
+    {
+        if (row >= 0 && row < static_cast<int>(rows_.size()))
+            rows_.erase(rows_.begin() + row);
+    }
+    void setCellText(int row, int column, const std::string& text) override
+    {
+        if (row < 0 || row >= static_cast<int>(rows_.size()) || column < 0 || column >= SERVICE_COLUMNS)
+            return;
+        Cells& cells = rows_[row];
+        const bool statusChanged = column == COLUMN_STATUS && cells[column] != text;
+        cells[column] = text;
+        if (statusChanged)
+            say(headlessStatusLine(cells[COLUMN_NAME], cells[COLUMN_TCPIP], cells[COLUMN_COMPORT], text));
+    }
+    int selectedRow() const override { return -1; }
+    void selectRow(int) override {}
+    int columnWidth(int) const override { return 0; }
+    void setColumnWidth(int, int) override {}
+
+    void refreshButtons() override {}
+    void showNoSerialPortsMessage() override {}
+    void beginBusyCursor() override {}
+    void endBusyCursor() override {}
+    int startTimer(int id, int periodMs) override
+    {
+        timerId_ = id;
+        period_ = std::chrono::milliseconds(periodMs);
+        nextTick_ = Clock::now() + period_;
+        return id;
+    }
+    void killTimer(int) override { timerId_ = 0; }
+    bool autostartChecked() const override { return false; }
+    void setAutostartChecked(bool) override {}
+    WindowFields& windowFields() override { return fields_; }
+    WindowRect normalRect() const override { return {}; }
+    uintptr_t reportTarget() const override { return receiver_.target(); }
+    void deliverPendingReports() override
+    {
+        receiver_.dispatch(
+            [this](uint32_t processId, const char* text) { return table_ && table_->onWorkerReport(processId, text); });
+    }
+
+    // The wait until the timer's next tick as a poll time-out: -1 while no
+    // timer runs.
+    int msUntilTick() const
+    {
+        if (timerId_ == 0)
+            return -1;
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - Clock::now()).count();
+        return left > 0 ? static_cast<int>(left) : 0;
+    }
+    // The timer's identifier when a tick is due (the next one is then
+    // counted from now), else 0.
+    int takeTick()
+    {
+        if (timerId_ == 0 || Clock::now() < nextTick_)
+            return 0;
+        nextTick_ = Clock::now() + period_;
+        return timerId_;
+    }
+
+private:
+    using Cells = std::array<std::string, SERVICE_COLUMNS>;
+
+    port::ReportReceiver& receiver_;
+    ServiceTable* table_ = nullptr;
+    std::vector<Cells> rows_;
+    WindowFields fields_;
+    int timerId_ = 0;
+    Clock::duration period_{};
+    Clock::time_point nextTick_{};
+};
+
+class HeadlessManager {
+public:
+    explicit HeadlessManager(std::string configDir)
+        : configDir_(std::move(configDir)), frontEnd_(receiver_), table_(frontEnd_)
+    {
+        frontEnd_.attach(&table_);
+    }
+
+    int run();
+
+private:
+    std::string configPath() const;
+    bool readConfiguration(const std::string& path, port::Profile& profile) const;
+    void reload();
+    void apply(const std::vector<StoredService>& wanted);
+
+    std::string configDir_;
+    port::ControlSignals signals_;
+    port::ReportReceiver receiver_;
+    HeadlessFrontEnd frontEnd_;
+    ServiceTable table_; // last: its workers are stopped before the rest goes
+};
+
+std::string HeadlessManager::configPath() const
+{
+    if (configDir_.empty())
+        return port::config_read_path(CONFIG_FILE_NAME);
+    std::string dir = configDir_;
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    return dir + (dir.back() == '/' ? "" : "/") + CONFIG_FILE_NAME;
+}
+
+bool HeadlessManager::readConfiguration(const std::string& path, port::Profile& profile) const
+{
+    std::string error;
+    if (!profile.read_file(path, error)) {
+        say("vantrel: cannot read the configuration file " + path + ": " + error);
+        return false;
+    }
+    if (!profile.has_section("General") && !profile.has_section("Service1")) {
+        say("vantrel: " + path + " is no configuration file of Vantrel Server: it has no [General] and no "
+            "[Service1] section");
+        return false;
+    }
+    return true;
+}
+
+int HeadlessManager::run()
+{
+    // Signals first, so that one that comes while the services start is
+    // acted on as soon as the loop runs.
+    if (!signals_.open()) {
+        say("vantrel: headless mode is not available on this system");
+        return EXIT_CANNOT_START;
+    }
+    port::ignore_broken_pipes();
+    const std::string path = configPath();
+    port::Profile profile;
+    if (!readConfiguration(path, profile)) {
+        if (configDir_.empty())
+            say("vantrel: create it, or name the folder of vantrel.ini with --config DIR");
+        return EXIT_CANNOT_START;
+    }
+    if (!setUpManager()) {
+        say("vantrel: another Vantrel Server manager is running on this machine; headless mode does not start");
+        return EXIT_CANNOT_START;
+    }
+    if (!receiver_.open()) {
+        say("vantrel: cannot open the endpoint for the workers' reports");
+        return EXIT_CANNOT_START;
+    }
+    say(std::string("vantrel ") + PRODUCT_VERSION + ": running the services of " + path);
+    table_.loadConfiguration(profile);
+
+    bool ending = false;
+    while (!ending) {
+        const int fds[2] = {signals_.fd(), receiver_.fd()};
+        bool ready[2] = {};
+        if (port::wait_readable(fds, ready, 2, frontEnd_.msUntilTick()) < 0) {
+            say("vantrel: waiting for signals and reports failed; stopping every service");
+            break;
+        }
+        if (ready[1])
+            frontEnd_.deliverPendingReports();
+        if (int tick = frontEnd_.takeTick())
+            table_.onWorkerTimer(tick);
+        if (ready[0]) {
+            for (port::ControlSignal signal : signals_.take()) {
+                if (signal == port::ControlSignal::Hangup && !ending)
+                    reload();
+                else if (signal != port::ControlSignal::Hangup)
+                    ending = true;
+            }
+        }
+    }
+    say("vantrel: stopping every service");
+    table_.stopAllServices();
+    return 0;
+}
+
+void HeadlessManager::reload()
+{
+    const std::string path = configPath();
+    port::Profile profile;
+    if (!readConfiguration(path, profile)) {
+        say("vantrel: the services keep running as they are");
+        return;
+    }
+    say("vantrel: read " + path + " again");
+    apply(readStoredServices(profile));
+}
+
+// Brings the table to the wanted services and touches no other: a row
+// with the same settings stays (a changed name is taken over in place),
+// and is started or stopped only when its running state differs; rows
+// that no longer appear are stopped and removed, new services added and
+// started when they are to run. All stops come before all starts, so that
+// a service that keeps its TCP port has let go of it.
+void HeadlessManager::apply(const std::vector<StoredService>& wanted)
+{
+    const int rows = table_.count();
+    std::vector<int> rowOf(wanted.size(), -1);
+    std::vector<int> entryOf(static_cast<size_t>(rows), -1);
+    for (bool withName : {true, false}) {
+        for (size_t i = 0; i < wanted.size(); ++i) {
+            for (int row = 0; rowOf[i] < 0 && row < rows; ++row) {
+                if (entryOf[row] < 0 && hasStoredSettings(*table_.record(row), wanted[i], withName)) {
+                    rowOf[i] = row;
+                    entryOf[row] = static_cast<int>(i);
+                }
+            }
+        }
+    }
+
+    std::vector<int> stops;
+    for (int row = 0; row < rows; ++row) {
+        const bool keep = entryOf[row] >= 0 && wanted[entryOf[row]].active;
+        if (table_.record(row)->active && !keep)
+            stops.push_back(row);
+    }
+    table_.stopServices(stops);
+
+    for (size_t i = 0; i < wanted.size(); ++i)
+        if (rowOf[i] >= 0 && table_.record(rowOf[i])->name != wanted[i].fields[COLUMN_NAME])
+            table_.setServiceField(rowOf[i], COLUMN_NAME, wanted[i].fields[COLUMN_NAME]);
+
+    // Rows that are gone, the last first; the kept rows move up.
+    std::vector<int> removedBefore(static_cast<size_t>(rows) + 1, 0);
+    for (int row = 0; row < rows; ++row)
+        removedBefore[row + 1] = removedBefore[row] + (entryOf[row] < 0 ? 1 : 0);
+    for (int row = rows - 1; row >= 0; --row)
+        if (entryOf[row] < 0)
+            table_.deleteService(row);
+
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        int row = rowOf[i];
+        if (row >= 0) {
+            row -= removedBefore[row];
+        } else {
+            auto service = newServiceRecord();
+            for (int column = 0; column < SERVICE_COLUMNS; ++column)
+                if (column != COLUMN_STATUS)
+                    service->field(column) = wanted[i].fields[column];
+            row = table_.addService(std::move(service));
+        }
+        const ServiceRecord* service = table_.record(row);
+        if (service && wanted[i].active && !service->active)
+            table_.startService(row);
+    }
+}
+
+} // namespace
+
+std::string headlessStatusLine(const std::string& name, const std::string& tcpip, const std::string& comport,
+                               const std::string& status)
+{
+    return name + " (" + tcpip + " -> " + comport + "): " + (status.empty() ? "Stopped" : status);
+}
+
+int runHeadless(const std::string& configDir)
+{
+    HeadlessManager manager(configDir);
+    return manager.run();
+}

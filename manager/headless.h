@@ -1,0 +1,21 @@
+#pragma once
+// The manager without a window (vantrel --headless): the services of the
+// configuration file run and are supervised as the window does it (the
+// same table, launch, monitoring and reports), each change of a service's
+// status is one line on standard error, and the process's signals steer
+// it: SIGTERM and SIGINT stop every worker and end it, SIGHUP reads the
+// file again and changes only the services whose settings or running
+// state differ from it. The file is never written.
+
+#include <string>
+
+// Runs headless until SIGTERM or SIGINT; the process's exit code: 0 after
+// a signal, 2 when it cannot start (no readable configuration, another
+// manager running, no signals here). `configDir` names the folder of
+// vantrel.ini; empty for the usual configuration file.
+int runHeadless(const std::string& configDir);
+
+// The line headless mode prints for a status: "Name (tcpip -> comport):
+// status", "Stopped" for an empty status.
+std::string headlessStatusLine(const std::string& name, const std::string& tcpip, const std::string& comport,
+                               const std::string& status);

@@ -1,0 +1,30 @@
+#pragma once
+// A service as the configuration file stores it: its settings and whether
+// it is to run. Loading builds the table from these; headless mode also
+// compares them with the table when it reads the file again.
+
+#include "manager/commands.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace port {
+class Profile;
+}
+struct ServiceRecord;
+
+struct StoredService {
+    // The settings by list column, as ServiceRecord::field names them; the
+    // status column stays empty.
+    std::array<std::string, SERVICE_COLUMNS> fields;
+    bool active = false; // "active = 1": the service runs
+};
+
+// The file's services in its order, each value outside its domain replaced
+// by the default, as loading does.
+std::vector<StoredService> readStoredServices(const port::Profile& profile);
+
+// Whether the record has the stored settings; with `withName` false the
+// name is not compared.
+bool hasStoredSettings(const ServiceRecord& record, const StoredService& stored, bool withName = true);

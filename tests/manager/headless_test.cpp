@@ -1,0 +1,293 @@
+// The manager without a window, through the real executable: the status
+// lines on standard error, bytes bridged over 127.0.0.1 to pseudo-terminal
+// boards mapped as COM ports, SIGHUP after the file was edited, SIGTERM,
+// the second instance, unusable files and arguments; and the options that
+// print without opening a window.
+
+#include "support/board.h"
+#include "support/child.h"
+#include "support/deadline.h"
+#include "support/device_map.h"
+#include "support/files.h"
+#include "support/loopback.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Env = std::map<std::string, std::optional<std::string>>;
+
+std::string service(int number, const std::string& name, uint16_t port, const std::string& com, bool active)
+{
+    return "\n[Service" + std::to_string(number) + "]\nname      = " + name + "\ntcpip     = " + std::to_string(port)
+           + "\ncomport   = " + com
+           + "\nbaudrate  = 115200\nhandshake = None\nparity    = None\nstopbits  = 1\ndtro      = No\n"
+             "dtrc      = No\nactive    = "
+           + (active ? "1" : "0") + "\n";
+}
+
+std::string line(const std::string& name, uint16_t port, const std::string& com, const std::string& status)
+{
+    return name + " (" + std::to_string(port) + " -> " + com + "): " + status;
+}
+
+// What the client sends reaches the board, and the board's answer the
+// client.
+void expectBridged(port::Socket& client, support::Board& board, const std::string& tag)
+{
+    const std::string ask = "ask " + tag;
+    const std::string answer = "answer " + tag;
+    ASSERT_EQ(client.send(ask.data(), static_cast<int>(ask.size())), static_cast<int>(ask.size()));
+    EXPECT_EQ(board.read(ask.size(), 10000), ask);
+    ASSERT_TRUE(board.write(answer));
+    EXPECT_EQ(support::recv_exactly(client, answer.size()), answer);
+}
+
+bool refuses(uint16_t port)
+{
+    port::Socket s = port::Socket::stream();
+    return s.valid() && !s.connect(support::loopback, port);
+}
+
+class Headless : public ::testing::Test {
+protected:
+    Headless()
+    {
+        fs::create_directories(conf());
+        fs::create_directories(root_.path() / "etc");
+        fs::create_directories(root_.path() / "home");
+    }
+
+    std::string conf() const { return root_ / "conf"; }
+    std::string file() const { return root_ / "conf/vantrel.ini"; }
+
+    // The usual configuration folders point into the test's own.
+    Env env() const { return {{"VANTREL_CONFIG_DIR", root_ / "etc"}, {"XDG_CONFIG_HOME", root_ / "home"}}; }
+
+    std::unique_ptr<support::Child> start(const std::vector<std::string>& args)
+    {
+        return std::make_unique<support::Child>(VANTREL_EXE, args, env());
+    }
+
+    uint16_t port()
+    {
+        uint16_t p = support::free_port([this](uint16_t candidate) { return !used_.count(candidate); });
+        used_.insert(p);
+        return p;
+    }
+
+    support::TempDir root_;
+    support::DeviceMap devices_;
+    std::set<uint16_t> used_;
+};
+
+TEST_F(Headless, RunsTheFileAppliesItsChangesOnHangupAndStopsEverythingOnTerminate)
+{
+    support::Board boardA(true), boardB(true), boardC(true), boardD(true);
+    ASSERT_TRUE(boardA.valid() && boardB.valid() && boardC.valid() && boardD.valid());
+    devices_.map("COM5", boardA.slave());
+    devices_.map("COM6", boardB.slave());
+    devices_.map("COM7", boardC.slave());
+    devices_.map("COM9", boardD.slave());
+    const uint16_t pA = port(), pMissing = port(), pSpare = port(), pOld = port();
+
+    const std::string before = "[General]\nautostart = 0\nservices   = 4\n"
+        + service(1, "Eval board A", pA, "COM5", true) + service(2, "Missing board", pMissing, "COM8", true)
+        + service(3, "Spare board", pSpare, "COM7", false) + service(4, "Old board", pOld, "COM9", true);
+    ASSERT_TRUE(support::write_file(file(), before));
+
+    auto manager = start({"--headless", "--config", conf()});
+    ASSERT_TRUE(manager->started());
+    ASSERT_TRUE(manager->waitForErr(line("Eval board A", pA, "COM5", "Active"))) << manager->err();
+    ASSERT_TRUE(manager->waitForErr(line("Missing board", pMissing, "COM8", "Error: Invalid Serial Port specified")))
+        << manager->err();
+    ASSERT_TRUE(manager->waitForErr(line("Old board", pOld, "COM9", "Active"))) << manager->err();
+    EXPECT_EQ(manager->countErr("Spare board"), 0) << "a stopped service says nothing";
+
+    port::Socket clientA = support::connect_loopback(pA);
+    ASSERT_TRUE(clientA.valid());
+    expectBridged(clientA, boardA, "one");
+    port::Socket clientOld = support::connect_loopback(pOld);
+    ASSERT_TRUE(clientOld.valid());
+    expectBridged(clientOld, boardD, "old");
+
+    // The edit: A only gets another name; the missing board gets a port
+    // that exists; the spare board is to run; the old board is not.
+    const std::string after = "[General]\nautostart = 0\nservices   = 4\n"
+        + service(1, "Eval board A1", pA, "COM5", true) + service(2, "Missing board", pMissing, "COM6", true)
+        + service(3, "Spare board", pSpare, "COM7", true) + service(4, "Old board", pOld, "COM9", false);
+    ASSERT_TRUE(support::write_file(file(), after));
+    ASSERT_TRUE(manager->signal(SIGHUP));
+    ASSERT_TRUE(manager->waitForErr(line("Missing board", pMissing, "COM6", "Active"))) << manager->err();
+    ASSERT_TRUE(manager->waitForErr(line("Spare board", pSpare, "COM7", "Active"))) << manager->err();
+    ASSERT_TRUE(manager->waitForErr(line("Old board", pOld, "COM9", "Stopped"))) << manager->err();
+
+    // A kept its worker and its client under its new name.
+    expectBridged(clientA, boardA, "two");
+    EXPECT_EQ(manager->countErr(line("Eval board A", pA, "COM5", "Active")), 1) << manager->err();
+    EXPECT_EQ(manager->countErr(line("Eval board A", pA, "COM5", "Stopped")), 0) << manager->err();
+    EXPECT_EQ(manager->countErr("Eval board A1"), 0) << manager->err();
+    EXPECT_EQ(support::recv_exactly(clientOld, 1, 10000), "") << "the old board's client was let go";
+    EXPECT_TRUE(refuses(pOld));
+    port::Socket clientB = support::connect_loopback(pMissing);
+    ASSERT_TRUE(clientB.valid());
+    expectBridged(clientB, boardB, "B");
+    port::Socket clientC = support::connect_loopback(pSpare);
+    ASSERT_TRUE(clientC.valid());
+    expectBridged(clientC, boardC, "C");
+
+    // SIGTERM: every worker stopped in order, exit code 0, the file as it
+    // was and nothing written beside it.
+    ASSERT_TRUE(manager->signal(SIGTERM));
+    EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
+    for (const auto& [name, p, com] :
+         {std::tuple{"Eval board A1", pA, "COM5"}, std::tuple{"Missing board", pMissing, "COM6"},
+          std::tuple{"Spare board", pSpare, "COM7"}}) {
+        EXPECT_NE(manager->err().find(line(name, p, com, "Stopped")), std::string::npos) << name << manager->err();
+        EXPECT_TRUE(refuses(p)) << name;
+    }
+    EXPECT_EQ(support::recv_exactly(clientA, 1, 10000), "") << "the client was let go";
+    EXPECT_EQ(support::read_file(file()), after);
+    EXPECT_EQ(std::distance(fs::directory_iterator(conf()), fs::directory_iterator{}), 1);
+}
+
+TEST_F(Headless, SigintStopsTheServicesAndEndsWithZero)
+{
+    support::Board board(true);
+    ASSERT_TRUE(board.valid());
+    devices_.map("COM5", board.slave());
+    const uint16_t p = port();
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", true)));
+    auto manager = start({"--headless", "--config", conf()});
+    ASSERT_TRUE(manager->waitForErr(line("Bench", p, "COM5", "Active"))) << manager->err();
+    port::Socket client = support::connect_loopback(p);
+    ASSERT_TRUE(client.valid());
+    expectBridged(client, board, "x");
+    ASSERT_TRUE(manager->signal(SIGINT));
+    EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
+    EXPECT_NE(manager->err().find(line("Bench", p, "COM5", "Stopped")), std::string::npos) << manager->err();
+    EXPECT_TRUE(refuses(p));
+}
+
+// A standard error that nobody reads any more (the log reader ended) does
+// not end the manager: it still stops its workers on SIGTERM.
+TEST_F(Headless, ALostStandardErrorDoesNotEndIt)
+{
+    support::Board board(true);
+    ASSERT_TRUE(board.valid());
+    devices_.map("COM5", board.slave());
+    const uint16_t p = port();
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", true)));
+    auto manager = start({"--headless", "--config", conf()});
+    ASSERT_TRUE(manager->waitForErr(line("Bench", p, "COM5", "Active"))) << manager->err();
+    manager->closeErr();
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", false)));
+    ASSERT_TRUE(manager->signal(SIGHUP)); // its lines now go nowhere
+    ASSERT_TRUE(support::wait_until([&] { return refuses(p); })) << "the service was stopped";
+    ASSERT_TRUE(manager->signal(SIGTERM));
+    EXPECT_EQ(manager->exitCode(25000), 0) << "not ended by a broken pipe";
+}
+
+TEST_F(Headless, AWorkersReportBecomesItsStatusLine)
+{
+    support::Board board(true);
+    ASSERT_TRUE(board.valid());
+    devices_.map("COM5", board.slave());
+    // The port is taken: the worker cannot bind it and reports why.
+    port::Socket holder = port::Socket::stream();
+    ASSERT_TRUE(holder.valid() && holder.bind(0, 0) && holder.listen(1));
+    const uint16_t p = holder.local_port();
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Busy", p, "COM5", true)));
+    auto manager = start({"--headless", "--config", conf()});
+    ASSERT_TRUE(manager->waitForErr(line("Busy", p, "COM5", "Error: bind: Address already in use"))) << manager->err();
+    ASSERT_TRUE(manager->signal(SIGTERM));
+    EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
+}
+
+TEST_F(Headless, ASecondManagerIsRefused)
+{
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 0\n"));
+    auto first = start({"--headless", "--config", conf()});
+    ASSERT_TRUE(first->waitForErr("running the services of")) << first->err();
+    auto second = start({"--headless", "--config", conf()});
+    EXPECT_EQ(second->exitCode(), 2);
+    EXPECT_NE(second->err().find("another Vantrel Server manager is running"), std::string::npos) << second->err();
+    ASSERT_TRUE(first->signal(SIGTERM));
+    EXPECT_EQ(first->exitCode(), 0) << first->err();
+}
+
+TEST_F(Headless, AnUnusableFileOrCommandLineEndsWithTwo)
+{
+    fs::create_directories(root_.path() / "folder/vantrel.ini");
+    fs::create_directories(root_.path() / "text");
+    ASSERT_TRUE(support::write_file(root_ / "text/vantrel.ini", "just some words\n"));
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"--headless", "--config", root_ / "nowhere"}, "cannot read the configuration file"},
+        {{"--headless", "--config", root_ / "folder"}, "Is a directory"},
+        {{"--headless", "--config", root_ / "text"}, "no configuration file of Vantrel Server"},
+        // The usual folders hold no file: the message tells about --config.
+        {{"--headless"}, "--config DIR"},
+        {{"--headless", "--config"}, "--config needs a folder"},
+        {{"--headless", "--loud"}, "unknown argument with --headless: --loud"},
+        {{"--config", conf()}, "--config is used with --headless"},
+    };
+    for (const auto& c : cases) {
+        support::Child child(VANTREL_EXE, c.args, env());
+        EXPECT_EQ(child.exitCode(), 2) << c.args.back();
+        EXPECT_NE(child.err().find(c.says), std::string::npos) << c.args.back() << ": " << child.err();
+        EXPECT_EQ(child.err().find("Stopped"), std::string::npos);
+    }
+}
+
+// --help and --version print without a window: no display is there to open.
+TEST(ProgramOptions, HelpAndVersionPrintWithoutAWindow)
+{
+    const Env noDisplay = {
+        {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}};
+    support::Child help(VANTREL_EXE, {"--help"}, noDisplay);
+    EXPECT_EQ(help.exitCode(), 0) << help.err();
+    EXPECT_NE(help.out().find("Usage: vantrel"), std::string::npos) << help.out();
+    EXPECT_NE(help.out().find("--headless [--config DIR]"), std::string::npos) << help.out();
+    support::Child version(VANTREL_EXE, {"--version"}, noDisplay);
+    EXPECT_EQ(version.exitCode(), 0) << version.err();
+    EXPECT_EQ(version.out(), "vantrel 1.0r5\n");
+}
+
+// Without a display the window is not tried: exit code 1 and the way to
+// run headless.
+TEST(NoDisplay, TheWindowSaysSoAndEndsWithOne)
+{
+    support::TempDir root;
+    const Env unset = {{"DISPLAY", std::nullopt},
+                       {"WAYLAND_DISPLAY", std::nullopt},
+                       {"QT_QPA_PLATFORM", std::nullopt},
+                       {"VANTREL_CONFIG_DIR", root / "etc"},
+                       {"XDG_CONFIG_HOME", root / "home"}};
+    support::Child none(VANTREL_EXE, {}, unset);
+    EXPECT_EQ(none.exitCode(), 1) << none.err();
+    EXPECT_NE(none.err().find("no display found"), std::string::npos) << none.err();
+    EXPECT_NE(none.err().find("vantrel --headless"), std::string::npos) << none.err();
+
+    // A display that is named but not there.
+    Env gone = unset;
+    gone["DISPLAY"] = ":97531";
+    support::Child absent(VANTREL_EXE, {}, gone);
+    EXPECT_EQ(absent.exitCode(), 1) << absent.err();
+    EXPECT_NE(absent.err().find("no display could be opened (:97531)"), std::string::npos) << absent.err();
+    EXPECT_NE(absent.err().find("vantrel --headless"), std::string::npos) << absent.err();
+    EXPECT_FALSE(fs::exists(root / "etc/vantrel.ini"));
+}
+
+} // namespace
