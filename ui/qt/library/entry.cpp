@@ -5,6 +5,5 @@
 
 extern "C" __attribute__((visibility("default"))) int vantrel_window_main(int argc, char** argv)
 {
-    managerStartup(argc, argv);
-    return 0;
+    return managerStartup(argc, argv);
 }

@@ -39,7 +39,7 @@ fs::path findLibrary(const fs::path& folder)
 
 } // namespace
 
-void managerStartup(int argc, char** argv)
+int managerStartup(int argc, char** argv)
 {
     const std::string program = port::module_path();
     if (program.empty())
@@ -56,6 +56,5 @@ void managerStartup(int argc, char** argv)
     auto entry = reinterpret_cast<decltype(&vantrel_window_main)>(library.symbol(window_library::ENTRY));
     if (!entry)
         fail(path.string() + " is not the manager window's library: " + library.error());
-    if (int code = entry(argc, argv); code != 0)
-        std::exit(code);
+    return entry(argc, argv);
 }
