@@ -5,6 +5,7 @@
 
 #include "resources/resource.h"
 #include "ui/win32/help_dialog.h"
+#include "ui/win32/resizable_dialog.h"
 
 #include <commctrl.h>
 #include <richedit.h>
@@ -508,6 +509,30 @@ TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
     EXPECT_EQ(win32::CHelpDialog::helpWindow(), nullptr);
 }
 
+TEST_F(MainWindowTest, HelpReopenedAfterScrollingShowsTheTop)
+{
+    ASSERT_TRUE(window.open());
+    const char* title = "Vantrel Server Help";
+    HWND help = nullptr;
+    window.command(IDC_HELP_BUTTON);
+    ASSERT_TRUE(wait_until([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
+    auto firstLine = [&] {
+        return window.onUi([&] { return SendMessageA(GetDlgItem(help, IDC_HELP_TEXT), EM_GETFIRSTVISIBLELINE, 0, 0); });
+    };
+    EXPECT_EQ(firstLine(), 0);
+    window.onUi([&] { SendMessageA(GetDlgItem(help, IDC_HELP_TEXT), WM_VSCROLL, SB_BOTTOM, 0); });
+    ASSERT_GT(firstLine(), 0) << "the page does not scroll";
+
+    window.onUi([] { win32::CHelpDialog::closeHelp(); });
+    ASSERT_TRUE(wait_until([&] { return !IsWindow(help); }));
+    window.command(IDC_HELP_BUTTON);
+    ASSERT_TRUE(wait_until([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
+    EXPECT_EQ(firstLine(), 0);
+    ASSERT_TRUE(window.close());
+    EXPECT_FALSE(IsWindow(help));
+    EXPECT_EQ(win32::CHelpDialog::helpWindow(), nullptr);
+}
+
 TEST_F(MainWindowTest, AboutBoxIsModalOverTheMainWindow)
 {
     ASSERT_TRUE(window.open());
@@ -517,6 +542,8 @@ TEST_F(MainWindowTest, AboutBoxIsModalOverTheMainWindow)
     EXPECT_FALSE(IsWindowEnabled(window.hwnd()));
     EXPECT_EQ(GetWindow(about, GW_OWNER), window.hwnd());
     EXPECT_EQ(text(GetDlgItem(about, IDOK)), "OK");
+    // A plain dialog: OK has the focus.
+    EXPECT_TRUE(wait_until([&] { return window.onUi([] { return GetFocus(); }) == GetDlgItem(about, IDOK); }));
     bool iconShown = false;
     for (HWND child = GetWindow(about, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         if ((GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
@@ -525,6 +552,21 @@ TEST_F(MainWindowTest, AboutBoxIsModalOverTheMainWindow)
     PostMessageA(about, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(wait_until([&] { return !IsWindow(about) && IsWindowEnabled(window.hwnd()); }));
     EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 0);
+}
+
+TEST(Resizer, TheGripGoesWithItsWindowAndItsHandleIsForgotten)
+{
+    win32::CResizableDialog dialog(IDD_ABOUT, 0);
+    HWND hwnd = dialog.create(nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    HWND grip = dialog.resizer().grip();
+    ASSERT_NE(grip, nullptr);
+    EXPECT_EQ(GetParent(grip), hwnd);
+    EXPECT_EQ(GetDlgItem(hwnd, IDC_SIZE_GRIP), grip);
+    DestroyWindow(hwnd);
+    EXPECT_FALSE(IsWindow(grip));
+    // The destructor must not destroy whatever window has that handle now.
+    EXPECT_EQ(dialog.resizer().grip(), nullptr);
 }
 
 TEST(SingleInstance, SecondManagerEndsAtOnceAndTheFirstKeepsRunning)
