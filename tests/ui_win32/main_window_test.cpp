@@ -509,30 +509,6 @@ TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
     EXPECT_EQ(win32::CHelpDialog::helpWindow(), nullptr);
 }
 
-TEST_F(MainWindowTest, HelpReopenedAfterScrollingShowsTheTop)
-{
-    ASSERT_TRUE(window.open());
-    const char* title = "Vantrel Server Help";
-    HWND help = nullptr;
-    window.command(IDC_HELP_BUTTON);
-    ASSERT_TRUE(wait_until([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
-    auto firstLine = [&] {
-        return window.onUi([&] { return SendMessageA(GetDlgItem(help, IDC_HELP_TEXT), EM_GETFIRSTVISIBLELINE, 0, 0); });
-    };
-    EXPECT_EQ(firstLine(), 0);
-    window.onUi([&] { SendMessageA(GetDlgItem(help, IDC_HELP_TEXT), WM_VSCROLL, SB_BOTTOM, 0); });
-    ASSERT_GT(firstLine(), 0) << "the page does not scroll";
-
-    window.onUi([] { win32::CHelpDialog::closeHelp(); });
-    ASSERT_TRUE(wait_until([&] { return !IsWindow(help); }));
-    window.command(IDC_HELP_BUTTON);
-    ASSERT_TRUE(wait_until([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
-    EXPECT_EQ(firstLine(), 0);
-    ASSERT_TRUE(window.close());
-    EXPECT_FALSE(IsWindow(help));
-    EXPECT_EQ(win32::CHelpDialog::helpWindow(), nullptr);
-}
-
 TEST_F(MainWindowTest, AboutBoxIsModalOverTheMainWindow)
 {
     ASSERT_TRUE(window.open());
