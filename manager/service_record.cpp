@@ -65,5 +65,5 @@ std::string workerCommandLine(const ServiceRecord& record, uintptr_t reportTarge
            quoted(record.tcpip) + ' ' + quoted(record.comport) + ' ' + record.baudrate + ' ' +
            std::to_string(serviceLineFlags(record)) + ' ' +
            (record.dtro == "Yes" ? "1" : "0") + ' ' + (record.dtrc == "Yes" ? "1" : "0") + ' ' +
-           std::to_string(reportTarget);
+           std::to_string(static_cast<uint32_t>(reportTarget));
 }

@@ -38,6 +38,8 @@ struct ServiceRecord {
 // value of managerGlobals.serviceCounter.
 std::unique_ptr<ServiceRecord> newServiceRecord();
 
-// The flags word and the nine-word worker command line of a record.
+// The flags word and the nine-word worker command line of a record. The
+// report target is written as the unsigned decimal of its low 32 bits (a
+// window handle's significant part).
 int serviceLineFlags(const ServiceRecord& record);
 std::string workerCommandLine(const ServiceRecord& record, uintptr_t reportTarget);

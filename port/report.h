@@ -1,8 +1,9 @@
 #pragma once
 // A worker's final status report to the manager: its process id and one
-// zero-terminated text. Windows: SendMessageA with WM_COPYDATA to the window
-// handle of the worker's eighth argument. POSIX: a datagram to the report
-// endpoint that the same number names, acknowledged by the manager.
+// zero-terminated text. Windows: SendMessageTimeoutA (SMTO_ABORTIFHUNG, 5 s)
+// with WM_COPYDATA to the window handle of the worker's eighth argument.
+// POSIX: a datagram to the report endpoint that the same number names,
+// acknowledged by the manager.
 
 #include <cstdint>
 #include <functional>
@@ -12,7 +13,7 @@ namespace port {
 
 // Worker side: delivers {process_id, byte count including the terminating
 // zero, text} to `target` and waits, bounded, until the receiver has handled
-// it. A target of 0 sends nothing.
+// it, at most 5 s. A target of 0 sends nothing.
 void send_report(uintptr_t target, uint32_t process_id, const char* text);
 
 // Manager side. POSIX: a datagram endpoint. Windows: a message-only window

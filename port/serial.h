@@ -14,9 +14,12 @@
 // in for boards. Error flags come from the driver's counters (TIOCGICOUNT)
 // where it keeps them; a device without them never reports a line error.
 //
-// DTR test seam (POSIX only): when the environment variable VANTREL_DTR_LOG
-// names a file, every DTR change, the raise at open included, appends one
-// line "<CLOCK_MONOTONIC milliseconds> <0|1>\n" to it.
+// DTR test seam: when the environment variable VANTREL_DTR_LOG names a
+// file, every DTR change, the raise at open included, appends one line
+// "<milliseconds> <0|1>\n" to it, the time from CLOCK_MONOTONIC on POSIX and
+// from GetTickCount64 on Windows. On Windows the change is then only
+// recorded, not made (a pseudo-terminal behind a COM port under Wine has no
+// modem lines and refuses it); on POSIX it is made as well.
 
 #include <cstdint>
 #include <memory>

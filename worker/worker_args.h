@@ -15,5 +15,10 @@ struct worker_args {
 };
 
 // argv: the program path and the eight worker words (see worker.h); the
-// numbers are read with atoi.
+// numbers are read with atoi, the report target with
+// worker_report_target().
 worker_args worker_read_args(char** argv);
+
+// The eighth word: an unsigned decimal of 32 bits (strtoul), sign-extended
+// as a 32-bit window handle is, so that 4294967295 becomes all ones.
+uintptr_t worker_report_target(const char* word);

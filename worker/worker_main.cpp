@@ -3,6 +3,14 @@
 
 #include <cstdlib>
 
+uintptr_t worker_report_target(const char* word)
+{
+    // The manager writes the 32-bit value unsigned; a window handle is
+    // that value sign-extended.
+    const auto value = static_cast<uint32_t>(std::strtoul(word, nullptr, 10));
+    return static_cast<uintptr_t>(static_cast<intptr_t>(static_cast<int32_t>(value)));
+}
+
 worker_args worker_read_args(char** argv)
 {
     worker_args args{};
@@ -13,9 +21,7 @@ worker_args worker_read_args(char** argv)
     args.line_flags = std::atoi(argv[5]);
     args.dtro = std::atoi(argv[6]);
     args.dtrc = std::atoi(argv[7]);
-    // The receiver's number as the manager wrote it; sign-extended as a
-    // window handle is.
-    args.report_target = static_cast<uintptr_t>(static_cast<intptr_t>(std::atoi(argv[8])));
+    args.report_target = worker_report_target(argv[8]);
     return args;
 }
 

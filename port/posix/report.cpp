@@ -36,7 +36,10 @@ using report_datagram::Header;
 
 socklen_t endpoint_address(uintptr_t target, sockaddr_un& addr)
 {
-    std::string name = "vantrel-report-" + std::to_string(geteuid()) + "-" + std::to_string(target);
+    // The low 32 bits: what the worker's command line carries (a worker
+    // reads the number sign-extended, as a window handle).
+    std::string name = "vantrel-report-" + std::to_string(geteuid()) + "-" +
+                       std::to_string(static_cast<uint32_t>(target));
     addr = {};
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path + 1, name.data(), name.size());
@@ -150,8 +153,9 @@ bool ReportReceiver::open()
         ::close(fd);
         return false;
     }
-    // The number must survive the worker's atoi: 1 .. INT32_MAX. The
-    // process id is the first choice, then random numbers.
+    // The number travels as 32 bits; 1 .. INT32_MAX keeps it one that
+    // sign extension leaves alone. The process id is the first choice,
+    // then random numbers.
     std::random_device seed;
     std::mt19937 random(seed());
     uintptr_t candidate = static_cast<uintptr_t>(getpid());

@@ -1,5 +1,6 @@
 // The worker's status report on Windows: one WM_COPYDATA message, sent
-// synchronously, to the window whose handle is the worker's eighth argument.
+// synchronously with a bound of 5 s, to the window whose handle is the
+// worker's eighth argument.
 //
 // ReportReceiver is the same receiving end as a message-only window, for a
 // manager-like program that has no window of its own (the main window
@@ -12,6 +13,11 @@
 
 namespace port {
 
+namespace {
+// How long a worker waits for the manager to take its report.
+constexpr UINT REPORT_TIMEOUT_MS = 5000;
+} // namespace
+
 void send_report(uintptr_t target, uint32_t process_id, const char* text)
 {
     if (target == 0 || text == nullptr)
@@ -20,7 +26,12 @@ void send_report(uintptr_t target, uint32_t process_id, const char* text)
     data.dwData = process_id;
     data.cbData = static_cast<DWORD>(std::strlen(text) + 1);
     data.lpData = const_cast<char*>(text);
-    SendMessageA(reinterpret_cast<HWND>(target), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+    // Bounded, as a manager busy elsewhere (in its wait for stopping
+    // workers, say) must not hold the worker, and the worker's end must not
+    // wait on a window that has stopped taking messages.
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(reinterpret_cast<HWND>(target), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                        SMTO_ABORTIFHUNG, REPORT_TIMEOUT_MS, &result);
 }
 
 namespace {

@@ -2,6 +2,8 @@
 #include "port/serial_names.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <windows.h>
 
 namespace port {
@@ -60,6 +62,22 @@ void drain_output(HANDLE port, long baud)
         Sleep(5);
         if (!ClearCommError(port, &errors, &stat) || stat.cbOutQue == 0)
             return;
+    }
+}
+
+// The test seam: the file VANTREL_DTR_LOG names, or null when it is unset.
+const char* dtr_log_path()
+{
+    const char* path = std::getenv("VANTREL_DTR_LOG");
+    return path && *path ? path : nullptr;
+}
+
+// Appends one line "<GetTickCount64 milliseconds> <0|1>" to the seam's file.
+void log_dtr(const char* path, bool on)
+{
+    if (FILE* f = std::fopen(path, "ab")) {
+        std::fprintf(f, "%llu %d\n", static_cast<unsigned long long>(GetTickCount64()), on ? 1 : 0);
+        std::fclose(f);
     }
 }
 
@@ -131,12 +149,25 @@ bool SerialPort::purge_input()
     return is_open() && PurgeComm(state_->handle, PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
-bool SerialPort::raise_dtr() { return is_open() && EscapeCommFunction(state_->handle, SETDTR); }
+bool SerialPort::raise_dtr()
+{
+    if (!is_open())
+        return false;
+    if (const char* log = dtr_log_path()) {
+        log_dtr(log, true);
+        return true;
+    }
+    return EscapeCommFunction(state_->handle, SETDTR);
+}
 
 bool SerialPort::set_dtr(bool on)
 {
     if (!is_open())
         return false;
+    if (const char* log = dtr_log_path()) {
+        log_dtr(log, on);
+        return true;
+    }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(state_->handle, &dcb))

@@ -8,7 +8,9 @@ namespace port {
 
 bool claim_single_instance(const std::string& name)
 {
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+    // Owned from the start; it is never waited on, only its existence
+    // counts.
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
     if (!mutex)
         return false; // e.g. the name is held by another account
     if (GetLastError() == ERROR_ALREADY_EXISTS) {

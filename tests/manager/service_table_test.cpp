@@ -5,6 +5,7 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -98,6 +99,22 @@ TEST_F(Table, FlagsWordsAndTheNineWords)
     record.dtro = "yes";
     record.dtrc = "Yes";
     EXPECT_EQ(workerCommandLine(record, 0).substr(workerCommandLine(record, 0).size() - 6), " 0 1 0");
+}
+
+TEST_F(Table, WorkerCommandLineWritesTheReportTargetAsAnUnsigned32BitNumber)
+{
+    ServiceRecord record;
+    auto lastWord = [&](uintptr_t target) {
+        const std::string line = workerCommandLine(record, target);
+        return line.substr(line.rfind(' ') + 1);
+    };
+    // A window handle with bit 31 set is sign-extended on 64 bits.
+    EXPECT_EQ(lastWord(static_cast<uintptr_t>(static_cast<intptr_t>(INT32_MIN))), "2147483648");
+    EXPECT_EQ(lastWord(static_cast<uintptr_t>(-1)), "4294967295");
+    EXPECT_EQ(lastWord(0x80000000u), "2147483648");
+    EXPECT_EQ(lastWord(0xffffffffu), "4294967295");
+    EXPECT_EQ(lastWord(2147483647u), "2147483647");
+    EXPECT_EQ(lastWord(1), "1");
 }
 
 TEST_F(Table, ValidationRefusesTheTcpPortFirstThenTheSerialPort)

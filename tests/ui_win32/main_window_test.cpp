@@ -5,6 +5,7 @@
 
 #include "resources/resource.h"
 #include "ui/win32/help_dialog.h"
+#include "ui/win32/resizable_dialog.h"
 
 #include <commctrl.h>
 #include <richedit.h>
@@ -517,6 +518,8 @@ TEST_F(MainWindowTest, AboutBoxIsModalOverTheMainWindow)
     EXPECT_FALSE(IsWindowEnabled(window.hwnd()));
     EXPECT_EQ(GetWindow(about, GW_OWNER), window.hwnd());
     EXPECT_EQ(text(GetDlgItem(about, IDOK)), "OK");
+    // A plain dialog: OK has the focus.
+    EXPECT_TRUE(wait_until([&] { return window.onUi([] { return GetFocus(); }) == GetDlgItem(about, IDOK); }));
     bool iconShown = false;
     for (HWND child = GetWindow(about, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         if ((GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
@@ -525,6 +528,21 @@ TEST_F(MainWindowTest, AboutBoxIsModalOverTheMainWindow)
     PostMessageA(about, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(wait_until([&] { return !IsWindow(about) && IsWindowEnabled(window.hwnd()); }));
     EXPECT_EQ(window.onUi([&] { return window.dialog().minimized(); }), 0);
+}
+
+TEST(Resizer, TheGripGoesWithItsWindowAndItsHandleIsForgotten)
+{
+    win32::CResizableDialog dialog(IDD_ABOUT, 0);
+    HWND hwnd = dialog.create(nullptr);
+    ASSERT_NE(hwnd, nullptr);
+    HWND grip = dialog.resizer().grip();
+    ASSERT_NE(grip, nullptr);
+    EXPECT_EQ(GetParent(grip), hwnd);
+    EXPECT_EQ(GetDlgItem(hwnd, IDC_SIZE_GRIP), grip);
+    DestroyWindow(hwnd);
+    EXPECT_FALSE(IsWindow(grip));
+    // The destructor must not destroy whatever window has that handle now.
+    EXPECT_EQ(dialog.resizer().grip(), nullptr);
 }
 
 TEST(SingleInstance, SecondManagerEndsAtOnceAndTheFirstKeepsRunning)

@@ -466,6 +466,18 @@ TEST_F(ServiceListTest, ClosingWithAnEditorOpenCommitsItBeforeSaving)
     EXPECT_NE(read_file(configPath()).find("name      = Closing\r\n"), std::string::npos);
 }
 
+TEST_F(ServiceListTest, SessionEndWithAnEditorOpenCommitsItBeforeSaving)
+{
+    openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
+    HWND editor = editName(0, "Leaving");
+    ASSERT_NE(editor, nullptr);
+    SendMessageA(window.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    EXPECT_NE(read_file(configPath()).find("name      = Leaving\r\n"), std::string::npos) << read_file(configPath());
+    EXPECT_EQ(window.cell(0, COLUMN_NAME), "Leaving");
+    EXPECT_TRUE(wait_until([&] { return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr; }));
+    EXPECT_TRUE(IsWindow(window.hwnd()));
+}
+
 TEST_F(ServiceListTest, EnterOnTheListPressesAddAndEscapeEndsTheManager)
 {
     ASSERT_TRUE(window.open());

@@ -138,6 +138,20 @@ TEST_F(WindowsWorker, TakenPortIsReportedOnceByWmCopyData)
     EXPECT_TRUE(collect_reports(receiver, 200).empty()) << "more than one report";
 }
 
+TEST_F(WindowsWorker, AManagerThatTakesNoMessagesHoldsTheReportAtMostFiveSeconds)
+{
+    uint16_t taken = 0;
+    port::Socket holder = listener(taken);
+    ASSERT_NE(taken, 0);
+    ASSERT_TRUE(start(std::to_string(taken), "COM199", event_name));
+    // This thread takes no message meanwhile, as a manager inside its wait
+    // for stopping workers: the report's send gives up, and the worker ends.
+    ASSERT_EQ(worker.wait(20000), port::WaitResult::Ended) << "the worker waits for the report to be taken";
+    uint32_t code = 1;
+    ASSERT_TRUE(worker.exit_code(code));
+    EXPECT_EQ(code, 0u);
+}
+
 TEST_F(WindowsWorker, ClientGetsTheErrorLineAndTheStopIsSilent)
 {
     const uint16_t tcp = free_port();

@@ -220,8 +220,10 @@ LRESULT CMainDialog::onTimer(WPARAM wParam, LPARAM)
 
 LRESULT CMainDialog::onEndSession(WPARAM wParam, LPARAM)
 {
-    if (wParam)
+    if (wParam) {
+        list_.commitEditing(); // an open editor's value is saved, not its old one
         table_.saveConfiguration(true);
+    }
     return 0;
 }
 

@@ -12,10 +12,17 @@ int height(const RECT& r) { return r.bottom - r.top; }
 
 CControlResizer::~CControlResizer()
 {
-    if (grip_ && IsWindow(grip_))
+    // The grip is a child of the owner's window and goes with it; only a
+    // resizer that goes first takes its grip along.
+    if (grip_ && owner() && IsWindow(grip_) && GetParent(grip_) == owner())
         DestroyWindow(grip_);
     if (gripBitmap_)
         DeleteObject(gripBitmap_);
+}
+
+void CControlResizer::ownerDestroyed()
+{
+    grip_ = nullptr; // destroyed with its parent; the handle may be reused
 }
 
 void CControlResizer::initResizer()
@@ -121,6 +128,7 @@ const MessageEntry<CResizableDialog> CResizableDialog::messages[] = {
     {WM_INITDIALOG, &CResizableDialog::onInitDialog},
     {WM_SIZE, &CResizableDialog::onSize},
     {WM_GETMINMAXINFO, &CResizableDialog::onGetMinMaxInfo},
+    {WM_NCDESTROY, &CResizableDialog::onNcDestroy},
 };
 
 bool CResizableDialog::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
@@ -144,6 +152,12 @@ LRESULT CResizableDialog::onSize(WPARAM, LPARAM)
 LRESULT CResizableDialog::onGetMinMaxInfo(WPARAM, LPARAM lParam)
 {
     resizer_.applySizeLimits(*reinterpret_cast<MINMAXINFO*>(lParam));
+    return 0;
+}
+
+LRESULT CResizableDialog::onNcDestroy(WPARAM, LPARAM)
+{
+    resizer_.ownerDestroyed();
     return 0;
 }
 

@@ -25,6 +25,8 @@ public:
     CControlResizer& operator=(const CControlResizer&) = delete;
 
     void initResizer();
+    // The owner's window is gone, and its children (the grip) with it.
+    void ownerDestroyed();
     void addAnchor(int id, float left, float top, float right, float bottom);
     void relayout();
     void applySizeLimits(MINMAXINFO& info) const;
@@ -32,7 +34,7 @@ public:
     // The registered controls with their fractions and edges.
     const AnchorLayout<HWND>& layout() const { return layout_; }
     SIZE minimumSize() const { return {minWidth_, minHeight_}; }
-    HWND grip() const { return grip_; }
+    HWND grip() const { return grip_; } // null once the window is gone
 
 private:
     HWND owner() const { return owner_.hwnd(); }
@@ -59,6 +61,7 @@ protected:
     LRESULT onInitDialog(WPARAM wParam, LPARAM lParam);
     LRESULT onSize(WPARAM wParam, LPARAM lParam);
     LRESULT onGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
+    LRESULT onNcDestroy(WPARAM wParam, LPARAM lParam);
     void addAnchor(int id, float left, float top, float right, float bottom)
     {
         resizer_.addAnchor(id, left, top, right, bottom);

@@ -237,11 +237,16 @@ void ServiceListView::endCellEdit(const CellEditResult& result)
         beginCellEdit(result.row, next);
 }
 
-void ServiceListView::closeEditing()
+void ServiceListView::commitEditing()
 {
     HWND focus = GetFocus();
     if (focus && IsChild(hwnd(), focus))
         SetFocus(hwnd());
+}
+
+void ServiceListView::closeEditing()
+{
+    commitEditing();
     closing_ = true;
 }
 

@@ -45,6 +45,8 @@ public:
     void beginCellEdit(int row, int column);
     bool cellEditRect(int row, int column, RECT& rect);
     void endCellEdit(const CellEditResult& result);
+    // Ends an open editor with its value applied.
+    void commitEditing();
     // Ends an open editor (its value applied) and ignores every later
     // result: the rows are about to go.
     void closeEditing();

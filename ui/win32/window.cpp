@@ -54,6 +54,10 @@ INT_PTR CALLBACK CDialog::dialogProc(HWND hwnd, UINT message, WPARAM wParam, LPA
         self->onFinalMessage(); // may delete the object
         return FALSE;
     }
+    // An unhandled WM_INITDIALOG asks for the default focus, as a plain
+    // dialog does.
+    if (!handled && message == WM_INITDIALOG)
+        return TRUE;
     // Handlers of these only look on: the platform's own handling follows.
     if (!handled || message == WM_DESTROY || message == WM_SHOWWINDOW)
         return FALSE;
