@@ -19,8 +19,6 @@ socket_pair sockets[TARN_SLOTS];
 int library_users = 0;
 port::SocketLibraryInfo library_info;
 
-constexpr int wait_slice_ms = 50;
-
 const char* last_error_text() { return tarn_socket_error_text(port::socket_last_error()); }
 
 bool transient(int e) { return e == 10035 || e == 10036; }
@@ -79,15 +77,19 @@ int socket_write(int d, const void* buffer, int count)
     return n;
 }
 
-// One readiness wait of at most a slice, so that the abort callbacks are
-// still polled at least that often.
+// One readiness wait beside the descriptors' wake objects: until the
+// socket is ready or a wake object is signalled, or for at most a slice
+// when a callback must be polled that often.
+int idle_wait(const port::Socket& s, bool writing)
+{
+    port::WakeSet wake;
+    const int limit = tarn_wake_plan(wake);
+    return writing ? s.wait_writable(limit, wake) : s.wait_readable(limit, wake);
+}
+
 void socket_idle(int d, bool writing)
 {
-    port::Socket& s = sockets[d].data_socket;
-    if (writing)
-        s.wait_writable(wait_slice_ms);
-    else
-        s.wait_readable(wait_slice_ms);
+    idle_wait(sockets[d].data_socket, writing);
 }
 
 int socket_open_hook(int d)
@@ -213,8 +215,8 @@ int client_open(const char* service, int d, const char* host)
                 tarn_error = TARN_ERR_ABORTED;
                 return fail_open(d);
             }
-            // Wait a slice for the attempt to end rather than spin on it.
-            if (s.wait_writable(wait_slice_ms) == 1) {
+            // Wait for the attempt to end rather than spin on it.
+            if (idle_wait(s, true) == 1) {
                 if (int pending = s.pending_error(); pending != 0) {
                     if (ftp_mode)
                         pending = tarn_time_passed(&ftp_deadline) ? 10060 : 10061;
@@ -257,7 +259,11 @@ int tarn_accept(int d)
     socket_pair& sp = sockets[d];
     sp.data_socket.close();
     for (;;) {
-        sp.listen_socket.wait_readable(wait_slice_ms);
+        // A stop wins over a client waiting at the same time.
+        if (idle_wait(sp.listen_socket, false) == port::SOCKET_WOKEN && tarn_poll_abort()) {
+            tarn_error = TARN_ERR_ABORTED;
+            return -1;
+        }
         port::Socket client;
         if (sp.listen_socket.accept(client)) {
             sp.data_socket = std::move(client);

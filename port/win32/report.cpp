@@ -23,6 +23,11 @@ void send_report(uintptr_t target, uint32_t process_id, const char* text)
     SendMessageA(reinterpret_cast<HWND>(target), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
 }
 
+bool report_target_present(uintptr_t target)
+{
+    return target != 0 && IsWindow(reinterpret_cast<HWND>(target));
+}
+
 namespace {
 
 const char* const RECEIVER_CLASS = "VantrelReportReceiver";
