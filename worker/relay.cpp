@@ -28,8 +28,8 @@ namespace {
 
 // Bytes per transfer at most; a read takes only what is waiting. 8 KiB, not
 // the 1 KiB of the serial driver's queue: a pseudo-terminal or a USB adapter
-// hands over up to 4 KiB at a time, and each block costs a readiness wait,
-// a status fetch and two transfers.
+// hands over up to 4 KiB at a time, and each block costs a readiness wait
+// and two transfers (and a status fetch where the driver keeps error flags).
 constexpr int BLOCK = 8192;
 // After the client's end of stream: how long the board must have been
 // quiet, and how long the connection stays at most.
