@@ -10,6 +10,8 @@ bool setUpManager(const std::string& instanceName)
 {
     if (!port::claim_single_instance(instanceName))
         return false;
+    // Stop events of managers that were killed: nobody will remove them.
+    port::remove_abandoned_events(instanceName);
     managerGlobals.modulePath = port::module_path();
     managerGlobals.processId = port::current_process_id();
     managerGlobals.serviceCounter = 1;

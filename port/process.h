@@ -71,6 +71,12 @@ private:
     std::unique_ptr<State, StateDeleter> state_;
 };
 
+// Removes the named events that ended processes left behind: those named
+// prefix + "<process id>_<number>" whose process id names no running
+// process. Only POSIX has such leftovers (files of a manager that was
+// killed); on Windows an event ends with its last handle.
+void remove_abandoned_events(const std::string& prefix);
+
 // Exit code reported while a process still runs (Windows' STILL_ACTIVE).
 constexpr uint32_t STILL_ACTIVE_CODE = 259;
 

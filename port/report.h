@@ -16,6 +16,10 @@ namespace port {
 // it, at most 5 s. A target of 0 sends nothing.
 void send_report(uintptr_t target, uint32_t process_id, const char* text);
 
+// Worker side: true while a receiver holds the target (Windows: a window
+// with that handle exists; POSIX: somebody has the report endpoint bound).
+bool report_target_present(uintptr_t target);
+
 // Manager side. POSIX: a datagram endpoint. Windows: a message-only window
 // that takes WM_COPYDATA (the manager's main window handles the message
 // itself; this serves programs without one).

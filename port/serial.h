@@ -111,9 +111,19 @@ public:
     // False when the port cannot be asked (a device gone, a closed port).
     bool fetch_status(SerialStatus& status);
 
+    // Fetches and clears the error flags where the driver keeps them; a
+    // device that keeps none (a pseudo-terminal) answers 0 without being
+    // asked. False when the port cannot be asked.
+    bool check_errors(uint32_t& errors);
+
     // One read of at most n bytes of what is already queued: the count
     // read (0 when nothing is), -1 on failure.
     int read(void* buffer, uint32_t n);
+    // The same, with the error flags fetched first as check_errors() does
+    // (Windows: together with the count of queued bytes). While they hold a
+    // break or a mode error nothing is read and the answer is 0. -1 when
+    // the port cannot be asked or the read fails.
+    int read_checked(void* buffer, uint32_t n, uint32_t& errors);
     // Writes all n bytes, waiting while the driver is busy or flow control
     // holds the line; a cancel() ends the wait. The count written, -1 on
     // failure or when cancelled before anything was written.

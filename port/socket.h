@@ -10,11 +10,17 @@
 // never raise SIGPIPE, and a bound listening socket may take over a port
 // whose old connections still linger (the Windows default).
 
+#include "port/wake.h"
+
 #include <cstdint>
 #include <string>
 #include <utility>
 
 namespace port {
+
+// What a readiness wait beside wake objects answers when one of them was
+// signalled (beside 1 ready, 0 timed out, -1 failure).
+inline constexpr int SOCKET_WOKEN = 2;
 
 // Start-up of the socket library, version 1.1 asked for. Returns 0 or the
 // error number; info gets the version granted and the library's
@@ -42,12 +48,16 @@ bool lookup_host(const char* name, uint32_t& address);
 class Socket {
 public:
     Socket() = default;
-    Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+    Socket(Socket&& other) noexcept
+        : handle_(std::exchange(other.handle_, -1)), wait_event_(std::exchange(other.wait_event_, 0))
+    {
+    }
     Socket& operator=(Socket&& other) noexcept
     {
         if (this != &other) {
             close();
             handle_ = std::exchange(other.handle_, -1);
+            wait_event_ = std::exchange(other.wait_event_, 0);
         }
         return *this;
     }
@@ -103,6 +113,12 @@ public:
     // connection attempt has ended, made or failed; pending_error() tells.
     int wait_readable(int timeout_ms) const;
     int wait_writable(int timeout_ms) const;
+    // The same waits, ended early by any object of `wake` being signalled:
+    // they then answer SOCKET_WOKEN, also when the socket is ready as well.
+    // A readable wait sleeps until one or the other happens; on Windows a
+    // writable wait looks at the wake objects every 50 ms.
+    int wait_readable(int timeout_ms, const WakeSet& wake) const;
+    int wait_writable(int timeout_ms, const WakeSet& wake) const;
     // The socket's pending error (SO_ERROR) in the same numbering, 0 none.
     int pending_error() const;
     // Whether the peer of a connected socket is already gone: it closed
@@ -124,6 +140,10 @@ public:
 private:
     explicit Socket(intptr_t handle) : handle_(handle) {}
     intptr_t handle_ = -1;
+    // Windows: the event that readable waits beside wake objects have the
+    // socket signal (WSAEventSelect), made at the first such wait and
+    // closed with the socket. Unused elsewhere.
+    mutable intptr_t wait_event_ = 0;
 };
 
 } // namespace port

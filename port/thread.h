@@ -5,6 +5,7 @@
 // returns, and poll() watches those and the event's descriptor.
 
 #include "port/process.h"
+#include "port/wake.h"
 
 #include <cstdint>
 #include <functional>
@@ -49,5 +50,8 @@ enum : int { WAITED_EVENT = 0, WAITED_THREAD = 1, WAITED_TIMEOUT = -1, WAITED_FA
 // event, or a thread that was not started, counts as a failure, as a wait on
 // a missing handle does on Windows.
 int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threads, int timeout_ms);
+// The same with a set of wake objects in place of the event: WAITED_EVENT
+// when one of them is signalled. An empty set counts as a failure.
+int wait_any(const WakeSet& wake, std::initializer_list<const Thread*> threads, int timeout_ms);
 
 } // namespace port

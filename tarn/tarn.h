@@ -11,9 +11,22 @@
 
 enum { TARN_FREE = 0, TARN_SERIAL = 1, TARN_SOCKET = 2 };
 
+namespace port {
+class WakeSet;
+}
+
 // Abort callback: nonzero asks every waiting tarn operation to give up
 // with TARN_ERR_ABORTED.
 using tarn_abort_fn = int (*)();
+
+// Wake objects (port/wake.h): a caller may hand tarn_open objects to sleep
+// on as well. Any of them signalled asks for the same as a nonzero answer
+// of the callback, and is seen at once: a wait that it ends fails with
+// TARN_ERR_ABORTED without waiting for the callback to agree. While every
+// open descriptor with a callback also has wake objects, the waits sleep
+// until the device or one of the objects is ready, and the callbacks are
+// polled after each wake-up; otherwise the callbacks are polled at least
+// every 50 ms.
 
 // Calendar time in seconds and the milliseconds within that second.
 struct tarn_time {
@@ -66,13 +79,17 @@ const char* tarn_socket_error_text(int code);
 // with address reuse; a name with a baud rate opens a serial port with the
 // serial_line_flags word (port::SERIAL_LINE_* of port/serial.h); anything
 // else the parameter marks as a TCP service connects to that host.
-int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn abort_callback);
+// The wake objects, if any, stay the caller's and must outlive the
+// descriptor.
+int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn abort_callback,
+              const port::WakeSet* wake = nullptr);
 
 // Data transfer on an open descriptor.
 int tarn_read(int descriptor, void* buffer, int size, int minimum);
 int tarn_read_full(int descriptor, void* buffer, int size);
 int tarn_write(int descriptor, const void* buffer, int count);
 void tarn_close(int descriptor);
+// Nonzero when a callback answers nonzero or a wake object is signalled.
 int tarn_poll_abort();
 
 // Servers: drop the current client and wait for the next one. A client

@@ -193,7 +193,34 @@ int tarn_poll_abort()
         if (s.kind != TARN_FREE && s.abort_callback)
             answer |= s.abort_callback();
     }
+    // A signalled wake object is an abort however seldom the callbacks look.
+    for (tarn_slot& s : tarn_slots) {
+        if (!answer && s.kind != TARN_FREE && s.wake && s.wake->signalled())
+            answer = 1;
+    }
     return answer;
+}
+
+int tarn_wake_plan(port::WakeSet& wake)
+{
+    constexpr int slice_ms = 50;
+    bool sliced = false;
+    for (tarn_slot& s : tarn_slots) {
+        if (s.kind == TARN_FREE)
+            continue;
+        if (s.abort_callback && (!s.wake || s.wake->empty()))
+            sliced = true;
+        if (!s.wake)
+            continue;
+        for (int i = 0; i < s.wake->size(); ++i) {
+            bool known = false;
+            for (int j = 0; j < wake.size(); ++j)
+                known = known || wake[j] == (*s.wake)[i];
+            if (!known)
+                wake.add((*s.wake)[i]);
+        }
+    }
+    return sliced ? slice_ms : -1;
 }
 
 int tarn_read(int d, void* buffer, int size, int minimum)
@@ -269,7 +296,8 @@ void tarn_close(int d)
     tarn_release(d);
 }
 
-int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn abort_callback)
+int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn abort_callback,
+              const port::WakeSet* wake)
 {
     int d = 0;
     while (d < TARN_SLOTS && tarn_slots[d].kind != TARN_FREE)
@@ -296,6 +324,7 @@ int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn 
     s.write_fn = nullptr;
     s.idle_fn = nullptr;
     s.abort_callback = nullptr;
+    s.wake = nullptr;
     bool socket = tarn_decide_kind(name, parameter) == TARN_SOCKET;
     s.kind = socket ? TARN_SOCKET : TARN_SERIAL;
     if (socket)
@@ -314,6 +343,7 @@ int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn 
         return -1;
     }
     s.abort_callback = abort_callback;
+    s.wake = wake;
     if (s.open_hook(d) != 0) {
         s.release_hook = nullptr;
         tarn_release(d);

@@ -3,7 +3,6 @@
 #include "tarn/tarn_internal.h"
 #include "tarn/tarn_slots.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,27 +11,21 @@ namespace {
 constexpr uint32_t queue_size = 1024;
 constexpr size_t longest_name = 251; // what a 256-byte device path leaves
 
-// A break or a mode error pending on the port fails the next transfer; any
-// other line error is cleared and forgotten.
-bool line_usable(port::SerialPort& p, port::SerialStatus& status)
-{
-    if (!p.fetch_status(status) || (status.errors & (port::SERIAL_ERR_BREAK | port::SERIAL_ERR_MODE))) {
-        tarn_error = TARN_ERR_COMMUNICATION;
-        return false;
-    }
-    return true;
-}
+constexpr uint32_t fatal_errors = port::SERIAL_ERR_BREAK | port::SERIAL_ERR_MODE;
 
+// A break or a mode error pending on the port fails the next transfer; any
+// other line error is cleared and forgotten. The flags are fetched only
+// where the driver keeps them, so that a block costs no more than its wait,
+// its read and its write.
 int serial_read(int d, void* buffer, int size)
 {
     port::SerialPort& p = tarn_slots[d].serial;
-    port::SerialStatus status;
-    if (!line_usable(p, status))
-        return -1;
-    uint32_t n = size > 0 ? std::min(static_cast<uint32_t>(size), status.queued) : 0;
-    int got = p.read(buffer, n);
-    if (got < 0)
+    uint32_t errors = 0;
+    int got = p.read_checked(buffer, size > 0 ? static_cast<uint32_t>(size) : 0, errors);
+    if (got < 0 || (errors & fatal_errors)) {
         tarn_error = TARN_ERR_COMMUNICATION;
+        return -1;
+    }
     return got;
 }
 
@@ -41,9 +34,11 @@ int serial_write(int d, const void* buffer, int count)
     if (count <= 0)
         return 0;
     port::SerialPort& p = tarn_slots[d].serial;
-    port::SerialStatus status;
-    if (!line_usable(p, status))
+    uint32_t errors = 0;
+    if (!p.check_errors(errors) || (errors & fatal_errors)) {
+        tarn_error = TARN_ERR_COMMUNICATION;
         return -1;
+    }
     int put = p.write(buffer, static_cast<uint32_t>(count));
     if (put < 0)
         tarn_error = TARN_ERR_COMMUNICATION;

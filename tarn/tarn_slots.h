@@ -3,6 +3,7 @@
 
 #include "port/serial.h"
 #include "port/socket.h"
+#include "port/wake.h"
 #include "tarn/tarn.h"
 
 #include <atomic>
@@ -17,9 +18,10 @@ struct tarn_slot {
     void (*release_hook)(int) = nullptr;
     void (*close_hook)(int) = nullptr;
     tarn_abort_fn abort_callback = nullptr;
+    const port::WakeSet* wake = nullptr; // the caller's wake objects, or none
     int (*read_fn)(int, void*, int) = nullptr;
     int (*write_fn)(int, const void*, int) = nullptr;
-    // Waits a slice for the device to take or give more after read_fn or
+    // Waits for the device to take or give more after read_fn or
     // write_fn moved nothing; null when the kind has no such wait.
     void (*idle_fn)(int, bool writing) = nullptr;
 };
@@ -30,6 +32,12 @@ extern tarn_slot tarn_slots[TARN_SLOTS];
 inline bool tarn_valid(int d) { return d >= 0 && d < TARN_SLOTS; }
 
 void tarn_release(int descriptor);
+
+// The wake objects of every open descriptor, for a wait to sleep on beside
+// its device, and the longest such a wait may last before the callbacks
+// must be polled again: -1 (no limit) when every open descriptor with a
+// callback also has wake objects, else one 50 ms slice.
+int tarn_wake_plan(port::WakeSet& wake);
 
 // Serial driver.
 void tarn_serial_hooks(tarn_slot& slot);

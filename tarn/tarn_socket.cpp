@@ -19,8 +19,6 @@ socket_pair sockets[TARN_SLOTS];
 int library_users = 0;
 port::SocketLibraryInfo library_info;
 
-constexpr int wait_slice_ms = 50;
-
 // Keepalive on every accepted client, so that one whose machine went away
 // without a word frees the server within about a minute: the first probe
 // after 30 s without traffic, then one every 10 s, three in all.
@@ -102,15 +100,19 @@ int socket_write(int d, const void* buffer, int count)
     return n;
 }
 
-// One readiness wait of at most a slice, so that the abort callbacks are
-// still polled at least that often.
+// One readiness wait beside the descriptors' wake objects: until the
+// socket is ready or a wake object is signalled, or for at most a slice
+// when a callback must be polled that often.
+int idle_wait(const port::Socket& s, bool writing)
+{
+    port::WakeSet wake;
+    const int limit = tarn_wake_plan(wake);
+    return writing ? s.wait_writable(limit, wake) : s.wait_readable(limit, wake);
+}
+
 void socket_idle(int d, bool writing)
 {
-    port::Socket& s = sockets[d].data_socket;
-    if (writing)
-        s.wait_writable(wait_slice_ms);
-    else
-        s.wait_readable(wait_slice_ms);
+    idle_wait(sockets[d].data_socket, writing);
 }
 
 int socket_open_hook(int d)
@@ -236,8 +238,8 @@ int client_open(const char* service, int d, const char* host)
                 tarn_error = TARN_ERR_ABORTED;
                 return fail_open(d);
             }
-            // Wait a slice for the attempt to end rather than spin on it.
-            if (s.wait_writable(wait_slice_ms) == 1) {
+            // Wait for the attempt to end rather than spin on it.
+            if (idle_wait(s, true) == 1) {
                 if (int pending = s.pending_error(); pending != 0) {
                     if (ftp_mode)
                         pending = tarn_time_passed(&ftp_deadline) ? 10060 : 10061;
@@ -280,7 +282,11 @@ int tarn_accept(int d)
     socket_pair& sp = sockets[d];
     sp.data_socket.close();
     for (;;) {
-        sp.listen_socket.wait_readable(wait_slice_ms);
+        // A stop wins over a client waiting at the same time.
+        if (idle_wait(sp.listen_socket, false) == port::SOCKET_WOKEN && tarn_poll_abort()) {
+            tarn_error = TARN_ERR_ABORTED;
+            return -1;
+        }
         port::Socket client;
         if (sp.listen_socket.accept(client)) {
             // The accepted socket takes the listener's non-blocking mode.

@@ -3,10 +3,13 @@
 #include "worker/worker.h"
 
 #include "port/report.h"
+#include "port/wake.h"
 #include "tarn/tarn_internal.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -18,20 +21,32 @@ constexpr unsigned DTR_HOLD_MS = 1000;
 const port::NamedEvent* abort_event = nullptr;
 tarn_time next_check{0, 0};
 
-// Holds DTR where it is for one second: a busy wait on the millisecond
-// clock, paced.
-void hold_dtr()
+// Holds DTR where it is for one second, asleep. A stop object signalled
+// meanwhile ends the hold early when one is given: the hold before the
+// relay, which a stop then ends at once. The hold before the close always
+// lasts its second, stop or not.
+void hold_dtr(const port::WakeSet* cut_short_by = nullptr)
 {
-    tarn_time deadline;
-    tarn_now(&deadline);
-    tarn_time_add(&deadline, 0, DTR_HOLD_MS);
-    while (!tarn_time_passed(&deadline))
-        tarn_pace();
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(DTR_HOLD_MS);
+    // Bounded: each turn sleeps what is left; early wake-ups are rare.
+    for (int turn = 0; turn < 100; ++turn) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0)
+            return;
+        if (cut_short_by && !cut_short_by->empty()) {
+            if (cut_short_by->wait(static_cast<int>(left)))
+                return;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(left));
+        }
+    }
 }
 
 // Tells the client why its serial port did not open, then waits until it
 // goes away, has sent a line's worth, or the worker is asked to stop. The
-// socket driver waits for data between attempts, so the drain is idle.
+// socket driver sleeps on the client and the stop objects between
+// attempts, so the drain is idle.
 void refuse_client(int server)
 {
     char line[LINE_SIZE];
@@ -72,20 +87,34 @@ void worker_client_loop(port::NamedEvent& stop_event, const char* tcp_port, cons
     abort_event = &stop_event;
     next_check = {0, 0};
 
+    // What ends the worker's waits at once: its stop event and the end of
+    // its manager, which stops it in the same way. A manager gone already
+    // counts as a stop request made before the start; without a stop event
+    // the callback ends the worker at its first wait.
+    port::ManagerWatch manager;
+    port::WakeSet stop;
+    if (stop_event.valid()) {
+        switch (manager.watch(report_target)) {
+        case port::ManagerWatch::State::Gone: abort_event = nullptr; break;
+        case port::ManagerWatch::State::Watching: stop.add(manager.native()); [[fallthrough]];
+        default: stop.add(stop_event.native()); break;
+        }
+    }
+
     // Returns with the first client connected.
-    int server = tarn_open(" server ", tcp_port, 0, worker_abort_check);
+    int server = tarn_open(" server ", tcp_port, 0, worker_abort_check, &stop);
     if (server >= 0) {
         for (;;) {
-            int serial = tarn_open(serial_port, baud_rate, line_flags, worker_abort_check);
+            int serial = tarn_open(serial_port, baud_rate, line_flags, worker_abort_check, &stop);
             if (serial < 0) {
                 refuse_client(server);
             } else {
                 if (dtro) {
                     tarn_set_dtr(serial, 0);
-                    hold_dtr();
+                    hold_dtr(&stop);
                     tarn_set_dtr(serial, 1);
                 }
-                tarn_relay(server, serial, stop_event);
+                tarn_relay(server, serial, stop);
                 if (dtrc) {
                     tarn_set_dtr(serial, 0);
                     hold_dtr();

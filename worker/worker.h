@@ -5,6 +5,7 @@
 // request, reports its last error text to the manager.
 
 #include "port/process.h"
+#include "port/wake.h"
 
 #include <atomic>
 #include <cstddef>
@@ -17,7 +18,10 @@ int worker_main(int argc, char** argv);
 
 // The worker's whole life after its command line has been read. Takes the
 // stop event (closed before it returns; an invalid one makes the worker end
-// at its first wait). Returns when the worker is to end.
+// at its first wait). The manager behind a nonzero report target is
+// watched: its end stops the worker as the stop event does, and a target
+// whose manager is gone already makes it end at its first wait. Returns
+// when the worker is to end.
 void worker_client_loop(port::NamedEvent& stop_event, const char* tcp_port, const char* serial_port,
                         const char* baud_rate, int line_flags, int dtro, int dtrc, uintptr_t report_target);
 
@@ -32,15 +36,19 @@ int worker_abort_check();
 
 // One pump's view of a relay.
 struct pump_params {
-    int socket_descriptor = -1; // a server descriptor with its current client
-    int serial_descriptor = -1; // an open serial port
-    std::atomic<int> stop{0};   // raised by the relay when it ends
+    int socket_descriptor = -1;                   // a server descriptor with its current client
+    int serial_descriptor = -1;                   // an open serial port
+    std::atomic<int> stop{0};                     // raised by the relay when it ends
+    const port::WakeSet* ending = nullptr;        // signalled by the relay when it ends
+    std::atomic<long long>* board_moved_at = nullptr; // when the last board bytes reached the client (ms)
 };
 
 // Joins the client of socket_descriptor and the serial port of
-// serial_descriptor until the stop event is set or either direction ends.
-// Returns after both pumps have ended.
-void tarn_relay(int socket_descriptor, int serial_descriptor, const port::NamedEvent& stop_event);
+// serial_descriptor until one of the stop objects is signalled or either
+// direction ends (the client's end of stream once the board has been
+// quiet for 500 ms, at most 5 s after it). Returns after both pumps have
+// ended. An empty stop set ends it at once.
+void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSet& stop);
 
 // Client to serial port; serial port to client. Thread bodies of the relay;
 // the result is the last transfer's (a count, 0 or -1).

@@ -10,6 +10,8 @@
 #include "port/process.h"
 
 #include <cerrno>
+#include <csignal>
+#include <dirent.h>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
@@ -90,7 +92,51 @@ int open_event_fifo(const std::string& path)
     return fd;
 }
 
+// "<digits>_<digits>" and nothing else: the process id in front.
+bool creator_id(const std::string& rest, pid_t& pid)
+{
+    const size_t underscore = rest.find('_');
+    if (underscore == 0 || underscore == std::string::npos || underscore + 1 == rest.size() || underscore > 9)
+        return false;
+    for (size_t i = 0; i < rest.size(); ++i) {
+        if (i != underscore && (rest[i] < '0' || rest[i] > '9'))
+            return false;
+    }
+    pid = static_cast<pid_t>(std::stol(rest.substr(0, underscore)));
+    return pid > 0;
+}
+
 } // namespace
+
+void remove_abandoned_events(const std::string& prefix)
+{
+    // The events' files: <folder>/<stem><encoded name>.
+    const std::string path_prefix = object_prefix() + "event-";
+    const size_t slash = path_prefix.rfind('/');
+    const std::string folder = path_prefix.substr(0, slash);
+    const std::string stem = path_prefix.substr(slash + 1) + encode_object_name(prefix);
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    // Bounded: a folder holds a limited number of entries, and only ours
+    // are looked at.
+    for (int turn = 0; turn < 100000; ++turn) {
+        const dirent* entry = readdir(dir);
+        if (!entry)
+            break;
+        const std::string file = entry->d_name;
+        pid_t pid = 0;
+        if (file.compare(0, stem.size(), stem) != 0 || !creator_id(file.substr(stem.size()), pid))
+            continue;
+        if (kill(pid, 0) == 0 || errno != ESRCH)
+            continue; // its creator runs (or runs as another user)
+        const std::string path = folder + "/" + file;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode) && st.st_uid == geteuid())
+            ::unlink(path.c_str());
+    }
+    closedir(dir);
+}
 
 NamedEvent::~NamedEvent()
 {

@@ -118,6 +118,21 @@ void send_report(uintptr_t target, uint32_t process_id, const char* text)
     ::close(fd);
 }
 
+bool report_target_present(uintptr_t target)
+{
+    if (target == 0)
+        return false;
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un manager{};
+    socklen_t manager_len = endpoint_address(target, manager);
+    // A name that nobody has bound refuses the connection.
+    bool present = connect(fd, reinterpret_cast<sockaddr*>(&manager), manager_len) == 0;
+    ::close(fd);
+    return present;
+}
+
 struct ReportReceiver::State {
     int fd = -1;          // the bound datagram socket
     uintptr_t target = 0; // the number in its name

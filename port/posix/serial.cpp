@@ -226,22 +226,44 @@ bool SerialPort::fetch_status(SerialStatus& status)
     if (::ioctl(s.fd, FIONREAD, &queued) != 0)
         return false;
     status.queued = queued > 0 ? static_cast<uint32_t>(queued) : 0;
-    status.errors = 0;
+    return check_errors(status.errors);
+}
+
+bool SerialPort::check_errors(uint32_t& errors)
+{
+    errors = 0;
+    if (!is_open())
+        return false;
+    State& s = *state_;
+    // Whether the driver keeps counters was learnt at open: a device that
+    // refused then is not asked again.
+    if (!s.have_counters)
+        return true;
     std::lock_guard lock(s.status_lock);
     serial_icounter_struct c{};
-    if (s.have_counters && ::ioctl(s.fd, TIOCGICOUNT, &c) == 0) {
-        const uint32_t now[5] = {static_cast<uint32_t>(c.brk), static_cast<uint32_t>(c.frame),
-                                 static_cast<uint32_t>(c.overrun), static_cast<uint32_t>(c.parity),
-                                 static_cast<uint32_t>(c.buf_overrun)};
-        const uint32_t flag[5] = {SERIAL_ERR_BREAK, SERIAL_ERR_FRAME, SERIAL_ERR_OVERRUN, SERIAL_ERR_PARITY,
-                                  SERIAL_ERR_RXOVER};
-        for (int i = 0; i < 5; ++i) {
-            if (now[i] != s.counters[i])
-                status.errors |= flag[i];
-            s.counters[i] = now[i];
-        }
+    if (::ioctl(s.fd, TIOCGICOUNT, &c) != 0)
+        return true;
+    const uint32_t now[5] = {static_cast<uint32_t>(c.brk), static_cast<uint32_t>(c.frame),
+                             static_cast<uint32_t>(c.overrun), static_cast<uint32_t>(c.parity),
+                             static_cast<uint32_t>(c.buf_overrun)};
+    const uint32_t flag[5] = {SERIAL_ERR_BREAK, SERIAL_ERR_FRAME, SERIAL_ERR_OVERRUN, SERIAL_ERR_PARITY,
+                              SERIAL_ERR_RXOVER};
+    for (int i = 0; i < 5; ++i) {
+        if (now[i] != s.counters[i])
+            errors |= flag[i];
+        s.counters[i] = now[i];
     }
     return true;
+}
+
+int SerialPort::read_checked(void* buffer, uint32_t n, uint32_t& errors)
+{
+    if (!check_errors(errors))
+        return -1;
+    if (errors & (SERIAL_ERR_BREAK | SERIAL_ERR_MODE))
+        return 0;
+    // A non-blocking read takes only what is queued: no count needed.
+    return read(buffer, n);
 }
 
 int SerialPort::read(void* buffer, uint32_t n)

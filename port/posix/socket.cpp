@@ -298,6 +298,39 @@ int Socket::wait_readable(int timeout_ms) const { return wait_for(handle_, POLLI
 
 int Socket::wait_writable(int timeout_ms) const { return wait_for(handle_, POLLOUT, timeout_ms); }
 
+namespace {
+
+// One poll() over the socket and the wake objects.
+int wait_for(int fd, short events, int timeout_ms, const WakeSet& wake)
+{
+    pollfd p[1 + WakeSet::CAPACITY];
+    p[0] = {fd, events, 0};
+    for (int i = 0; i < wake.size(); ++i)
+        p[1 + i] = {static_cast<int>(wake[i]), POLLIN, 0};
+    int r = poll_until(p, static_cast<nfds_t>(1 + wake.size()), Deadline(timeout_ms));
+    if (r < 0)
+        return fail_int();
+    if (r == 0)
+        return 0;
+    for (int i = 0; i < wake.size(); ++i) {
+        if (p[1 + i].revents)
+            return SOCKET_WOKEN;
+    }
+    return 1;
+}
+
+} // namespace
+
+int Socket::wait_readable(int timeout_ms, const WakeSet& wake) const
+{
+    return wait_for(static_cast<int>(handle_), POLLIN, timeout_ms, wake);
+}
+
+int Socket::wait_writable(int timeout_ms, const WakeSet& wake) const
+{
+    return wait_for(static_cast<int>(handle_), POLLOUT, timeout_ms, wake);
+}
+
 int Socket::pending_error() const
 {
     int e = 0;

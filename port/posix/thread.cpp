@@ -81,12 +81,13 @@ void Thread::join()
     state_.reset();
 }
 
-int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threads, int timeout_ms)
+namespace {
+
+// Polls the first `objects` descriptors (the stop objects) and the threads'
+// end descriptors after them.
+int wait_any_of(std::vector<pollfd>& fds, size_t objects, std::initializer_list<const Thread*> threads,
+                int timeout_ms)
 {
-    if (!event || !event->valid())
-        return WAITED_FAILED;
-    std::vector<pollfd> fds;
-    fds.push_back({static_cast<int>(event->native()), POLLIN, 0});
     for (const Thread* t : threads) {
         if (!t || !t->started())
             return WAITED_FAILED;
@@ -102,10 +103,31 @@ int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threa
         for (size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].revents & (POLLERR | POLLNVAL))
                 return WAITED_FAILED;
-            if (fds[i].revents & POLLIN)
-                return i == 0 ? WAITED_EVENT : WAITED_THREAD + static_cast<int>(i - 1);
+            if (fds[i].revents & (POLLIN | POLLHUP))
+                return i < objects ? WAITED_EVENT : WAITED_THREAD + static_cast<int>(i - objects);
         }
     }
+}
+
+} // namespace
+
+int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threads, int timeout_ms)
+{
+    if (!event || !event->valid())
+        return WAITED_FAILED;
+    std::vector<pollfd> fds;
+    fds.push_back({static_cast<int>(event->native()), POLLIN, 0});
+    return wait_any_of(fds, 1, threads, timeout_ms);
+}
+
+int wait_any(const WakeSet& wake, std::initializer_list<const Thread*> threads, int timeout_ms)
+{
+    if (wake.empty())
+        return WAITED_FAILED;
+    std::vector<pollfd> fds;
+    for (int i = 0; i < wake.size(); ++i)
+        fds.push_back({static_cast<int>(wake[i]), POLLIN, 0});
+    return wait_any_of(fds, static_cast<size_t>(wake.size()), threads, timeout_ms);
 }
 
 } // namespace port

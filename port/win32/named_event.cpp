@@ -71,6 +71,11 @@ intptr_t NamedEvent::native() const
     return valid() ? reinterpret_cast<intptr_t>(state_->handle) : -1;
 }
 
+void remove_abandoned_events(const std::string&)
+{
+    // The system removes an event with its last handle: nothing is left.
+}
+
 void NamedEvent::close()
 {
     // The system removes the object with its last handle.

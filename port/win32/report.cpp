@@ -34,6 +34,11 @@ void send_report(uintptr_t target, uint32_t process_id, const char* text)
                         SMTO_ABORTIFHUNG, REPORT_TIMEOUT_MS, &result);
 }
 
+bool report_target_present(uintptr_t target)
+{
+    return target != 0 && IsWindow(reinterpret_cast<HWND>(target));
+}
+
 namespace {
 
 const char* const RECEIVER_CLASS = "VantrelReportReceiver";

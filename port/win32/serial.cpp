@@ -1,7 +1,6 @@
 #include "port/serial.h"
 #include "port/serial_names.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <windows.h>
@@ -24,27 +23,23 @@ struct Overlapped {
 
 enum class Outcome { Done, Failed, Cancelled };
 
-// Waits in 1 ms steps for an overlapped call started on `port` to end. A
-// cancel flag raised meanwhile cancels the call. `count` gets the bytes
-// transferred, also for a cancelled call.
-Outcome finish(HANDLE port, Overlapped& o, const std::atomic<bool>* cancelled, DWORD& count)
+// Sleeps until an overlapped call started on `port` ends or, when a cancel
+// event is given, until it is set, which cancels the call. `count` gets the
+// bytes transferred, also for a cancelled call.
+Outcome finish(HANDLE port, Overlapped& o, HANDLE cancel, DWORD& count)
 {
-    for (;;) {
-        DWORD w = WaitForSingleObject(o.ov.hEvent, 1);
-        if (w == WAIT_OBJECT_0)
-            break;
-        if (w != WAIT_TIMEOUT) {
-            CancelIoEx(port, &o.ov);
-            GetOverlappedResult(port, &o.ov, &count, TRUE);
-            return Outcome::Failed;
-        }
-        if (cancelled && *cancelled) {
-            CancelIoEx(port, &o.ov);
-            GetOverlappedResult(port, &o.ov, &count, TRUE);
-            return Outcome::Cancelled;
-        }
-    }
-    return GetOverlappedResult(port, &o.ov, &count, FALSE) ? Outcome::Done : Outcome::Failed;
+    HANDLE handles[2] = {o.ov.hEvent, cancel};
+    DWORD w = WaitForMultipleObjects(cancel ? 2 : 1, handles, FALSE, INFINITE);
+    if (w == WAIT_OBJECT_0)
+        return GetOverlappedResult(port, &o.ov, &count, FALSE) ? Outcome::Done : Outcome::Failed;
+    // Setting the event mask again ends a pending event wait: some drivers
+    // (Wine's among them) do not end one on CancelIoEx alone.
+    DWORD mask = 0;
+    if (GetCommMask(port, &mask))
+        SetCommMask(port, mask);
+    CancelIoEx(port, &o.ov);
+    GetOverlappedResult(port, &o.ov, &count, TRUE);
+    return w == WAIT_OBJECT_0 + 1 ? Outcome::Cancelled : Outcome::Failed;
 }
 
 // Lets the output still queued in the driver go out before the port is
@@ -85,8 +80,16 @@ void log_dtr(const char* path, bool on)
 
 struct SerialPort::State {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    std::atomic<bool> cancelled{false};
+    // Manual reset: set by cancel() until resume(), so that every wait
+    // started meanwhile ends at once as well.
+    HANDLE cancelled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ~State()
+    {
+        if (cancelled)
+            CloseHandle(cancelled);
+    }
     long baud = 0; // the line's rate, for the drain at close
+    bool cancel_set() const { return cancelled && WaitForSingleObject(cancelled, 0) == WAIT_OBJECT_0; }
 };
 
 SerialPort::SerialPort() : state_(std::make_unique<State>()) {}
@@ -103,8 +106,12 @@ bool SerialPort::open(const std::string& name)
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE)
         return false;
+    if (!state_->cancelled) {
+        CloseHandle(port);
+        return false;
+    }
+    ResetEvent(state_->cancelled);
     state_->handle = port;
-    state_->cancelled = false;
     state_->baud = 0;
     return true;
 }
@@ -187,6 +194,29 @@ bool SerialPort::fetch_status(SerialStatus& status)
     return true;
 }
 
+bool SerialPort::check_errors(uint32_t& errors)
+{
+    DWORD flags = 0;
+    errors = 0;
+    if (!is_open() || !ClearCommError(state_->handle, &flags, nullptr))
+        return false;
+    errors = flags;
+    return true;
+}
+
+int SerialPort::read_checked(void* buffer, uint32_t n, uint32_t& errors)
+{
+    // One ClearCommError for the flags and the queued count.
+    SerialStatus status;
+    errors = 0;
+    if (!fetch_status(status))
+        return -1;
+    errors = status.errors;
+    if (errors & (SERIAL_ERR_BREAK | SERIAL_ERR_MODE))
+        return 0;
+    return read(buffer, n < status.queued ? n : status.queued);
+}
+
 int SerialPort::read(void* buffer, uint32_t n)
 {
     if (!is_open())
@@ -216,7 +246,7 @@ int SerialPort::write(const void* buffer, uint32_t n)
         return GetOverlappedResult(state_->handle, &o.ov, &count, FALSE) ? static_cast<int>(count) : -1;
     if (GetLastError() != ERROR_IO_PENDING)
         return -1;
-    Outcome r = finish(state_->handle, o, &state_->cancelled, count);
+    Outcome r = finish(state_->handle, o, state_->cancelled, count);
     if (r == Outcome::Done)
         return static_cast<int>(count);
     return count > 0 ? static_cast<int>(count) : -1;
@@ -231,7 +261,7 @@ SerialWait SerialPort::wait_event()
 {
     if (!is_open())
         return SerialWait::Failed;
-    if (state_->cancelled)
+    if (state_->cancel_set())
         return SerialWait::Cancelled;
     Overlapped o;
     if (!o.ov.hEvent)
@@ -245,16 +275,24 @@ SerialWait SerialPort::wait_event()
     if (e != ERROR_IO_PENDING)
         return SerialWait::Failed;
     DWORD count = 0;
-    switch (finish(state_->handle, o, &state_->cancelled, count)) {
+    switch (finish(state_->handle, o, state_->cancelled, count)) {
     case Outcome::Done: return SerialWait::Event;
     case Outcome::Cancelled: return SerialWait::Cancelled;
     default: return SerialWait::Failed;
     }
 }
 
-void SerialPort::cancel() { state_->cancelled = true; }
+void SerialPort::cancel()
+{
+    if (state_->cancelled)
+        SetEvent(state_->cancelled);
+}
 
-void SerialPort::resume() { state_->cancelled = false; }
+void SerialPort::resume()
+{
+    if (state_->cancelled)
+        ResetEvent(state_->cancelled);
+}
 
 void SerialPort::close()
 {

@@ -4,6 +4,8 @@
 #include <mstcpip.h>
 #include <windows.h>
 
+#include <algorithm>
+
 namespace port {
 namespace {
 
@@ -191,6 +193,68 @@ int Socket::wait_readable(int timeout_ms) const { return wait_for(handle_, false
 
 int Socket::wait_writable(int timeout_ms) const { return wait_for(handle_, true, timeout_ms); }
 
+int Socket::wait_readable(int timeout_ms, const WakeSet& wake) const
+{
+    // Ready now (the common case while data flow): no event needed.
+    int r = wait_for(handle_, false, 0);
+    if (r != 0)
+        return r == 1 && wake.signalled() ? SOCKET_WOKEN : r;
+    if (!wait_event_) {
+        WSAEVENT e = WSACreateEvent();
+        if (e == WSA_INVALID_EVENT)
+            return -1;
+        wait_event_ = reinterpret_cast<intptr_t>(e);
+    }
+    WSAEVENT e = reinterpret_cast<WSAEVENT>(wait_event_);
+    // The selection (made anew each time, so that an accepted socket does
+    // not keep its listener's) records what has already happened as well;
+    // one more look closes the gap before it.
+    WSAResetEvent(e);
+    if (WSAEventSelect(s(handle_), e, FD_READ | FD_CLOSE | FD_ACCEPT) != 0)
+        return -1;
+    r = wait_for(handle_, false, 0);
+    if (r != 0)
+        return r == 1 && wake.signalled() ? SOCKET_WOKEN : r;
+    // The wake objects first: when both are signalled, the wake wins.
+    HANDLE handles[WakeSet::CAPACITY + 1];
+    const int n = wake.size();
+    for (int i = 0; i < n; ++i)
+        handles[i] = reinterpret_cast<HANDLE>(wake[i]);
+    handles[n] = e;
+    DWORD w = WaitForMultipleObjects(static_cast<DWORD>(n + 1), handles, FALSE,
+                                     timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+    if (w == WAIT_TIMEOUT)
+        return 0;
+    if (w >= WAIT_OBJECT_0 && w < WAIT_OBJECT_0 + static_cast<DWORD>(n))
+        return SOCKET_WOKEN;
+    if (w == WAIT_OBJECT_0 + static_cast<DWORD>(n))
+        return 1;
+    WSASetLastError(WSAEINVAL);
+    return -1;
+}
+
+int Socket::wait_writable(int timeout_ms, const WakeSet& wake) const
+{
+    // One event selection per socket: the readable waits of another thread
+    // hold it, so this one looks at the wake objects between short waits.
+    constexpr int slice_ms = 50;
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        if (wake.signalled())
+            return SOCKET_WOKEN;
+        int left = slice_ms;
+        if (timeout_ms >= 0) {
+            const ULONGLONG spent = GetTickCount64() - start;
+            if (spent >= static_cast<ULONGLONG>(timeout_ms))
+                return 0;
+            left = static_cast<int>(std::min<ULONGLONG>(slice_ms, timeout_ms - spent));
+        }
+        int r = wait_for(handle_, true, left);
+        if (r != 0)
+            return r;
+    }
+}
+
 int Socket::pending_error() const
 {
     int e = 0;
@@ -238,6 +302,10 @@ void Socket::close()
     if (handle_ != -1) {
         ::closesocket(s(handle_));
         handle_ = -1;
+    }
+    if (wait_event_) {
+        WSACloseEvent(reinterpret_cast<WSAEVENT>(wait_event_));
+        wait_event_ = 0;
     }
 }
 

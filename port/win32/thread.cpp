@@ -70,12 +70,13 @@ void Thread::join()
     state_.reset();
 }
 
-int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threads, int timeout_ms)
+namespace {
+
+// Waits on the first `objects` handles (the stop objects) and the threads'
+// handles after them.
+int wait_any_of(std::vector<HANDLE>& handles, size_t objects, std::initializer_list<const Thread*> threads,
+                int timeout_ms)
 {
-    if (!event || !event->valid())
-        return WAITED_FAILED;
-    std::vector<HANDLE> handles;
-    handles.push_back(reinterpret_cast<HANDLE>(event->native()));
     for (const Thread* t : threads) {
         if (!t || !t->started())
             return WAITED_FAILED;
@@ -85,9 +86,32 @@ int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threa
                                      timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
     if (r == WAIT_TIMEOUT)
         return WAITED_TIMEOUT;
-    if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size())
-        return r == WAIT_OBJECT_0 ? WAITED_EVENT : WAITED_THREAD + static_cast<int>(r - WAIT_OBJECT_0 - 1);
+    if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size()) {
+        const size_t i = r - WAIT_OBJECT_0;
+        return i < objects ? WAITED_EVENT : WAITED_THREAD + static_cast<int>(i - objects);
+    }
     return WAITED_FAILED;
+}
+
+} // namespace
+
+int wait_any(const NamedEvent* event, std::initializer_list<const Thread*> threads, int timeout_ms)
+{
+    if (!event || !event->valid())
+        return WAITED_FAILED;
+    std::vector<HANDLE> handles;
+    handles.push_back(reinterpret_cast<HANDLE>(event->native()));
+    return wait_any_of(handles, 1, threads, timeout_ms);
+}
+
+int wait_any(const WakeSet& wake, std::initializer_list<const Thread*> threads, int timeout_ms)
+{
+    if (wake.empty())
+        return WAITED_FAILED;
+    std::vector<HANDLE> handles;
+    for (int i = 0; i < wake.size(); ++i)
+        handles.push_back(reinterpret_cast<HANDLE>(wake[i]));
+    return wait_any_of(handles, static_cast<size_t>(wake.size()), threads, timeout_ms);
 }
 
 } // namespace port

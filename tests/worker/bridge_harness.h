@@ -25,6 +25,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <termios.h>
@@ -215,6 +216,38 @@ inline int pump_threads(uint32_t pid)
     }
     closedir(d);
     return n;
+}
+
+// Context switches, voluntary and not, of every thread of a process so far
+// (from /proc/PID/task/*/status); -1 when it cannot be read.
+inline long long context_switches(uint32_t pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* d = opendir(tasks.c_str());
+    if (!d)
+        return -1;
+    long long n = 0;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        std::istringstream status(read_file(tasks + "/" + e->d_name + "/status"));
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                n += std::atoll(line.substr(line.find(':') + 1).c_str());
+        }
+    }
+    closedir(d);
+    return n;
+}
+
+// True once the process has ended: gone, or a zombie nobody reaped yet.
+inline bool process_ended(uint32_t pid)
+{
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    size_t close_paren = stat.rfind(')');
+    return stat.empty() || (close_paren != std::string::npos && close_paren + 2 < stat.size()
+                            && (stat[close_paren + 2] == 'Z' || stat[close_paren + 2] == 'X'));
 }
 
 // CPU time (user + system) of a process in clock ticks.

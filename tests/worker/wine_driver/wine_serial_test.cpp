@@ -543,7 +543,7 @@ TEST_F(WineSerial, DtrDropsForOneSecondAfterOpen)
 }
 
 // Needs the relay to end when the client leaves (see the top).
-TEST_F(WineSerial, DISABLED_DtrDropsForOneSecondAfterOpenAndBeforeClose)
+TEST_F(WineSerial, DtrDropsForOneSecondAfterOpenAndBeforeClose)
 {
     const std::string& log = dtr_log_path;
     ASSERT_NO_FATAL_FAILURE(start(0, "19200", 1, 1));
@@ -598,7 +598,7 @@ TEST_F(WineSerial, StopDuringATransferEndsTheWorkerSilently)
 }
 
 // Needs the relay to end when the client leaves (see the top).
-TEST_F(WineSerial, DISABLED_NextClientIsServedAfterADisconnect)
+TEST_F(WineSerial, NextClientIsServedAfterADisconnect)
 {
     ASSERT_NO_FATAL_FAILURE(start(0, "19200"));
     {
