@@ -149,13 +149,34 @@ def listening(port):
     return False
 
 
+def private_folder(path):
+    """A folder of this user's that nobody else may enter, as the worker
+    requires for its stop events."""
+    try:
+        st = os.lstat(path)
+    except OSError:
+        return False
+    import stat
+    return stat.S_ISDIR(st.st_mode) and st.st_uid == os.geteuid() and (st.st_mode & 0o077) == 0
+
+
 def event_path(name):
-    """Where the manager puts a worker's stop event on Linux (a FIFO)."""
+    """Where the manager puts a worker's stop event on Linux (a FIFO): the
+    runtime folder when it is private, else a private folder of the user's
+    under TMPDIR."""
     runtime = os.environ.get("XDG_RUNTIME_DIR", "")
-    if runtime.startswith("/") and os.path.isdir(runtime) and os.stat(runtime).st_uid == os.geteuid():
+    if runtime.startswith("/") and private_folder(runtime):
         return f"{runtime}/vantrel-event-{name}"
-    base = "/dev/shm" if os.path.isdir("/dev/shm") else "/tmp"
-    return f"{base}/vantrel-{os.geteuid()}-event-{name}"
+    tmp = os.environ.get("TMPDIR", "")
+    base = (tmp if tmp.startswith("/") else "/tmp").rstrip("/") or "/"
+    folder = f"{base}/vantrel-{os.geteuid()}"
+    try:
+        os.mkdir(folder, 0o700)
+    except FileExistsError:
+        pass
+    if not private_folder(folder):
+        raise RuntimeError(f"{folder} is not a private folder of this user")
+    return f"{folder}/event-{name}"
 
 
 class Vantrel:
