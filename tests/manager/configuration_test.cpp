@@ -3,6 +3,8 @@
 
 #include "config_place.h"
 
+#include "manager/window_placement.h"
+
 namespace {
 
 const char* const EXAMPLE_FILE =

@@ -78,6 +78,22 @@ protected:
         return std::make_unique<support::Child>(VANTREL_EXE, args, env());
     }
 
+    // The file holds one service stored as running, "Bench" from TCP port p
+    // to the board as COM5; the manager started on it has said it is Active.
+    // Null (a failure added) when it did not get there.
+    std::unique_ptr<support::Child> startBench(const support::Board& board, uint16_t p)
+    {
+        devices_.map("COM5", board.slave());
+        if (!support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", true)))
+            return nullptr;
+        auto manager = start({"--headless", "--config", conf()});
+        if (!manager->waitForErr(line("Bench", p, "COM5", "Active"))) {
+            ADD_FAILURE() << manager->err();
+            return nullptr;
+        }
+        return manager;
+    }
+
     uint16_t port()
     {
         uint16_t p = support::free_port([this](uint16_t candidate) { return !used_.count(candidate); });
@@ -164,11 +180,9 @@ TEST_F(Headless, SigintStopsTheServicesAndEndsWithZero)
 {
     support::Board board(true);
     ASSERT_TRUE(board.valid());
-    devices_.map("COM5", board.slave());
     const uint16_t p = port();
-    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", true)));
-    auto manager = start({"--headless", "--config", conf()});
-    ASSERT_TRUE(manager->waitForErr(line("Bench", p, "COM5", "Active"))) << manager->err();
+    auto manager = startBench(board, p);
+    ASSERT_TRUE(manager);
     port::Socket client = support::connect_loopback(p);
     ASSERT_TRUE(client.valid());
     expectBridged(client, board, "x");
@@ -184,11 +198,9 @@ TEST_F(Headless, ALostStandardErrorDoesNotEndIt)
 {
     support::Board board(true);
     ASSERT_TRUE(board.valid());
-    devices_.map("COM5", board.slave());
     const uint16_t p = port();
-    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", true)));
-    auto manager = start({"--headless", "--config", conf()});
-    ASSERT_TRUE(manager->waitForErr(line("Bench", p, "COM5", "Active"))) << manager->err();
+    auto manager = startBench(board, p);
+    ASSERT_TRUE(manager);
     manager->closeErr();
     ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", false)));
     ASSERT_TRUE(manager->signal(SIGHUP)); // its lines now go nowhere

@@ -2,7 +2,11 @@
 // A fake front end that records what the core asks of its window; the
 // shared helpers for files, folders and the environment.
 
-#include "manager/manager.h"
+#include "manager/commands.h"
+#include "manager/front_end.h"
+#include "manager/manager_globals.h"
+#include "manager/service_record.h"
+#include "manager/service_table.h"
 #include "support/files.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"

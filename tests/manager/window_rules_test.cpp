@@ -5,6 +5,10 @@
 
 #include "test_support.h"
 
+#include "manager/anchor_layout.h"
+#include "manager/cell_editing.h"
+#include "manager/window_placement.h"
+
 #include "port/process.h"
 
 #include <chrono>

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -75,12 +76,15 @@ std::string Board::read(size_t n, int timeout_ms, const std::function<void()>& b
     return out;
 }
 
-bool Board::write(const std::string& data, int timeout_ms)
+bool write_all(int fd, const std::string& data, int timeout_ms)
 {
     size_t done = 0;
     const Deadline deadline(timeout_ms);
     while (done < data.size()) {
-        ssize_t w = ::write(master_, data.data() + done, data.size() - done);
+        // A socket's peer may be gone: no SIGPIPE for that.
+        ssize_t w = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (w < 0 && errno == ENOTSOCK)
+            w = ::write(fd, data.data() + done, data.size() - done);
         if (w > 0) {
             done += static_cast<size_t>(w);
             continue;
@@ -89,10 +93,15 @@ bool Board::write(const std::string& data, int timeout_ms)
             return false;
         if (deadline.expired())
             return false;
-        pollfd p{master_, POLLOUT, 0};
+        pollfd p{fd, POLLOUT, 0};
         poll(&p, 1, std::min(deadline.remaining_ms(), 50));
     }
     return true;
+}
+
+bool Board::write(const std::string& data, int timeout_ms)
+{
+    return write_all(master_, data, timeout_ms);
 }
 
 bool Board::hung_up() const

@@ -11,6 +11,10 @@
 
 namespace support {
 
+// Writes all of data to a non-blocking descriptor (a socket or a terminal),
+// waiting while it takes nothing; false on an error or when the time is up.
+bool write_all(int fd, const std::string& data, int timeout_ms);
+
 class Board {
 public:
     // With hold_slave the board keeps the other side open as well, so that

@@ -122,7 +122,13 @@ int Child::exitCode(int timeout_ms)
     if (pid_ <= 0)
         return -1;
     int status = 0;
-    if (!wait_until([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout_ms))
+    // Its output is taken while it runs, so a full pipe never holds it up.
+    if (!wait_until(
+            [&] {
+                drain();
+                return waitpid(pid_, &status, WNOHANG) == pid_;
+            },
+            timeout_ms))
         return -1;
     pid_ = -1;
     drain();

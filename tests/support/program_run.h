@@ -8,8 +8,7 @@ namespace support {
 
 struct ProgramRun {
     bool ended = false;  // false: not started, or killed at the deadline
-    int exit_code = -1;  // when it ended by exit
-    int signal = 0;      // when a signal ended it
+    int exit_code = -1;  // once ended: its exit code, or 128 + the signal that ended it
     std::string out;     // standard output
     std::string err;     // standard error
 };

@@ -3,6 +3,8 @@
 
 #include "ui_test_support.h"
 
+#include "manager/window_placement.h"
+
 #include "ui/qt/help_dialog.h"
 #include "ui/qt/program_icon.h"
 #include "ui/qt/resizable_dialog.h"

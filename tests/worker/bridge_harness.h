@@ -12,6 +12,8 @@
 #include "support/loopback.h"
 #include "support/names.h"
 #include "support/reports.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +38,14 @@
 namespace test {
 
 using namespace support;
+
+// The DTR changes of every worker started while it lives, logged to a file
+// of its own.
+struct DtrLog {
+    TempDir dir;
+    const std::string path = dir / "dtr.log";
+    ScopedEnv env{"VANTREL_DTR_LOG", path};
+};
 
 // A TCP client on 127.0.0.1.
 class Client {
@@ -77,25 +87,7 @@ public:
     bool connected() const { return fd_ >= 0; }
     int fd() const { return fd_; }
 
-    bool send(const std::string& data, int timeout_ms = 10000)
-    {
-        size_t done = 0;
-        const Deadline deadline(timeout_ms);
-        while (done < data.size()) {
-            ssize_t w = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-            if (w > 0) {
-                done += static_cast<size_t>(w);
-                continue;
-            }
-            if (w < 0 && errno != EAGAIN)
-                return false;
-            if (deadline.expired())
-                return false;
-            pollfd p{fd_, POLLOUT, 0};
-            poll(&p, 1, std::min(deadline.remaining_ms(), 50));
-        }
-        return true;
-    }
+    bool send(const std::string& data, int timeout_ms = 10000) { return write_all(fd_, data, timeout_ms); }
 
     // Exactly n bytes, or fewer when the time is up or the peer closed.
     std::string read(size_t n, int timeout_ms)

@@ -389,9 +389,8 @@ TEST_F(Bridge, WithoutItsStopEventTheWorkerEndsAtItsFirstWait)
 
 TEST_F(Bridge, DtrDropsForOneSecondAfterOpenAndBeforeClose)
 {
-    TempDir logs;
-    const std::string log = logs / "dtr.log";
-    ScopedEnv dtr_log("VANTREL_DTR_LOG", log);
+    DtrLog dtr;
+    const std::string& log = dtr.path;
     options.dtro = 1;
     options.dtrc = 1;
     ASSERT_TRUE(worker.start(options));
@@ -418,9 +417,8 @@ TEST_F(Bridge, DtrDropsForOneSecondAfterOpenAndBeforeClose)
 
 TEST_F(Bridge, ClientsThatLeftWhileAnotherWasServedNeverOpenThePort)
 {
-    TempDir logs;
-    const std::string log = logs / "dtr.log";
-    ScopedEnv dtr_log("VANTREL_DTR_LOG", log);
+    DtrLog dtr;
+    const std::string& log = dtr.path;
     options.dtro = 1;
     options.dtrc = 1;
     ASSERT_TRUE(worker.start(options));
@@ -641,8 +639,8 @@ TEST_F(Bridge, AWorkerEndsWithItsKilledManagerAndHoldsDtrFirst)
 {
     TempDir dir;
     const std::string pid_file = dir / "worker.pid";
-    const std::string log = dir / "dtr.log";
-    ScopedEnv dtr_log("VANTREL_DTR_LOG", log);
+    DtrLog dtr;
+    const std::string& log = dtr.path;
     port::Process manager;
     ASSERT_TRUE(port::Process::start_hidden(quote(MANAGER_HELPER) + " VantrelTestManager " + quote(pid_file) + " "
                                                 + options.tcp_port + " COM5 19200 0 0 1",
