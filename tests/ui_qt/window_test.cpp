@@ -3,6 +3,7 @@
 
 #include "ui_test_support.h"
 
+#include "manager/about_text.h"
 #include "manager/window_placement.h"
 
 #include "ui/qt/help_dialog.h"
@@ -489,11 +490,12 @@ private slots:
     void aboutIsModal()
     {
         auto window = openWindow();
-        QString title, text;
+        QString title, text, line;
         bool blocksMain = false, okIsDefault = false;
         auto ran = whenShown([&](QWidget* box) {
             title = box->windowTitle();
             text = box->findChild<QLabel*>(QStringLiteral("aboutTitle"))->text();
+            line = box->findChild<QLabel*>(QStringLiteral("aboutLine"))->text();
             okIsDefault = box->findChild<QPushButton*>(QStringLiteral("aboutOk"))->isDefault();
             // The main window takes no input while the box is open.
             // (a click through the window system, which applies modality).
@@ -507,6 +509,7 @@ private slots:
         QTRY_VERIFY(*ran);
         QCOMPARE(title, QStringLiteral("About Vantrel Server"));
         QCOMPARE(text, QStringLiteral("BRAMBLE Vantrel Server\nVersion 1.0r5"));
+        QCOMPARE(line, QString::fromUtf8(ABOUT_LINE_TEXT)); // the Windows box shows the same line
         QVERIFY(okIsDefault);
         QVERIFY(blocksMain);
         QTRY_VERIFY(!QApplication::activeModalWidget());

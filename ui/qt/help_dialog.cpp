@@ -1,5 +1,7 @@
 #include "ui/qt/help_dialog.h"
 
+#include "manager/about_text.h"
+
 #include "ui/qt/program_icon.h"
 #include "ui/qt/resizable_dialog.h"
 
@@ -119,12 +121,13 @@ CAboutDialog::CAboutDialog(QWidget* parent)
     icon->setPixmap(programIcon().pixmap(32, 32));
     icon->setAlignment(Qt::AlignCenter);
 
-    auto* title = new QLabel(QStringLiteral("BRAMBLE Vantrel Server\nVersion 1.0r5"), this);
+    auto* title = new QLabel(QString::fromUtf8(ABOUT_TITLE_TEXT), this);
     title->setObjectName(QStringLiteral("aboutTitle"));
     title->setTextFormat(Qt::PlainText);
     title->setGeometry(units.rect(40, 10, 119, 16));
 
-    auto* line = new QLabel(QStringLiteral("Serial ports on the network"), this);
+    auto* line = new QLabel(QString::fromUtf8(ABOUT_LINE_TEXT), this);
+    line->setObjectName(QStringLiteral("aboutLine"));
     line->setTextFormat(Qt::PlainText);
     line->setGeometry(units.rect(40, 35, 119, 8));
 
