@@ -15,6 +15,15 @@ CellEditResult cellEditResult(int row, int column, int endKey, std::optional<std
     return result;
 }
 
+CellEditResult choiceEditResult(int row, int column, int endKey, const std::vector<std::string>& choices,
+                                int highlighted)
+{
+    std::optional<std::string> chosen;
+    if (highlighted >= 0 && static_cast<size_t>(highlighted) < choices.size())
+        chosen = choices[static_cast<size_t>(highlighted)];
+    return cellEditResult(row, column, endKey, std::move(chosen));
+}
+
 int nextEditColumn(int column)
 {
     if (column < 0 || column >= SERVICE_COLUMNS)

@@ -27,6 +27,13 @@ struct CellEditResult {
 // keeps the cell as it is, every other end commits the text.
 CellEditResult cellEditResult(int row, int column, int endKey, std::optional<std::string> text);
 
+// The result of a drop-down that ends with `endKey` while the choice at
+// `highlighted` is highlighted in its list (-1: none): that choice, however
+// the list closed (a click on it, Enter, Tab, a click elsewhere, the focus
+// going away), except that Escape or nothing highlighted keep the cell.
+CellEditResult choiceEditResult(int row, int column, int endKey, const std::vector<std::string>& choices,
+                                int highlighted);
+
 // The column whose editor Tab (or Shift+Tab) opens after `column`: the TCP/IP
 // Port after the Name (the Status is skipped), otherwise the next column to
 // the right; -1 after the last column.

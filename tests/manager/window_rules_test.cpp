@@ -54,6 +54,24 @@ TEST(CellEditing, EscapeKeepsTheCellEveryOtherEndCommits)
         << "a drop-down without a choice commits nothing";
 }
 
+TEST(CellEditing, ADropDownCommitsItsHighlightedChoiceUnlessEscaped)
+{
+    const std::vector<std::string> choices = {"Even", "Odd", "None"};
+    for (int key : {END_KEY_NONE, END_KEY_TAB, END_KEY_ENTER})
+        EXPECT_EQ(choiceEditResult(2, COLUMN_PARITY, key, choices, 1).text, std::optional<std::string>("Odd"))
+            << "end key " << key;
+    EXPECT_EQ(choiceEditResult(2, COLUMN_PARITY, END_KEY_NONE, choices, 2).text, std::optional<std::string>("None"))
+        << "the last choice";
+    EXPECT_FALSE(choiceEditResult(2, COLUMN_PARITY, END_KEY_ESCAPE, choices, 1).text.has_value());
+    for (int highlighted : {-1, 3, 1000})
+        EXPECT_FALSE(choiceEditResult(2, COLUMN_PARITY, END_KEY_ENTER, choices, highlighted).text.has_value())
+            << "highlighted " << highlighted;
+    CellEditResult result = choiceEditResult(2, COLUMN_PARITY, END_KEY_TAB, choices, 0);
+    EXPECT_EQ(result.row, 2);
+    EXPECT_EQ(result.column, COLUMN_PARITY);
+    EXPECT_EQ(result.endKey, END_KEY_TAB);
+}
+
 TEST(CellEditing, TheListScrollsACutOffCellIntoView)
 {
     const struct {

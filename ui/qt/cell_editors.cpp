@@ -147,7 +147,8 @@ void CellTextEditor::growToText()
 
 CellChoiceEditor::CellChoiceEditor(ServiceListView& list, const QRect& rect, int row, int column,
                                    const std::vector<std::string>& choices, int current)
-    : QComboBox(list.viewport()), list_(&list), row_(row), column_(column), highlighted_(current)
+    : QComboBox(list.viewport()), list_(&list), row_(row), column_(column), choices_(choices),
+      highlighted_(current)
 {
     setObjectName(QStringLiteral("cellChoiceEditor"));
     setControlId(this, IDC_CELL_CHOICE_EDITOR);
@@ -267,10 +268,7 @@ void CellChoiceEditor::finish()
     if (ended_)
         return;
     ended_ = true;
-    std::optional<std::string> chosen;
-    if (highlighted_ >= 0 && highlighted_ < count())
-        chosen = itemText(highlighted_).toStdString();
-    CellEditResult result = cellEditResult(row_, column_, endKey_, std::move(chosen));
+    CellEditResult result = choiceEditResult(row_, column_, endKey_, choices_, highlighted_);
     if (view()->isVisible())
         hidePopup();
     hide();

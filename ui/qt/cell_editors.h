@@ -83,6 +83,7 @@ private:
     QPointer<ServiceListView> list_;
     int row_;
     int column_;
+    std::vector<std::string> choices_; // as they were when the editor opened
     int highlighted_;
     int endKey_ = END_KEY_NONE;
     bool ended_ = false;

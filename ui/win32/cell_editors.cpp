@@ -247,10 +247,7 @@ LRESULT CellChoiceEditor::onKillFocus(WPARAM wParam, LPARAM lParam)
     const LRESULT result = defaultHandling(WM_KILLFOCUS, wParam, lParam);
     if (!first)
         return result;
-    std::optional<std::string> chosen;
-    if (highlighted >= 0 && static_cast<size_t>(highlighted) < choices_.size())
-        chosen = choices_[static_cast<size_t>(highlighted)];
-    sendCellEditResult(list_, cellEditResult(row_, column_, endKey_, std::move(chosen)));
+    sendCellEditResult(list_, choiceEditResult(row_, column_, endKey_, choices_, highlighted));
     PostMessageA(hwnd(), WM_CLOSE, 0, 0);
     return result;
 }
