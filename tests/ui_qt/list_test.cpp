@@ -3,12 +3,19 @@
 
 #include "ui_test_support.h"
 
+#include "support/loopback.h"
+
 #include <QAbstractItemView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QWheelEvent>
+
+#include <functional>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -46,6 +53,21 @@ bool clickChoice(ServiceListView* list, int index)
         QTest::qWait(50);
     }
     return true;
+}
+
+// Where a press in the list's viewport falls below the last row.
+QPoint belowTheLastRow(ServiceListView* list)
+{
+    return cellCentre(list, list->rowCount() - 1, COLUMN_NAME) + QPoint(0, 2 * list->rowHeight(0));
+}
+
+// The buttons that act on the selected row, enabled ("+") or greyed ("-").
+QString rowButtonState(CMainDialog& window)
+{
+    QString state;
+    for (int id : {IDC_DELETE, IDC_START, IDC_STOP, IDC_RESTART})
+        state += window.button(id)->isEnabled() ? QLatin1Char('+') : QLatin1Char('-');
+    return state;
 }
 
 } // namespace
@@ -458,6 +480,293 @@ private slots:
         // Nothing else ends: the window and its services stay.
         QVERIFY(window_->isVisible());
         QCOMPARE(window_->table().count(), 2);
+    }
+
+    // Home and End select the first and the last row, keeping the column of
+    // the current cell; the buttons follow the row (the first service runs,
+    // the others are stopped).
+    void homeAndEndSelectTheFirstAndTheLastRow()
+    {
+        const QByteArray port = QByteArray::number(support::free_port());
+        window_.reset();
+        place_->writeConfig("[General]\nservices = 3\n" + service(1, "Beta", port.constData(), "COM5") +
+                            "active = 1\n" + service(2, "Alpha", "telnet", "COM5") +
+                            service(3, "Gamma", "telnet", "COM5"));
+        window_ = openWindow();
+        list_ = window_->listView();
+        QVERIFY(window_->table().record(0)->active);
+        list_->setFocus();
+        QTRY_VERIFY(list_->hasFocus());
+        QCOMPARE(list_->selectedRow(), -1);
+        QCOMPARE(rowButtonState(*window_), QStringLiteral("----"));
+
+        QTest::keyClick(list_, Qt::Key_End); // from no row at all
+        QCOMPARE(list_->selectedRow(), 2);
+        QCOMPARE(rowButtonState(*window_), QStringLiteral("++--"));
+        QTest::keyClick(list_, Qt::Key_Home);
+        QCOMPARE(list_->selectedRow(), 0);
+        QCOMPARE(rowButtonState(*window_), QStringLiteral("--++"));
+
+        clickCell(list_, 1, COLUMN_STATUS);
+        QTest::keyClick(list_, Qt::Key_End);
+        QCOMPARE(list_->selectedRow(), 2);
+        QCOMPARE(list_->currentIndex().column(), COLUMN_STATUS);
+        QTest::keyClick(list_, Qt::Key_Home);
+        QCOMPARE(list_->selectedRow(), 0);
+        QCOMPARE(list_->currentIndex().column(), COLUMN_STATUS);
+        QCOMPARE(rowButtonState(*window_), QStringLiteral("--++"));
+        QVERIFY(!list_->openEditor());
+    }
+
+    // Space edits the Name of the selected row whatever modifier is held.
+    void spaceWithAnyModifierEditsTheName()
+    {
+        clickCell(list_, 1, COLUMN_STATUS);
+        const Qt::KeyboardModifiers modifiers[] = {
+            Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier, Qt::MetaModifier,
+            Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier};
+        for (Qt::KeyboardModifiers modifier : modifiers) {
+            const QByteArray which = QByteArray::number(modifier.toInt(), 16);
+            QTRY_VERIFY(list_->hasFocus());
+            QTest::keyClick(list_, Qt::Key_Space, modifier);
+            CellTextEditor* editor = textEditor(list_);
+            QVERIFY2(editor, which);
+            QCOMPARE(editor->text(), QStringLiteral("Alpha"));
+            QTest::keyClick(editor, Qt::Key_Escape);
+            QTRY_VERIFY2(!list_->openEditor(), which);
+            QCOMPARE(list_->selectedRow(), 1);
+        }
+    }
+
+    // A left click below the last row clears the selection, as the Windows
+    // list does there: the row buttons grey out and no editor opens. The
+    // arrow keys go on from the row that was current.
+    void aClickBelowTheLastRowClearsTheSelection()
+    {
+        clickCell(list_, 0, COLUMN_STATUS);
+        QCOMPARE(list_->selectedRow(), 0);
+        QCOMPARE(rowButtonState(*window_), QStringLiteral("++--"));
+        const QPoint below = belowTheLastRow(list_);
+        QVERIFY(list_->viewport()->rect().contains(below));
+        QVERIFY(!list_->indexAt(below).isValid());
+        QTest::mouseClick(list_->viewport(), Qt::LeftButton, Qt::NoModifier, below);
+        QCOMPARE(list_->selectedRow(), -1);
+        QCOMPARE(rowButtonState(*window_), QStringLiteral("----"));
+        QVERIFY(!list_->openEditor());
+        QTest::keyClick(list_, Qt::Key_Down);
+        QCOMPARE(list_->selectedRow(), 1);
+        QCOMPARE(rowButtonState(*window_), QStringLiteral("++--"));
+
+        // With Shift or Control held the selection stays.
+        for (Qt::KeyboardModifier modifier : {Qt::ShiftModifier, Qt::ControlModifier}) {
+            QTest::mouseClick(list_->viewport(), Qt::LeftButton, modifier, below);
+            QCOMPARE(list_->selectedRow(), 1);
+            QCOMPARE(rowButtonState(*window_), QStringLiteral("++--"));
+        }
+
+        // Right of the last column there is no cell either.
+        for (int column = 0; column < SERVICE_COLUMNS; ++column)
+            list_->setColumnWidth(column, 20);
+        const QPoint right = cellCentre(list_, 0, COLUMN_DTRC) + QPoint(40, 0);
+        QVERIFY(list_->viewport()->rect().contains(right));
+        QVERIFY(!list_->indexAt(right).isValid());
+        QTest::mouseClick(list_->viewport(), Qt::LeftButton, Qt::NoModifier, right);
+        QCOMPARE(list_->selectedRow(), -1);
+        QCOMPARE(rowButtonState(*window_), QStringLiteral("----"));
+        QVERIFY(!list_->openEditor());
+        for (int column = 0; column < SERVICE_COLUMNS; ++column)
+            list_->setColumnWidth(column, defaultColumnWidths[column]);
+
+        // A right click there as well; the menu then is that for no row.
+        clickCell(list_, 1, COLUMN_STATUS);
+        {
+            MenuWatch watch;
+            QMenu none;
+            list_->fillServiceMenu(none, -1);
+            QCursor::setPos(list_->viewport()->mapToGlobal(below));
+            QTest::mouseClick(list_->window()->windowHandle(), Qt::RightButton, Qt::NoModifier,
+                              list_->viewport()->mapTo(list_->window(), below));
+            QVERIFY(drainEvents());
+            QCOMPARE(watch.count(QStringLiteral("serviceMenu")), 1);
+            QCOMPARE(watch.lastItems(), menuState(none));
+        }
+        QCOMPARE(list_->selectedRow(), -1);
+        QCOMPARE(rowButtonState(*window_), QStringLiteral("----"));
+
+        // An open editor is committed first.
+        clickCell(list_, 0, COLUMN_NAME);
+        QVERIFY(textEditor(list_));
+        QTest::keyClicks(textEditor(list_), QStringLiteral("X"));
+        QTest::mouseClick(list_->viewport(), Qt::LeftButton, Qt::NoModifier, below);
+        QVERIFY(!list_->openEditor());
+        QCOMPARE(list_->cellText(0, COLUMN_NAME), QStringLiteral("XBeta"));
+        QCOMPARE(list_->selectedRow(), -1);
+        QCOMPARE(rowButtonState(*window_), QStringLiteral("----"));
+    }
+
+    // The context-menu key comes as a key press, as a keyboard context event,
+    // or as both: the X11 platform sends the event and then the key press.
+    // Each time exactly one menu opens, at the pointer, for the selected row,
+    // and nothing is left over that would swallow a later one.
+    void theMenuKeyOpensExactlyOneMenu()
+    {
+        clickCell(list_, 1, COLUMN_STATUS);
+        QTRY_VERIFY(list_->hasFocus());
+        const QPoint pointer = list_->viewport()->mapToGlobal(QPoint(3, 3));
+        QVERIFY(qAbs(pointer.x() - list_->viewport()->mapToGlobal(cellCentre(list_, 1, COLUMN_STATUS)).x()) > 20);
+        QCursor::setPos(pointer);
+        QMenu stopped;
+        list_->fillServiceMenu(stopped, 1);
+
+        // As the platform delivers them: to the window, which hands them to
+        // the focus widget, or to the open menu.
+        QWindow* handle = window_->windowHandle();
+        auto key = [&](QObject* to) {
+            return [to] {
+                QCoreApplication::postEvent(to, new QKeyEvent(QEvent::KeyPress, Qt::Key_Menu, Qt::NoModifier));
+                QCoreApplication::postEvent(to, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Menu, Qt::NoModifier));
+            };
+        };
+        auto context = [&](QObject* to) {
+            return [to] {
+                QCoreApplication::postEvent(to, new QContextMenuEvent(QContextMenuEvent::Keyboard, QPoint(2, 2), QPoint(2, 2)));
+            };
+        };
+        const std::vector<std::pair<const char*, std::vector<std::function<void()>>>> cases = {
+            {"key press", {key(handle)}},
+            {"context event", {context(handle)}},
+            {"context event, key press", {context(handle), key(handle)}},
+            {"key press, context event", {key(handle), context(handle)}},
+            {"key press again", {key(handle)}},
+            {"context event again", {context(handle)}},
+            // Both straight to the list, the second while the menu is open.
+            {"both to the list", {context(list_), key(list_)}},
+            {"key press at last", {key(handle)}},
+        };
+        MenuWatch watch;
+        for (const auto& [name, events] : cases) {
+            // Back from the last menu (this platform leaves the window
+            // inactive after a pop-up).
+            window_->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+            QTRY_VERIFY2(QApplication::focusWidget() == list_, name);
+            watch.reset();
+            for (const auto& post : events)
+                post();
+            QVERIFY2(drainEvents(), name);
+            QVERIFY2(watch.count(QStringLiteral("serviceMenu")) == 1 && watch.total() == 1,
+                     qPrintable(QStringLiteral("%1: %2 menus, %3 service menus")
+                                    .arg(QString::fromUtf8(name))
+                                    .arg(watch.total())
+                                    .arg(watch.count(QStringLiteral("serviceMenu")))));
+            QVERIFY2(qAbs(watch.lastPos().x() - pointer.x()) <= 1, name);
+            QCOMPARE(watch.lastItems(), menuState(stopped));
+        }
+        QCOMPARE(list_->rowCount(), 2);
+        QCOMPARE(list_->selectedRow(), 1);
+    }
+
+    // The drop-down commits the choice highlighted in its list when it
+    // closes for any reason but Escape, whether the keys or the pointer
+    // moved the highlight there.
+    void dropDownCommitsTheHighlightedChoice()
+    {
+        // A point of the window outside the list and its drop-down.
+        const QPoint outside((list_->geometry().right() + window_->button(IDC_ADD)->geometry().left()) / 2,
+                             list_->geometry().center().y());
+        QVERIFY(!window_->childAt(outside));
+        auto open = [&]() -> CellChoiceEditor* {
+            window_->table().setServiceField(0, COLUMN_BAUDRATE, "9600");
+            clickCell(list_, 0, COLUMN_BAUDRATE);
+            CellChoiceEditor* editor = choiceEditor(list_);
+            if (editor && !QTest::qWaitFor([&] { return editor->view()->isVisible(); }, 5000))
+                return nullptr;
+            return editor;
+        };
+        auto keyDown = [](CellChoiceEditor* editor) {
+            QTest::keyClick(editor->view(), Qt::Key_Down); // 9600 -> 14400
+            return QStringLiteral("14400");
+        };
+        auto hover = [](CellChoiceEditor* editor) {
+            // Over 19200, then to rest on 38400 (a move to where the pointer
+            // already is would not count).
+            QAbstractItemView* view = editor->view();
+            for (int item : {4, 5}) {
+                QPoint at(view->viewport()->width() / 2, view->visualRect(view->model()->index(item, 0)).center().y());
+                QTest::mouseMove(view->window()->windowHandle(), view->viewport()->mapTo(view->window(), at));
+            }
+            return QStringLiteral("38400");
+        };
+        auto clickOutside = [&](CellChoiceEditor* editor) {
+            QVERIFY(!editor->view()->window()->geometry().contains(window_->mapToGlobal(outside)));
+            QTest::mouseClick(window_->windowHandle(), Qt::LeftButton, Qt::NoModifier, outside);
+        };
+        auto enter = [](CellChoiceEditor* editor) { QTest::keyClick(editor->view(), Qt::Key_Return); };
+        auto tab = [](CellChoiceEditor* editor) { QTest::keyClick(editor->view(), Qt::Key_Tab); };
+        auto focusToTheList = [&](CellChoiceEditor*) { list_->takeFocus(); };
+        auto escape = [](CellChoiceEditor* editor) { QTest::keyClick(editor->view(), Qt::Key_Escape); };
+
+        using Move = std::function<QString(CellChoiceEditor*)>;
+        using End = std::function<void(CellChoiceEditor*)>;
+        const std::vector<std::tuple<const char*, Move, End, bool>> cases = {
+            {"keys, click outside", keyDown, clickOutside, true},
+            {"hover, click outside", hover, clickOutside, true},
+            {"keys, Enter", keyDown, enter, true},
+            {"hover, Enter", hover, enter, true},
+            {"keys, Tab", keyDown, tab, true},
+            {"hover, Tab", hover, tab, true},
+            {"keys, the focus to the list", keyDown, focusToTheList, true},
+            {"hover, the focus to the list", hover, focusToTheList, true},
+            {"keys, Escape", keyDown, escape, false},
+            {"hover, Escape", hover, escape, false},
+        };
+        for (const auto& [name, move, end, commits] : cases) {
+            CellChoiceEditor* editor = open();
+            QVERIFY2(editor, name);
+            const QString moved = move(editor);
+            QVERIFY2(editor->view()->currentIndex().data().toString() == moved, name);
+            end(editor);
+            // Tab opens the Handshake editor next; it is left with Escape.
+            QTRY_VERIFY2(list_->openEditor() != editor, name);
+            if (CellChoiceEditor* next = choiceEditor(list_)) {
+                QVERIFY2(next != editor, name);
+                QTRY_VERIFY(next->view()->isVisible());
+                QTest::keyClick(next->view(), Qt::Key_Escape);
+            }
+            QTRY_VERIFY2(!list_->openEditor(), name);
+            const QString expected = commits ? moved : QStringLiteral("9600");
+            QVERIFY2(list_->cellText(0, COLUMN_BAUDRATE) == expected,
+                     qPrintable(QStringLiteral("%1: %2").arg(QString::fromUtf8(name), list_->cellText(0, COLUMN_BAUDRATE))));
+            QCOMPARE(QString::fromStdString(window_->table().record(0)->baudrate), expected);
+        }
+    }
+
+    // The window closing or the session ending with a drop-down open keeps
+    // the highlighted choice.
+    void closingWithADropDownOpenKeepsTheHighlightedChoice()
+    {
+        clickCell(list_, 1, COLUMN_PARITY);
+        CellChoiceEditor* editor = choiceEditor(list_);
+        QVERIFY(editor);
+        QTRY_VERIFY(editor->view()->isVisible());
+        QTest::keyClick(editor->view(), Qt::Key_Up); // None -> Odd
+        window_->onEndSession();
+        QVERIFY(!list_->openEditor());
+        QByteArray saved = place_->readConfig();
+        QVERIFY2(saved.contains("[Service2]\n") && saved.mid(saved.indexOf("[Service2]\n")).contains("parity    = Odd\n"),
+                 saved);
+
+        clickCell(list_, 0, COLUMN_STOPBITS);
+        editor = choiceEditor(list_);
+        QVERIFY(editor);
+        QTRY_VERIFY(editor->view()->isVisible());
+        QTest::keyClick(editor->view(), Qt::Key_Down); // 1 -> 2
+        window_->reject();
+        QVERIFY(!list_->openEditor());
+        saved = place_->readConfig();
+        QVERIFY2(saved.mid(saved.indexOf("[Service1]\n"), saved.indexOf("[Service2]\n") - saved.indexOf("[Service1]\n"))
+                     .contains("stopbits  = 2\n"),
+                 saved);
     }
 
 private:

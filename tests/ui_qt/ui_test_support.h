@@ -150,6 +150,58 @@ inline QStringList menuState(const QMenu& menu)
     return items;
 }
 
+// Watches every pop-up menu the application shows: counts them by object
+// name, keeps where each opened, and closes each one through the event
+// queue, so that events already queued reach it while it is open.
+class MenuWatch : public QObject {
+public:
+    MenuWatch() { qApp->installEventFilter(this); }
+    ~MenuWatch() override { qApp->removeEventFilter(this); }
+
+    int count(const QString& name) const { return shown_.count(name); }
+    int total() const { return static_cast<int>(shown_.size()); }
+    QPoint lastPos() const { return lastPos_; }
+    QStringList lastItems() const { return lastItems_; }
+    void reset()
+    {
+        shown_.clear();
+        lastPos_ = QPoint();
+        lastItems_.clear();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) {
+            if (auto* menu = qobject_cast<QMenu*>(watched)) {
+                shown_ << menu->objectName();
+                lastPos_ = menu->pos();
+                lastItems_ = menuState(*menu);
+                QMetaObject::invokeMethod(menu, [menu] { menu->close(); }, Qt::QueuedConnection);
+            }
+        }
+        return false;
+    }
+
+private:
+    QStringList shown_;
+    QPoint lastPos_;
+    QStringList lastItems_;
+};
+
+// Runs the event queue until everything posted before this call has been
+// handled (a menu opened meanwhile included) and no pop-up is open.
+inline bool drainEvents(int timeoutMs = 10000)
+{
+    bool reached = false;
+    QObject marker;
+    QMetaObject::invokeMethod(&marker, [&reached] { reached = true; }, Qt::QueuedConnection);
+    QDeadlineTimer deadline(timeoutMs);
+    while (!(reached && !QApplication::activePopupWidget()) && !deadline.hasExpired())
+        QTest::qWait(10);
+    return reached && !QApplication::activePopupWidget();
+}
+
 inline QStringList rowTexts(ServiceListView* list, int row)
 {
     QStringList texts;

@@ -5,6 +5,7 @@
 
 #include <QAbstractItemView>
 #include <QFocusEvent>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -171,8 +172,16 @@ CellChoiceEditor::CellChoiceEditor(ServiceListView& list, const QRect& rect, int
     view()->window()->setMinimumWidth(std::max(dropWidth, rect.width()));
     setMaxVisibleItems(std::max(1, 150 / (fontMetrics().height() + 4)));
 
+    // The choice that ending commits is the one highlighted in the dropped
+    // list, however it got there: the keys, the pointer resting on it, or
+    // a click.
     connect(this, &QComboBox::currentIndexChanged, this, [this](int index) { highlighted_ = index; });
     connect(this, &QComboBox::activated, this, [this](int index) { highlighted_ = index; });
+    connect(view()->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        const QModelIndexList selected = view()->selectionModel()->selectedIndexes();
+        if (!ended_ && !selected.isEmpty())
+            highlighted_ = selected.first().row();
+    });
     view()->installEventFilter(this);
     view()->window()->installEventFilter(this); // the drop-down's own window
 
@@ -194,8 +203,6 @@ bool CellChoiceEditor::eventFilter(QObject* watched, QEvent* event)
         auto* key = static_cast<QKeyEvent*>(event);
         int end = endKeyOf(key->key());
         if (end != END_KEY_NONE) {
-            if (end != END_KEY_ESCAPE && view()->currentIndex().isValid())
-                highlighted_ = view()->currentIndex().row();
             endWith(end);
             return true;
         }

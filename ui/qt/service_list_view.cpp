@@ -8,6 +8,7 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QToolTip>
@@ -279,8 +280,11 @@ void ServiceListView::fillServiceMenu(QMenu& menu, int row) const
 
 void ServiceListView::showServiceMenu(int row)
 {
-    if (closed_ || !table_)
+    // One menu at a time: a request while one is open (the other half of a
+    // context-menu key that came as two events) opens no second one.
+    if (closed_ || !table_ || menuOpen_)
         return;
+    const QScopedValueRollback<bool> open(menuOpen_, true);
     // Built anew each time, so that its greying is that of this moment; it
     // opens at the pointer, also when the keyboard asked for it.
     QMenu menu;
@@ -334,8 +338,28 @@ void ServiceListView::mousePressEvent(QMouseEvent* event)
 {
     takeFocus();
     QTableWidget::mousePressEvent(event);
-    pressed_ = event->button() == Qt::LeftButton ? QPersistentModelIndex(indexAt(event->position().toPoint()))
-                                                 : QPersistentModelIndex();
+    const QModelIndex index = indexAt(event->position().toPoint());
+    pressed_ = event->button() == Qt::LeftButton ? QPersistentModelIndex(index) : QPersistentModelIndex();
+    // A right press where there is no cell clears the selection before the
+    // menu opens, so that the menu is the one for no row.
+    if (event->button() == Qt::RightButton && !index.isValid() &&
+        !(event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)))
+        clearSelection();
+}
+
+// A click where there is no cell (below the last row, right of the last
+// column) clears the selection, but not while Shift or Control is held; the
+// current row stays either way, for the arrow keys.
+QItemSelectionModel::SelectionFlags ServiceListView::selectionCommand(const QModelIndex& index,
+                                                                      const QEvent* event) const
+{
+    const bool click = event && (event->type() == QEvent::MouseButtonPress ||
+                                 event->type() == QEvent::MouseButtonDblClick ||
+                                 event->type() == QEvent::MouseButtonRelease);
+    if (click && !index.isValid() &&
+        (static_cast<const QMouseEvent*>(event)->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier)))
+        return QItemSelectionModel::NoUpdate;
+    return QTableWidget::selectionCommand(index, event);
 }
 
 void ServiceListView::mouseDoubleClickEvent(QMouseEvent* event)
@@ -357,35 +381,27 @@ void ServiceListView::mouseReleaseEvent(QMouseEvent* event)
 
 void ServiceListView::contextMenuEvent(QContextMenuEvent* event)
 {
-    // The context-menu key is handled as a key press; a right click comes
-    // here after its press has taken the focus and selected the row.
+    // A right click comes here after its press has taken the focus and
+    // selected the row. The context-menu key may arrive both as this event
+    // and as a key press; whichever comes first opens the menu, and the
+    // other reaches the open menu, not the list.
     event->accept();
-    if (event->reason() == QContextMenuEvent::Keyboard) {
-        if (menuKeyHandled_) {
-            menuKeyHandled_ = false;
-            return;
-        }
-    }
     showServiceMenu(selectedRow());
 }
 
 void ServiceListView::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
-    case Qt::Key_Space:
-        if (event->modifiers() == Qt::NoModifier) {
-            beginCellEdit(selectedRow(), COLUMN_NAME);
-            event->accept();
-            return;
-        }
-        break;
+    case Qt::Key_Space: // with or without modifiers
+        beginCellEdit(selectedRow(), COLUMN_NAME);
+        event->accept();
+        return;
     case Qt::Key_Delete:
         if (table_)
             table_->deleteService(selectedRow());
         event->accept();
         return;
     case Qt::Key_Menu:
-        menuKeyHandled_ = true;
         showServiceMenu(selectedRow());
         event->accept();
         return;
@@ -393,6 +409,17 @@ void ServiceListView::keyPressEvent(QKeyEvent* event)
         break;
     }
     QTableWidget::keyPressEvent(event);
+}
+
+// Home and End go to the first and the last row, keeping the column; the
+// other moves are the table's.
+QModelIndex ServiceListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    if ((action == MoveHome || action == MoveEnd) && rowCount() > 0) {
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        return model()->index(action == MoveHome ? 0 : rowCount() - 1, column);
+    }
+    return QTableWidget::moveCursor(action, modifiers);
 }
 
 void ServiceListView::wheelEvent(QWheelEvent* event)

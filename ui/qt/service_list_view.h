@@ -63,6 +63,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -75,6 +78,6 @@ private:
     ServiceTable* table_ = nullptr;
     bool columnsCreated_ = false;
     bool closed_ = false;
-    bool menuKeyHandled_ = false;
+    bool menuOpen_ = false;
     QPersistentModelIndex pressed_;
 };
