@@ -14,6 +14,8 @@
 #include "support/loopback.h"
 
 #include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -22,6 +24,8 @@
 #include <QScrollBar>
 #include <QSizeGrip>
 #include <QTextEdit>
+
+#include <vector>
 
 class WindowTest : public QObject {
     Q_OBJECT
@@ -533,6 +537,74 @@ private slots:
         QApplication::sendEvent(window.get(), &event);
         QVERIFY(*menuRan);
         QCOMPARE(items, QStringList({"&About Vantrel Server..."}));
+    }
+
+    // The window's own menu (About) opens over its free area only. A right
+    // click on a control, or a keyboard context event while a control has
+    // the focus, opens no About menu: what a control does not take stops at
+    // the window. The list opens its service menu instead.
+    void aboutMenuOpensOnlyOverTheFreeArea()
+    {
+        auto window = openWindow();
+        ServiceListView* list = window->listView();
+        QHeaderView* header = list->horizontalHeader();
+        QSizeGrip* grip = window->resizer().sizeGrip();
+        QVERIFY(grip && grip->isVisible());
+        const QPoint free((list->geometry().right() + window->button(IDC_ADD)->geometry().left()) / 2,
+                          list->geometry().center().y());
+        QVERIFY(!window->childAt(free));
+
+        MenuWatch watch;
+        auto rightClick = [&](QWidget* target, QPoint at) {
+            watch.reset();
+            QTest::mouseClick(window->windowHandle(), Qt::RightButton, Qt::NoModifier, target->mapTo(window.get(), at));
+            return drainEvents();
+        };
+        const QString windowMenu = QStringLiteral("windowMenu");
+        const QString serviceMenu = QStringLiteral("serviceMenu");
+
+        struct Surface {
+            QString name;
+            QWidget* widget;
+            QPoint at;
+            QString menu; // empty: none
+        };
+        std::vector<Surface> surfaces;
+        for (int id : {IDC_ADD, IDC_DELETE, IDC_START, IDC_STOP, IDC_RESTART, IDC_HELP_BUTTON})
+            surfaces.push_back({window->button(id)->text(), window->button(id), window->button(id)->rect().center(), {}});
+        surfaces.push_back({QStringLiteral("check box"), window->autostartBox(), QPoint(5, window->autostartBox()->height() / 2), {}});
+        surfaces.push_back({QStringLiteral("header"), header->viewport(),
+                            QPoint(header->sectionViewportPosition(COLUMN_STATUS) + 10, header->height() / 2), {}});
+        surfaces.push_back({QStringLiteral("size grip"), grip, grip->rect().center(), {}});
+        surfaces.push_back({QStringLiteral("list"), list->viewport(), list->viewport()->rect().center(), serviceMenu});
+        surfaces.push_back({QStringLiteral("free area"), window.get(), free, windowMenu});
+        for (const Surface& surface : surfaces) {
+            QVERIFY2(rightClick(surface.widget, surface.at), qPrintable(surface.name));
+            QVERIFY2(watch.count(windowMenu) == (surface.menu == windowMenu ? 1 : 0), qPrintable(surface.name));
+            QVERIFY2(watch.total() == (surface.menu.isEmpty() ? 0 : 1), qPrintable(surface.name));
+            if (!surface.menu.isEmpty())
+                QCOMPARE(watch.count(surface.menu), 1);
+        }
+        QCOMPARE(watch.lastItems(), QStringList({"&About Vantrel Server..."}));
+
+        // From the keyboard, as the platform delivers it to the focus widget.
+        std::vector<Surface> focused;
+        for (int id : {IDC_ADD, IDC_HELP_BUTTON})
+            focused.push_back({window->button(id)->text(), window->button(id), {}, {}});
+        focused.push_back({QStringLiteral("check box"), window->autostartBox(), {}, {}});
+        focused.push_back({QStringLiteral("list"), list, {}, serviceMenu});
+        for (const Surface& surface : focused) {
+            window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window.get()));
+            surface.widget->setFocus(Qt::OtherFocusReason);
+            QTRY_COMPARE(QApplication::focusWidget(), surface.widget);
+            watch.reset();
+            QCoreApplication::postEvent(window->windowHandle(),
+                                        new QContextMenuEvent(QContextMenuEvent::Keyboard, QPoint(2, 2), QPoint(2, 2)));
+            QVERIFY2(drainEvents(), qPrintable(surface.name));
+            QVERIFY2(watch.count(windowMenu) == 0, qPrintable(surface.name));
+            QVERIFY2(watch.total() == (surface.menu.isEmpty() ? 0 : 1), qPrintable(surface.name));
+        }
     }
 
 private:

@@ -305,8 +305,20 @@ void CMainDialog::restoreFromTray()
     restoring_ = false;
 }
 
+// The window's own context menu, over its free area only. An event that a
+// control passed on (a button, the check box, the size grip, the list's
+// header) ends here without a menu, as does one from the keyboard while a
+// control has the focus.
 void CMainDialog::contextMenuEvent(QContextMenuEvent* event)
 {
+    event->accept();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        QWidget* focus = QApplication::focusWidget();
+        if (focus && focus != this && isAncestorOf(focus))
+            return;
+    } else if (childAt(event->pos())) {
+        return;
+    }
     QMenu menu;
     menu.setObjectName(QStringLiteral("windowMenu"));
     QAction* about = menu.addAction(QString::fromUtf8(aboutText));
