@@ -392,7 +392,11 @@ void ServiceListView::contextMenuEvent(QContextMenuEvent* event)
 void ServiceListView::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
-    case Qt::Key_Space: // with or without modifiers
+    case Qt::Key_Space:
+        // With Shift, Control or none; Alt+Space is the window menu's, as on
+        // Windows, where it never reaches the list.
+        if (event->modifiers() & Qt::AltModifier)
+            break;
         beginCellEdit(selectedRow(), COLUMN_NAME);
         event->accept();
         return;
