@@ -278,8 +278,8 @@ TEST_F(MainWindowTest, MinimiseGoesToTheTrayAndConfigureBringsItBack)
 
     // The menu dismissed runs nothing.
     PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_RBUTTONUP);
-    HWND menu = nullptr;
-    ASSERT_TRUE(wait_until([&] { return (menu = window.popupMenu()) != nullptr; }));
+    HWND menu = window.waitPopupMenu();
+    ASSERT_NE(menu, nullptr);
     window.key(menu, VK_ESCAPE);
     ASSERT_TRUE(wait_until([&] { return window.popupMenu() == nullptr; }));
     window.flush();
@@ -351,8 +351,8 @@ TEST_F(MainWindowTest, TrayMenuExitEndsTheManagerAndSavesWithoutTheMinimisedStat
     const NOTIFYICONDATAA data = window.onUi([&] { return window.dialog().trayIcon()->iconData(); });
 
     PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_RBUTTONUP);
-    HWND menu = nullptr;
-    ASSERT_TRUE(wait_until([&] { return (menu = window.popupMenu()) != nullptr; }));
+    HWND menu = window.waitPopupMenu();
+    ASSERT_NE(menu, nullptr);
     HMENU items = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
     ASSERT_NE(items, nullptr);
     EXPECT_EQ(GetMenuItemCount(items), 2);

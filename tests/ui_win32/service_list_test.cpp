@@ -128,16 +128,12 @@ protected:
     HWND menuByClick(int row)
     {
         window.clickCell(row, COLUMN_STATUS, true);
-        HWND menu = nullptr;
-        wait_until([&] { return (menu = window.popupMenu()) != nullptr; });
-        return menu;
+        return window.waitPopupMenu();
     }
     HWND menuByKey()
     {
         PostMessageA(window.list(), WM_KEYDOWN, VK_APPS, 0);
-        HWND menu = nullptr;
-        wait_until([&] { return (menu = window.popupMenu()) != nullptr; });
-        return menu;
+        return window.waitPopupMenu();
     }
     static HMENU itemsOf(HWND menu) { return reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0)); }
     static bool greyed(HMENU items, int id) { return (GetMenuState(items, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
@@ -560,12 +556,23 @@ TEST_F(ServiceListTest, ContextMenuGreysByRowStateAndRunsTheChosenCommand)
     menu = menuByClick(0);
     ASSERT_NE(menu, nullptr);
     items = itemsOf(menu);
-    // Down walks over the items but not the separators; the last one is it.
-    for (int i = 0; i < GetMenuItemCount(items); ++i) {
-        if (!(GetMenuState(items, static_cast<UINT>(i), MF_BYPOSITION) & MF_SEPARATOR))
-            window.key(menu, VK_DOWN);
+    // Down walks over the items but not the separators, one key at a time
+    // (each step waits for the highlight to move), to the last one.
+    const int count = GetMenuItemCount(items);
+    auto highlighted = [&] {
+        for (int i = 0; i < count; ++i)
+            if (GetMenuState(items, static_cast<UINT>(i), MF_BYPOSITION) & MF_HILITE)
+                return i;
+        return -1;
+    };
+    for (int step = 0; step < 2 * count && highlighted() != count - 1; ++step) {
+        const int before = highlighted();
+        window.key(menu, VK_DOWN);
+        // (for a moment none is highlighted while the highlight moves)
+        ASSERT_TRUE(wait_until([&] { return highlighted() != before && highlighted() >= 0; })) << step;
+        EXPECT_FALSE(GetMenuState(items, static_cast<UINT>(highlighted()), MF_BYPOSITION) & MF_SEPARATOR) << step;
     }
-    ASSERT_TRUE(wait_until([&] { return (GetMenuState(items, CMD_RESET_COLUMNS, MF_BYCOMMAND) & MF_HILITE) != 0; }, 5000));
+    ASSERT_EQ(GetMenuItemID(items, highlighted()), static_cast<UINT>(CMD_RESET_COLUMNS));
     window.key(menu, VK_RETURN);
     EXPECT_TRUE(wait_until([&] { return SendMessageA(window.list(), LVM_GETCOLUMNWIDTH, 1, 0) == 60; }));
 }
