@@ -510,6 +510,66 @@ TEST_F(ServiceListTest, HeaderClicksSortByPlainTextAndTheSelectionKeepsItsServic
     EXPECT_TRUE(window.onUi([&] { return window.dialog().table().sortAscending(); }));
 }
 
+TEST_F(ServiceListTest, ClickBelowTheLastRowClearsTheSelectionKeepsTheFocusedRowAndOpensNothing)
+{
+    openWith(configuration(2, service(1, "one", "1", "COM1") + service(2, "two", "2", "COM1")));
+    auto focusedRow = [&] {
+        return static_cast<int>(SendMessageA(window.list(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    };
+    auto rowButtons = [&] {
+        return std::string() + (window.enabled(IDC_DELETE) ? "D" : "-") + (window.enabled(IDC_START) ? "S" : "-")
+            + (window.enabled(IDC_STOP) ? "T" : "-") + (window.enabled(IDC_RESTART) ? "R" : "-");
+    };
+    // Below the last row, in the Name column and in the Status column.
+    auto clickBelow = [&](int column) {
+        RECT last{}, cell{}, client{};
+        last.left = LVIR_BOUNDS;
+        SendMessageA(window.list(), LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&last));
+        cell.top = column;
+        cell.left = LVIR_BOUNDS;
+        SendMessageA(window.list(), LVM_GETSUBITEMRECT, 1, reinterpret_cast<LPARAM>(&cell));
+        GetClientRect(window.list(), &client);
+        const POINT at{cell.left + 10, last.bottom + (last.bottom - last.top)};
+        ASSERT_LT(at.y, client.bottom);
+        window.click(window.list(), at);
+        window.flush();
+    };
+    auto noEditor = [&] {
+        return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr && window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr;
+    };
+
+    // Nothing selected: nothing changes, and the list takes the focus.
+    clickBelow(COLUMN_NAME);
+    EXPECT_EQ(window.selectedRow(), -1);
+    EXPECT_EQ(focusedRow(), -1);
+    EXPECT_EQ(rowButtons(), "----");
+    EXPECT_TRUE(noEditor());
+    EXPECT_EQ(window.onUi([] { return GetFocus(); }), window.list());
+
+    // A selected row loses its selection but keeps the focus rectangle; the
+    // buttons follow the empty selection.
+    for (int column : {COLUMN_NAME, COLUMN_STATUS, COLUMN_DTRC}) {
+        SCOPED_TRACE(column);
+        window.clickCell(1, COLUMN_STATUS);
+        ASSERT_TRUE(wait_until([&] { return window.selectedRow() == 1 && rowButtons() == "DS--"; }));
+        clickBelow(column);
+        EXPECT_TRUE(wait_until([&] { return window.selectedRow() == -1; }));
+        EXPECT_EQ(focusedRow(), 1);
+        EXPECT_EQ(rowButtons(), "----");
+        EXPECT_TRUE(noEditor());
+        EXPECT_EQ(window.cell(1, COLUMN_NAME), "two");
+    }
+
+    // With an editor open, the click commits it first.
+    ASSERT_NE(editName(0, "first"), nullptr);
+    clickBelow(COLUMN_NAME);
+    EXPECT_TRUE(cellBecomes(0, COLUMN_NAME, "first"));
+    EXPECT_TRUE(wait_until(noEditor));
+    EXPECT_EQ(window.selectedRow(), -1);
+    EXPECT_EQ(focusedRow(), 0);
+    EXPECT_EQ(rowButtons(), "----");
+}
+
 TEST_F(ServiceListTest, ContextMenuGreysByRowStateAndRunsTheChosenCommand)
 {
     openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
