@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <iterator>
 #include <utility>
+#include <vector>
 
 using namespace uitest;
 
@@ -325,6 +326,102 @@ TEST_F(ServiceListTest, ChoiceEditorOffersTheRatesInOrderAndCommitsTheHighlighte
     EXPECT_TRUE(wait_until([&] { return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr; }));
     EXPECT_EQ(window.cell(0, COLUMN_PARITY), "None");
     EXPECT_TRUE(IsWindow(window.hwnd()));
+}
+
+// The Baud Rate drop-down opened on "19200" (choice 4), its highlight moved
+// by keys or by the mouse pointer, then closed one way or another.
+struct ChoiceClosing {
+    const char* name;
+    std::vector<std::pair<UINT, int>> moves; // (VK_DOWN/VK_UP, 0) or (WM_MOUSEMOVE, choice)
+    enum How { ClickOutside, FocusAway, Enter, Escape, Tab, ClickChoice } how;
+    int clicked; // for ClickChoice
+    const char* expected;
+};
+
+TEST_F(ServiceListTest, ChoiceEditorCommitsTheHighlightedChoiceHoweverItClosesButEscape)
+{
+    openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
+    const ChoiceClosing cases[] = {
+        {"keys, click outside", {{VK_DOWN, 0}, {VK_DOWN, 0}}, ChoiceClosing::ClickOutside, 0, "57600"},
+        {"hover, click outside", {{WM_MOUSEMOVE, 1}}, ChoiceClosing::ClickOutside, 0, "4800"},
+        {"key then hover, click outside", {{VK_DOWN, 0}, {WM_MOUSEMOVE, 2}}, ChoiceClosing::ClickOutside, 0, "9600"},
+        {"hover then key, click outside", {{WM_MOUSEMOVE, 2}, {VK_DOWN, 0}}, ChoiceClosing::ClickOutside, 0, "14400"},
+        {"key, focus away", {{VK_UP, 0}}, ChoiceClosing::FocusAway, 0, "14400"},
+        {"hover, focus away", {{WM_MOUSEMOVE, 6}}, ChoiceClosing::FocusAway, 0, "57600"},
+        {"keys, Enter", {{VK_DOWN, 0}, {VK_DOWN, 0}}, ChoiceClosing::Enter, 0, "57600"},
+        {"hover, Enter", {{WM_MOUSEMOVE, 7}}, ChoiceClosing::Enter, 0, "115200"},
+        {"hover, Tab", {{WM_MOUSEMOVE, 0}}, ChoiceClosing::Tab, 0, "2400"},
+        {"hover, click on it", {{WM_MOUSEMOVE, 3}}, ChoiceClosing::ClickChoice, 3, "14400"},
+        {"click on a choice", {}, ChoiceClosing::ClickChoice, 2, "9600"},
+        {"nothing moved, click outside", {}, ChoiceClosing::ClickOutside, 0, "19200"},
+        {"key, Escape", {{VK_DOWN, 0}}, ChoiceClosing::Escape, 0, "19200"},
+        {"hover, Escape", {{WM_MOUSEMOVE, 1}}, ChoiceClosing::Escape, 0, "19200"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        window.onUi([&] { window.dialog().table().applyCellEdit({0, COLUMN_BAUDRATE, "19200", END_KEY_NONE}); });
+        ASSERT_EQ(window.cell(0, COLUMN_BAUDRATE), "19200");
+        window.clickCell(0, COLUMN_BAUDRATE);
+        HWND combo = waitEditor(IDC_CELL_CHOICE_EDITOR);
+        ASSERT_NE(combo, nullptr);
+        HWND dropped = window.droppedList(combo);
+        ASSERT_NE(dropped, nullptr);
+        auto highlighted = [&] { return static_cast<int>(SendMessageA(dropped, LB_GETCURSEL, 0, 0)); };
+        ASSERT_TRUE(wait_until([&] { return IsWindowVisible(dropped) && highlighted() == 4; }));
+        auto choiceAt = [&](int choice) {
+            RECT r{};
+            SendMessageA(dropped, LB_GETITEMRECT, static_cast<WPARAM>(choice), reinterpret_cast<LPARAM>(&r));
+            return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        };
+        for (const auto& [move, choice] : c.moves) {
+            const int expected = move == VK_DOWN ? highlighted() + 1 : move == VK_UP ? highlighted() - 1 : choice;
+            if (move == WM_MOUSEMOVE) {
+                const POINT at = choiceAt(choice);
+                PostMessageA(dropped, WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+            } else {
+                window.key(combo, move);
+            }
+            ASSERT_TRUE(wait_until([&] { return highlighted() == expected; })) << highlighted();
+        }
+        switch (c.how) {
+        case ChoiceClosing::ClickOutside: {
+            // Over the Add button: the dropped list has the mouse, so the
+            // click comes to it, outside its own area.
+            RECT add{};
+            GetWindowRect(window.item(IDC_ADD), &add);
+            POINT at{(add.left + add.right) / 2, (add.top + add.bottom) / 2};
+            ScreenToClient(dropped, &at);
+            ASSERT_EQ(window.onUi([] { return GetCapture(); }), dropped);
+            window.click(dropped, at);
+            break;
+        }
+        case ChoiceClosing::FocusAway:
+            window.onUi([&] { SetFocus(window.item(IDC_AUTOSTART)); });
+            break;
+        case ChoiceClosing::Enter:
+            window.key(combo, VK_RETURN);
+            break;
+        case ChoiceClosing::Escape:
+            window.key(combo, VK_ESCAPE);
+            break;
+        case ChoiceClosing::Tab:
+            window.key(combo, VK_TAB);
+            break;
+        case ChoiceClosing::ClickChoice:
+            window.click(dropped, choiceAt(c.clicked));
+            break;
+        }
+        ASSERT_TRUE(wait_until([&] { return !IsWindow(combo); }));
+        if (c.how == ChoiceClosing::Tab) { // the Handshake editor is next
+            HWND next = waitEditor(IDC_CELL_CHOICE_EDITOR);
+            ASSERT_NE(next, nullptr);
+            window.key(next, VK_ESCAPE);
+            ASSERT_TRUE(wait_until([&] { return !IsWindow(next); }));
+        }
+        EXPECT_EQ(window.cell(0, COLUMN_BAUDRATE), c.expected);
+        EXPECT_EQ(field(0, COLUMN_BAUDRATE), c.expected);
+        EXPECT_EQ(window.cell(0, COLUMN_HANDSHAKE), "None");
+    }
 }
 
 TEST_F(ServiceListTest, SerialPortThatIsGoneOpensTheFreshListWithNothingHighlighted)
