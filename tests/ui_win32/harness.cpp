@@ -176,6 +176,13 @@ void ManagerWindow::command(int id)
     PostMessageA(hwnd_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(item(id)));
 }
 
+void ManagerWindow::click(HWND target, POINT at, bool right)
+{
+    const LPARAM point = MAKELPARAM(at.x, at.y);
+    PostMessageA(target, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, point);
+    PostMessageA(target, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, point);
+}
+
 void ManagerWindow::clickCell(int row, int column, bool right)
 {
     RECT r{};
@@ -184,9 +191,7 @@ void ManagerWindow::clickCell(int row, int column, bool right)
     SendMessageA(list(), LVM_GETSUBITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&r));
     if (column == 0) // the first column's bounds are those of the whole row
         r.right = r.left + static_cast<LONG>(SendMessageA(list(), LVM_GETCOLUMNWIDTH, 0, 0));
-    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    PostMessageA(list(), right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, at);
-    PostMessageA(list(), right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, at);
+    click(list(), {(r.left + r.right) / 2, (r.top + r.bottom) / 2}, right);
 }
 
 void ManagerWindow::clickHeader(int column)
@@ -194,9 +199,7 @@ void ManagerWindow::clickHeader(int column)
     HWND header = reinterpret_cast<HWND>(SendMessageA(list(), LVM_GETHEADER, 0, 0));
     RECT r{};
     SendMessageA(header, HDM_GETITEMRECT, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&r));
-    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    PostMessageA(header, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageA(header, WM_LBUTTONUP, 0, at);
+    click(header, {(r.left + r.right) / 2, (r.top + r.bottom) / 2});
 }
 
 void ManagerWindow::key(HWND target, UINT vk)
@@ -236,6 +239,13 @@ HWND ManagerWindow::editor(int id)
     return found;
 }
 
+HWND ManagerWindow::droppedList(HWND combo)
+{
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    return GetComboBoxInfo(combo, &info) ? info.hwndList : nullptr;
+}
+
 HWND ManagerWindow::popupMenu()
 {
     struct Search {
@@ -256,6 +266,21 @@ HWND ManagerWindow::popupMenu()
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+HWND ManagerWindow::waitPopupMenu(int timeout_ms)
+{
+    HWND menu = nullptr;
+    const bool tracking = wait_until(
+        [&] {
+            GUITHREADINFO gui{};
+            gui.cbSize = sizeof gui;
+            menu = popupMenu();
+            return menu && GetGUIThreadInfo(threadId_, &gui)
+                && (gui.flags & (GUI_INMENUMODE | GUI_POPUPMENUMODE)) != 0;
+        },
+        timeout_ms);
+    return tracking ? menu : nullptr;
 }
 
 } // namespace uitest

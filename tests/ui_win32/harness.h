@@ -86,6 +86,7 @@ public:
 
     // Input as the platform would deliver it.
     void command(int id);                             // a button click
+    void click(HWND target, POINT at, bool right = false); // at: client coordinates of target
     void clickCell(int row, int column, bool right = false);
     void clickHeader(int column);
     void key(HWND target, UINT vk);                   // key down and up
@@ -98,8 +99,14 @@ public:
     bool enabled(int id) { return IsWindowEnabled(item(id)) != 0; }
     // The open cell editor (child of the list with the editor's id), or null.
     HWND editor(int id);
+    // The list a drop-down shows when it is dropped down.
+    static HWND droppedList(HWND combo);
     // The pop-up menu window shown by the user-interface thread, or null.
     HWND popupMenu();
+    // Waits for a pop-up menu that takes input: shown, and the thread in
+    // its menu loop (the window is visible a moment before the loop runs,
+    // and keys sent to it then can be lost). Null when none came in time.
+    HWND waitPopupMenu(int timeout_ms = 20000);
 
 private:
     static DWORD WINAPI threadMain(void* self);

@@ -10,6 +10,7 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <memory>
 #include <vector>
 
 using namespace uitest;
@@ -84,6 +85,75 @@ int countTopLevelWindows(const char* title, DWORD thread)
         },
         reinterpret_cast<LPARAM>(&search));
     return search.count;
+}
+
+// While it lives, the Help text of a Help window that the calling thread
+// opens is made at most `height` pixels high before the window loads its
+// page, so that the page is longer than its view (at the window's own size
+// the page fits and nothing scrolls).
+class ShortHelpText {
+public:
+    explicit ShortHelpText(int height)
+    {
+        height_ = height;
+        hook_ = SetWindowsHookExA(WH_CALLWNDPROC, proc, nullptr, GetCurrentThreadId());
+    }
+    ~ShortHelpText()
+    {
+        if (hook_)
+            UnhookWindowsHookEx(hook_);
+    }
+    ShortHelpText(const ShortHelpText&) = delete;
+    ShortHelpText& operator=(const ShortHelpText&) = delete;
+    bool installed() const { return hook_ != nullptr; }
+
+private:
+    static LRESULT CALLBACK proc(int code, WPARAM wParam, LPARAM lParam)
+    {
+        const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+        if (code == HC_ACTION && call->message == WM_INITDIALOG) {
+            HWND text = GetDlgItem(call->hwnd, IDC_HELP_TEXT);
+            char name[32] = {};
+            GetClassNameA(text, name, sizeof name);
+            RECT r{};
+            GetClientRect(text, &r);
+            if (lstrcmpiA(name, "RICHEDIT") == 0 && r.bottom > height_)
+                SetWindowPos(text, nullptr, 0, 0, r.right, height_, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    static inline int height_ = 0;
+    HHOOK hook_ = nullptr;
+};
+
+// Where a rich-edit control's view of its text stands.
+struct TextView {
+    LONG lines = 0;     // lines of the text
+    LONG firstLine = 0; // the first line in view
+    int position = 0;   // of the vertical scroll bar
+    bool scrolls = false; // the text is longer than the view
+    LONG firstCharY = 0;  // top of the first character, in the control
+};
+
+TextView textView(ManagerWindow& window, HWND text)
+{
+    return window.onUi([&] {
+        TextView view;
+        view.lines = static_cast<LONG>(SendMessageA(text, EM_GETLINECOUNT, 0, 0));
+        view.firstLine = static_cast<LONG>(SendMessageA(text, EM_GETFIRSTVISIBLELINE, 0, 0));
+        SCROLLINFO bar{};
+        bar.cbSize = sizeof bar;
+        bar.fMask = SIF_ALL;
+        if (GetScrollInfo(text, SB_VERT, &bar)) {
+            view.position = bar.nPos;
+            view.scrolls = bar.nPage > 0 && bar.nMax - bar.nMin + 1 > static_cast<int>(bar.nPage);
+        }
+        POINTL first{};
+        SendMessageA(text, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&first), 0);
+        view.firstCharY = first.y;
+        return view;
+    });
 }
 
 std::string text(HWND hwnd)
@@ -278,8 +348,8 @@ TEST_F(MainWindowTest, MinimiseGoesToTheTrayAndConfigureBringsItBack)
 
     // The menu dismissed runs nothing.
     PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_RBUTTONUP);
-    HWND menu = nullptr;
-    ASSERT_TRUE(wait_until([&] { return (menu = window.popupMenu()) != nullptr; }));
+    HWND menu = window.waitPopupMenu();
+    ASSERT_NE(menu, nullptr);
     window.key(menu, VK_ESCAPE);
     ASSERT_TRUE(wait_until([&] { return window.popupMenu() == nullptr; }));
     window.flush();
@@ -351,8 +421,8 @@ TEST_F(MainWindowTest, TrayMenuExitEndsTheManagerAndSavesWithoutTheMinimisedStat
     const NOTIFYICONDATAA data = window.onUi([&] { return window.dialog().trayIcon()->iconData(); });
 
     PostMessageA(data.hWnd, data.uCallbackMessage, data.uID, WM_RBUTTONUP);
-    HWND menu = nullptr;
-    ASSERT_TRUE(wait_until([&] { return (menu = window.popupMenu()) != nullptr; }));
+    HWND menu = window.waitPopupMenu();
+    ASSERT_NE(menu, nullptr);
     HMENU items = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
     ASSERT_NE(items, nullptr);
     EXPECT_EQ(GetMenuItemCount(items), 2);
@@ -507,6 +577,45 @@ TEST_F(MainWindowTest, HelpOpensOneWindowWithTheTextAndEscapeClosesOnlyIt)
     ASSERT_TRUE(window.close());
     EXPECT_FALSE(IsWindow(help));
     EXPECT_EQ(win32::CHelpDialog::helpWindow(), nullptr);
+}
+
+TEST_F(MainWindowTest, HelpReopenedAfterScrollingShowsTheTop)
+{
+    ASSERT_TRUE(window.open());
+    auto shortTexts = window.onUi([] { return std::make_shared<ShortHelpText>(120); });
+    ASSERT_TRUE(shortTexts->installed());
+    const char* title = "Vantrel Server Help";
+    HWND help = nullptr;
+    window.command(IDC_HELP_BUTTON);
+    ASSERT_TRUE(wait_until([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
+    HWND text = GetDlgItem(help, IDC_HELP_TEXT);
+    window.onUi([&] { UpdateWindow(help); });
+    TextView view = textView(window, text);
+    ASSERT_TRUE(view.scrolls) << "the page fits its view; nothing to scroll";
+    EXPECT_EQ(view.firstLine, 0);
+    EXPECT_EQ(view.position, 0);
+    EXPECT_GE(view.firstCharY, 0);
+
+    // Scrolled to the end, the view is seen as away from the top.
+    window.onUi([&] { SendMessageA(text, WM_VSCROLL, SB_BOTTOM, 0); });
+    view = textView(window, text);
+    ASSERT_GT(view.firstLine, 0);
+    ASSERT_GT(view.position, 0);
+    ASSERT_LT(view.firstCharY, 0);
+
+    // Escape closes it; the next press opens a fresh window at the top.
+    window.key(text, VK_ESCAPE);
+    ASSERT_TRUE(wait_until([&] { return !IsWindow(help); }));
+    window.command(IDC_HELP_BUTTON);
+    ASSERT_TRUE(wait_until([&] { return (help = topLevelWindow(title, window.threadId())) != nullptr; }));
+    text = GetDlgItem(help, IDC_HELP_TEXT);
+    window.onUi([&] { UpdateWindow(help); });
+    view = textView(window, text);
+    ASSERT_TRUE(view.scrolls);
+    EXPECT_EQ(view.firstLine, 0);
+    EXPECT_EQ(view.position, 0);
+    EXPECT_GE(view.firstCharY, 0);
+    window.onUi([&] { shortTexts.reset(); });
 }
 
 TEST_F(MainWindowTest, AboutBoxIsModalOverTheMainWindow)

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <iterator>
 #include <utility>
+#include <vector>
 
 using namespace uitest;
 
@@ -128,16 +129,12 @@ protected:
     HWND menuByClick(int row)
     {
         window.clickCell(row, COLUMN_STATUS, true);
-        HWND menu = nullptr;
-        wait_until([&] { return (menu = window.popupMenu()) != nullptr; });
-        return menu;
+        return window.waitPopupMenu();
     }
     HWND menuByKey()
     {
         PostMessageA(window.list(), WM_KEYDOWN, VK_APPS, 0);
-        HWND menu = nullptr;
-        wait_until([&] { return (menu = window.popupMenu()) != nullptr; });
-        return menu;
+        return window.waitPopupMenu();
     }
     static HMENU itemsOf(HWND menu) { return reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0)); }
     static bool greyed(HMENU items, int id) { return (GetMenuState(items, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
@@ -331,6 +328,102 @@ TEST_F(ServiceListTest, ChoiceEditorOffersTheRatesInOrderAndCommitsTheHighlighte
     EXPECT_TRUE(IsWindow(window.hwnd()));
 }
 
+// The Baud Rate drop-down opened on "19200" (choice 4), its highlight moved
+// by keys or by the mouse pointer, then closed one way or another.
+struct ChoiceClosing {
+    const char* name;
+    std::vector<std::pair<UINT, int>> moves; // (VK_DOWN/VK_UP, 0) or (WM_MOUSEMOVE, choice)
+    enum How { ClickOutside, FocusAway, Enter, Escape, Tab, ClickChoice } how;
+    int clicked; // for ClickChoice
+    const char* expected;
+};
+
+TEST_F(ServiceListTest, ChoiceEditorCommitsTheHighlightedChoiceHoweverItClosesButEscape)
+{
+    openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
+    const ChoiceClosing cases[] = {
+        {"keys, click outside", {{VK_DOWN, 0}, {VK_DOWN, 0}}, ChoiceClosing::ClickOutside, 0, "57600"},
+        {"hover, click outside", {{WM_MOUSEMOVE, 1}}, ChoiceClosing::ClickOutside, 0, "4800"},
+        {"key then hover, click outside", {{VK_DOWN, 0}, {WM_MOUSEMOVE, 2}}, ChoiceClosing::ClickOutside, 0, "9600"},
+        {"hover then key, click outside", {{WM_MOUSEMOVE, 2}, {VK_DOWN, 0}}, ChoiceClosing::ClickOutside, 0, "14400"},
+        {"key, focus away", {{VK_UP, 0}}, ChoiceClosing::FocusAway, 0, "14400"},
+        {"hover, focus away", {{WM_MOUSEMOVE, 6}}, ChoiceClosing::FocusAway, 0, "57600"},
+        {"keys, Enter", {{VK_DOWN, 0}, {VK_DOWN, 0}}, ChoiceClosing::Enter, 0, "57600"},
+        {"hover, Enter", {{WM_MOUSEMOVE, 7}}, ChoiceClosing::Enter, 0, "115200"},
+        {"hover, Tab", {{WM_MOUSEMOVE, 0}}, ChoiceClosing::Tab, 0, "2400"},
+        {"hover, click on it", {{WM_MOUSEMOVE, 3}}, ChoiceClosing::ClickChoice, 3, "14400"},
+        {"click on a choice", {}, ChoiceClosing::ClickChoice, 2, "9600"},
+        {"nothing moved, click outside", {}, ChoiceClosing::ClickOutside, 0, "19200"},
+        {"key, Escape", {{VK_DOWN, 0}}, ChoiceClosing::Escape, 0, "19200"},
+        {"hover, Escape", {{WM_MOUSEMOVE, 1}}, ChoiceClosing::Escape, 0, "19200"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        window.onUi([&] { window.dialog().table().applyCellEdit({0, COLUMN_BAUDRATE, "19200", END_KEY_NONE}); });
+        ASSERT_EQ(window.cell(0, COLUMN_BAUDRATE), "19200");
+        window.clickCell(0, COLUMN_BAUDRATE);
+        HWND combo = waitEditor(IDC_CELL_CHOICE_EDITOR);
+        ASSERT_NE(combo, nullptr);
+        HWND dropped = window.droppedList(combo);
+        ASSERT_NE(dropped, nullptr);
+        auto highlighted = [&] { return static_cast<int>(SendMessageA(dropped, LB_GETCURSEL, 0, 0)); };
+        ASSERT_TRUE(wait_until([&] { return IsWindowVisible(dropped) && highlighted() == 4; }));
+        auto choiceAt = [&](int choice) {
+            RECT r{};
+            SendMessageA(dropped, LB_GETITEMRECT, static_cast<WPARAM>(choice), reinterpret_cast<LPARAM>(&r));
+            return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        };
+        for (const auto& [move, choice] : c.moves) {
+            const int expected = move == VK_DOWN ? highlighted() + 1 : move == VK_UP ? highlighted() - 1 : choice;
+            if (move == WM_MOUSEMOVE) {
+                const POINT at = choiceAt(choice);
+                PostMessageA(dropped, WM_MOUSEMOVE, 0, MAKELPARAM(at.x, at.y));
+            } else {
+                window.key(combo, move);
+            }
+            ASSERT_TRUE(wait_until([&] { return highlighted() == expected; })) << highlighted();
+        }
+        switch (c.how) {
+        case ChoiceClosing::ClickOutside: {
+            // Over the Add button: the dropped list has the mouse, so the
+            // click comes to it, outside its own area.
+            RECT add{};
+            GetWindowRect(window.item(IDC_ADD), &add);
+            POINT at{(add.left + add.right) / 2, (add.top + add.bottom) / 2};
+            ScreenToClient(dropped, &at);
+            ASSERT_EQ(window.onUi([] { return GetCapture(); }), dropped);
+            window.click(dropped, at);
+            break;
+        }
+        case ChoiceClosing::FocusAway:
+            window.onUi([&] { SetFocus(window.item(IDC_AUTOSTART)); });
+            break;
+        case ChoiceClosing::Enter:
+            window.key(combo, VK_RETURN);
+            break;
+        case ChoiceClosing::Escape:
+            window.key(combo, VK_ESCAPE);
+            break;
+        case ChoiceClosing::Tab:
+            window.key(combo, VK_TAB);
+            break;
+        case ChoiceClosing::ClickChoice:
+            window.click(dropped, choiceAt(c.clicked));
+            break;
+        }
+        ASSERT_TRUE(wait_until([&] { return !IsWindow(combo); }));
+        if (c.how == ChoiceClosing::Tab) { // the Handshake editor is next
+            HWND next = waitEditor(IDC_CELL_CHOICE_EDITOR);
+            ASSERT_NE(next, nullptr);
+            window.key(next, VK_ESCAPE);
+            ASSERT_TRUE(wait_until([&] { return !IsWindow(next); }));
+        }
+        EXPECT_EQ(window.cell(0, COLUMN_BAUDRATE), c.expected);
+        EXPECT_EQ(field(0, COLUMN_BAUDRATE), c.expected);
+        EXPECT_EQ(window.cell(0, COLUMN_HANDSHAKE), "None");
+    }
+}
+
 TEST_F(ServiceListTest, SerialPortThatIsGoneOpensTheFreshListWithNothingHighlighted)
 {
     openWith(configuration(1, service(1, "Board", "telnet", "LPT1")));
@@ -514,6 +607,66 @@ TEST_F(ServiceListTest, HeaderClicksSortByPlainTextAndTheSelectionKeepsItsServic
     EXPECT_TRUE(window.onUi([&] { return window.dialog().table().sortAscending(); }));
 }
 
+TEST_F(ServiceListTest, ClickBelowTheLastRowClearsTheSelectionKeepsTheFocusedRowAndOpensNothing)
+{
+    openWith(configuration(2, service(1, "one", "1", "COM1") + service(2, "two", "2", "COM1")));
+    auto focusedRow = [&] {
+        return static_cast<int>(SendMessageA(window.list(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    };
+    auto rowButtons = [&] {
+        return std::string() + (window.enabled(IDC_DELETE) ? "D" : "-") + (window.enabled(IDC_START) ? "S" : "-")
+            + (window.enabled(IDC_STOP) ? "T" : "-") + (window.enabled(IDC_RESTART) ? "R" : "-");
+    };
+    // Below the last row, in the Name column and in the Status column.
+    auto clickBelow = [&](int column) {
+        RECT last{}, cell{}, client{};
+        last.left = LVIR_BOUNDS;
+        SendMessageA(window.list(), LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&last));
+        cell.top = column;
+        cell.left = LVIR_BOUNDS;
+        SendMessageA(window.list(), LVM_GETSUBITEMRECT, 1, reinterpret_cast<LPARAM>(&cell));
+        GetClientRect(window.list(), &client);
+        const POINT at{cell.left + 10, last.bottom + (last.bottom - last.top)};
+        ASSERT_LT(at.y, client.bottom);
+        window.click(window.list(), at);
+        window.flush();
+    };
+    auto noEditor = [&] {
+        return window.editor(IDC_CELL_TEXT_EDITOR) == nullptr && window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr;
+    };
+
+    // Nothing selected: nothing changes, and the list takes the focus.
+    clickBelow(COLUMN_NAME);
+    EXPECT_EQ(window.selectedRow(), -1);
+    EXPECT_EQ(focusedRow(), -1);
+    EXPECT_EQ(rowButtons(), "----");
+    EXPECT_TRUE(noEditor());
+    EXPECT_EQ(window.onUi([] { return GetFocus(); }), window.list());
+
+    // A selected row loses its selection but keeps the focus rectangle; the
+    // buttons follow the empty selection.
+    for (int column : {COLUMN_NAME, COLUMN_STATUS, COLUMN_DTRC}) {
+        SCOPED_TRACE(column);
+        window.clickCell(1, COLUMN_STATUS);
+        ASSERT_TRUE(wait_until([&] { return window.selectedRow() == 1 && rowButtons() == "DS--"; }));
+        clickBelow(column);
+        EXPECT_TRUE(wait_until([&] { return window.selectedRow() == -1; }));
+        EXPECT_EQ(focusedRow(), 1);
+        EXPECT_EQ(rowButtons(), "----");
+        EXPECT_TRUE(noEditor());
+        EXPECT_EQ(window.cell(1, COLUMN_NAME), "two");
+    }
+
+    // With an editor open, the click commits it first.
+    ASSERT_NE(editName(0, "first"), nullptr);
+    clickBelow(COLUMN_NAME);
+    EXPECT_TRUE(cellBecomes(0, COLUMN_NAME, "first"));
+    EXPECT_TRUE(wait_until(noEditor));
+    EXPECT_EQ(window.selectedRow(), -1);
+    EXPECT_EQ(focusedRow(), 0);
+    EXPECT_EQ(rowButtons(), "----");
+}
+
 TEST_F(ServiceListTest, ContextMenuGreysByRowStateAndRunsTheChosenCommand)
 {
     openWith(configuration(1, service(1, "Board", "telnet", "COM1")));
@@ -560,14 +713,36 @@ TEST_F(ServiceListTest, ContextMenuGreysByRowStateAndRunsTheChosenCommand)
     menu = menuByClick(0);
     ASSERT_NE(menu, nullptr);
     items = itemsOf(menu);
-    // Down walks over the items but not the separators; the last one is it.
-    for (int i = 0; i < GetMenuItemCount(items); ++i) {
-        if (!(GetMenuState(items, static_cast<UINT>(i), MF_BYPOSITION) & MF_SEPARATOR))
-            window.key(menu, VK_DOWN);
+    // Down walks over the items but not the separators, one key at a time,
+    // to the last one. The menu opens at the mouse pointer, so the pointer
+    // is on its edge, and a pointer event that comes late (as under load)
+    // takes the highlight away; the walk then starts again from the top.
+    const int count = GetMenuItemCount(items);
+    auto highlighted = [&] {
+        for (int i = 0; i < count; ++i)
+            if (GetMenuState(items, static_cast<UINT>(i), MF_BYPOSITION) & MF_HILITE)
+                return i;
+        return -1;
+    };
+    for (int step = 0; step < 3 * count && highlighted() != count - 1; ++step) {
+        const int before = highlighted();
+        window.key(menu, VK_DOWN);
+        wait_until([&] { return highlighted() != before && highlighted() >= 0; }, 5000);
+        const int now = highlighted();
+        EXPECT_FALSE(now >= 0 && (GetMenuState(items, static_cast<UINT>(now), MF_BYPOSITION) & MF_SEPARATOR)) << step;
     }
-    ASSERT_TRUE(wait_until([&] { return (GetMenuState(items, CMD_RESET_COLUMNS, MF_BYCOMMAND) & MF_HILITE) != 0; }, 5000));
+    ASSERT_EQ(GetMenuItemID(items, highlighted()), static_cast<UINT>(CMD_RESET_COLUMNS));
+    // The pointer rests on that item while Enter chooses it, so that any
+    // late pointer event highlights the same item.
+    POINT pointer{};
+    GetCursorPos(&pointer);
+    RECT item{};
+    ASSERT_TRUE(GetMenuItemRect(nullptr, items, static_cast<UINT>(count - 1), &item));
+    SetCursorPos((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+    EXPECT_TRUE(wait_until([&] { return highlighted() == count - 1; }));
     window.key(menu, VK_RETURN);
     EXPECT_TRUE(wait_until([&] { return SendMessageA(window.list(), LVM_GETCOLUMNWIDTH, 1, 0) == 60; }));
+    SetCursorPos(pointer.x, pointer.y);
 }
 
 TEST_F(ServiceListTest, ContextMenuWithoutRowsOrWithoutASelectionOffersOnlyTheGeneralItems)

@@ -3,6 +3,7 @@
 #include "resources/resource.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <optional>
@@ -191,7 +192,7 @@ bool CellChoiceEditor::open(HWND list, int row, int column, const std::vector<st
                                  resourceModule(), nullptr);
     if (!combo)
         return false;
-    auto* editor = new CellChoiceEditor(list, row, column, choices);
+    auto* editor = new CellChoiceEditor(list, row, column, choices, current);
     if (!editor->attach(combo)) {
         delete editor;
         DestroyWindow(combo);
@@ -206,6 +207,10 @@ bool CellChoiceEditor::open(HWND list, int row, int column, const std::vector<st
     }
     const int dropped = widest + GetSystemMetrics(SM_CXVSCROLL) + 2 * GetSystemMetrics(SM_CXEDGE) + 4;
     SendMessageA(combo, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(std::max<LONG>(dropped, rect.right - rect.left)), 0);
+    COMBOBOXINFO parts{};
+    parts.cbSize = sizeof parts;
+    if (GetComboBoxInfo(combo, &parts))
+        editor->droppedList_.attach(parts.hwndList);
     SetFocus(combo);
     SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
     SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(current), 0);
@@ -241,7 +246,11 @@ LRESULT CellChoiceEditor::onChar(WPARAM wParam, LPARAM lParam)
 
 LRESULT CellChoiceEditor::onKillFocus(WPARAM wParam, LPARAM lParam)
 {
-    const int highlighted = static_cast<int>(SendMessageA(hwnd(), CB_GETCURSEL, 0, 0));
+    // Still dropped down (Tab, Enter, the focus taken away): the list shows
+    // the highlighted choice now; the close-up that follows cancels it.
+    if (!ended_ && SendMessageA(hwnd(), CB_GETDROPPEDSTATE, 0, 0) && droppedList_.hwnd())
+        highlighted_ = static_cast<int>(SendMessageA(droppedList_.hwnd(), LB_GETCURSEL, 0, 0));
+    const int highlighted = highlighted_;
     const bool first = !ended_;
     ended_ = true; // the close-up that the focus loss brings gives no focus away
     const LRESULT result = defaultHandling(WM_KILLFOCUS, wParam, lParam);
@@ -254,9 +263,38 @@ LRESULT CellChoiceEditor::onKillFocus(WPARAM wParam, LPARAM lParam)
 
 LRESULT CellChoiceEditor::onReflectedCommand(WPARAM wParam, LPARAM)
 {
-    if (HIWORD(wParam) == CBN_CLOSEUP && !ended_)
+    if (ended_)
+        return 0;
+    switch (HIWORD(wParam)) {
+    case CBN_SELCHANGE: // a key or a click moved the highlight
+        highlighted_ = static_cast<int>(SendMessageA(hwnd(), CB_GETCURSEL, 0, 0));
+        break;
+    case CBN_CLOSEUP:
         SetFocus(list_);
+        break;
+    default:
+        break;
+    }
     return 0;
+}
+
+// ---------------------------------------------------------------------------
+
+bool DroppedListWatcher::onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    // The pointer moving, or a button pressed on an item. A press outside
+    // the list cancels the drop-down and is left alone: the list may drop
+    // its highlight then.
+    if (message != WM_MOUSEMOVE && message != WM_LBUTTONDOWN)
+        return false;
+    RECT client{};
+    GetClientRect(hwnd(), &client);
+    const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    if (!IsWindowVisible(hwnd()) || (message == WM_LBUTTONDOWN && !PtInRect(&client, at)))
+        return false;
+    result = defaultHandling(message, wParam, lParam);
+    highlighted_ = static_cast<int>(SendMessageA(hwnd(), LB_GETCURSEL, 0, 0));
+    return true;
 }
 
 } // namespace win32

@@ -55,6 +55,20 @@ private:
     bool ended_ = false;
 };
 
+// The dropped-down list of a CellChoiceEditor: tells the editor which
+// choice the mouse pointer highlights as it moves over the list, which the
+// list box reports to nobody.
+class DroppedListWatcher : public CSubclassedWindow {
+public:
+    explicit DroppedListWatcher(int& highlighted) : highlighted_(highlighted) {}
+
+protected:
+    bool onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    int& highlighted_;
+};
+
 class CellChoiceEditor : public CSubclassedWindow {
 public:
     // Opens the drop-down over `rect` with the choices, the one numbered
@@ -67,8 +81,8 @@ protected:
     void onFinalMessage() override { delete this; }
 
 private:
-    CellChoiceEditor(HWND list, int row, int column, std::vector<std::string> choices)
-        : list_(list), row_(row), column_(column), choices_(std::move(choices)) {}
+    CellChoiceEditor(HWND list, int row, int column, std::vector<std::string> choices, int current)
+        : list_(list), row_(row), column_(column), choices_(std::move(choices)), highlighted_(current) {}
     LRESULT onGetDlgCode(WPARAM wParam, LPARAM lParam);
     LRESULT onKeyDown(WPARAM wParam, LPARAM lParam);
     LRESULT onChar(WPARAM wParam, LPARAM lParam);
@@ -81,6 +95,12 @@ private:
     int row_;
     int column_;
     std::vector<std::string> choices_;
+    // The choice highlighted in the dropped-down list, as the keys and the
+    // mouse pointer last left it (-1: none). Kept apart from the combo box's
+    // selection, which a cancelled drop-down may put back before the
+    // editor loses the focus.
+    int highlighted_;
+    DroppedListWatcher droppedList_{highlighted_};
     int endKey_ = 0;
     bool ended_ = false;
 };
