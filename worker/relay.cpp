@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -35,6 +36,8 @@ constexpr int BLOCK = 8192;
 // quiet, and how long the connection stays at most.
 constexpr long long HALF_CLOSE_QUIET_MS = 500;
 constexpr long long HALF_CLOSE_MAX_MS = 5000;
+// The board's last-moved time while a block is on its way to the client.
+constexpr long long BOARD_WRITING = std::numeric_limits<long long>::max() / 2;
 
 long long now_ms()
 {
@@ -92,10 +95,13 @@ void linger(pump_params& p)
 {
     const long long closed_at = now_ms();
     const long long last_end = closed_at + HALF_CLOSE_MAX_MS;
+    // Waits at most one quiet time at once, so that a block that took long
+    // to reach the client counts from the moment it was out.
     for (int turn = 0; turn < 1000 && !p.stop; ++turn) {
+        const long long now = now_ms();
         const long long quiet_end = std::max(closed_at, p.board_moved_at->load()) + HALF_CLOSE_QUIET_MS;
-        const long long left = std::min(quiet_end, last_end) - now_ms();
-        if (left <= 0 || p.ending->wait(static_cast<int>(left)))
+        const long long left = std::min({quiet_end, last_end, now + HALF_CLOSE_QUIET_MS}) - now;
+        if (quiet_end <= now || last_end <= now || p.ending->wait(static_cast<int>(left)))
             return;
     }
 }
@@ -160,6 +166,9 @@ int serial_pump(pump_params& p)
         // nothing after a line error).
         result = tarn_slot_read(p.serial_descriptor, buffer, BLOCK);
         if (result > 0) {
+            // A slow client is not a quiet board: the block counts as
+            // moving until it is out.
+            p.board_moved_at->store(BOARD_WRITING);
             result = write_client(p, *client, buffer, result);
             p.board_moved_at->store(now_ms());
         }
