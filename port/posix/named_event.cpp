@@ -111,7 +111,10 @@ bool creator_id(const std::string& rest, pid_t& pid)
 void remove_abandoned_events(const std::string& prefix)
 {
     // The events' files: <folder>/<stem><encoded name>.
-    const std::string path_prefix = object_prefix() + "event-";
+    const std::string folder_prefix = object_prefix();
+    if (folder_prefix.empty())
+        return; // no private folder: nothing of ours to look at
+    const std::string path_prefix = folder_prefix + "event-";
     const size_t slash = path_prefix.rfind('/');
     const std::string folder = path_prefix.substr(0, slash);
     const std::string stem = path_prefix.substr(slash + 1) + encode_object_name(prefix);
