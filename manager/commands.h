@@ -4,13 +4,19 @@
 // menu, and the main window's control identifiers. Both windows show these
 // as they are.
 
+#include "manager/about_text.h"
+
 #include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline constexpr const char* PRODUCT_PREFIX = "BRAMBLEVantrelServer"; // mutex, stop events
 inline constexpr const char* WINDOW_TITLE = "BRAMBLE Vantrel Server";
 inline constexpr const char* PRODUCT_VERSION = "1.0r5";
+// The About box shows the same version (its text is one literal for the
+// Windows resource script).
+static_assert(std::string_view(ABOUT_TITLE_TEXT).ends_with(std::string_view(PRODUCT_VERSION)));
 inline constexpr const char* NO_SERIAL_PORTS_TEXT = "No Serial Ports found!";
 inline constexpr const char* TRAY_MESSAGE_NAME = "BRAMBLEVantrelServer tray notification";
 inline constexpr const char* CONFIG_FILE_NAME = "vantrel.ini";

@@ -97,6 +97,15 @@ std::vector<StoredService> readStoredServices(const port::Profile& profile)
     return services;
 }
 
+std::unique_ptr<ServiceRecord> newServiceRecord(const StoredService& stored)
+{
+    auto service = newServiceRecord();
+    for (int column = 0; column < SERVICE_COLUMNS; ++column)
+        if (column != COLUMN_STATUS)
+            service->field(column) = stored.fields[column];
+    return service;
+}
+
 bool hasStoredSettings(const ServiceRecord& record, const StoredService& stored, bool withName)
 {
     for (int column = 0; column < SERVICE_COLUMNS; ++column) {
@@ -136,11 +145,7 @@ void ServiceTable::loadConfiguration(const port::Profile& profile)
     }
 
     for (const StoredService& stored : readStoredServices(profile)) {
-        auto service = newServiceRecord();
-        for (int column = 0; column < SERVICE_COLUMNS; ++column)
-            if (column != COLUMN_STATUS)
-                service->field(column) = stored.fields[column];
-        int row = addService(std::move(service));
+        int row = addService(newServiceRecord(stored));
         if (row >= 0 && stored.active)
             startService(row);
     }

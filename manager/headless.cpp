@@ -277,11 +277,7 @@ void HeadlessManager::apply(const std::vector<StoredService>& wanted)
         if (row >= 0) {
             row -= removedBefore[row];
         } else {
-            auto service = newServiceRecord();
-            for (int column = 0; column < SERVICE_COLUMNS; ++column)
-                if (column != COLUMN_STATUS)
-                    service->field(column) = wanted[i].fields[column];
-            row = table_.addService(std::move(service));
+            row = table_.addService(newServiceRecord(wanted[i]));
         }
         const ServiceRecord* service = table_.record(row);
         if (service && wanted[i].active && !service->active)

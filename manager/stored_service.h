@@ -6,6 +6,7 @@
 #include "manager/commands.h"
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct StoredService {
 // The file's services in its order, each value outside its domain replaced
 // by the default, as loading does.
 std::vector<StoredService> readStoredServices(const port::Profile& profile);
+
+// A new record with the stored settings, not running.
+std::unique_ptr<ServiceRecord> newServiceRecord(const StoredService& stored);
 
 // Whether the record has the stored settings; with `withName` false the
 // name is not compared.

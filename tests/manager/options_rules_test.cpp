@@ -108,10 +108,9 @@ TEST(StoredServices, ReadAsLoadingDoesAndComparedWithRecords)
     EXPECT_EQ(services[1].fields[COLUMN_TCPIP], "telnet");
     EXPECT_EQ(services[1].fields[COLUMN_STATUS], "");
 
-    ServiceRecord record;
-    for (int column = 0; column < SERVICE_COLUMNS; ++column)
-        if (column != COLUMN_STATUS)
-            record.field(column) = services[0].fields[column];
+    const std::unique_ptr<ServiceRecord> made = newServiceRecord(services[0]);
+    ServiceRecord& record = *made;
+    EXPECT_FALSE(record.active) << "a record starts stopped";
     record.status = "Active";
     EXPECT_TRUE(hasStoredSettings(record, services[0]));
     EXPECT_FALSE(hasStoredSettings(record, services[1]));

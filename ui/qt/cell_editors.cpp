@@ -12,7 +12,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <optional>
 #include <utility>
 
 namespace {

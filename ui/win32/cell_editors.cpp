@@ -6,7 +6,6 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <optional>
 #include <utility>
 
 namespace win32 {
