@@ -22,25 +22,33 @@ Child::Child(const std::string& program, const std::vector<std::string>& args,
         ::close(err[1]);
         return;
     }
+    // Everything the child needs is made before the fork: a test with
+    // threads may have the allocator locked at that moment.
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        if (!env.count(text.substr(0, text.find('='))))
+            environment.push_back(text);
+    }
+    for (const auto& [name, value] : env)
+        if (value)
+            environment.push_back(name + "=" + *value);
+    std::vector<char*> argv, envp;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    for (std::string& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
-        for (const auto& [name, value] : env) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
         int null = ::open("/dev/null", O_RDONLY);
         dup2(null, 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
-        std::vector<char*> argv;
-        for (std::string& word : words)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     ::close(err[1]);

@@ -9,6 +9,10 @@ namespace support {
 
 using Clock = std::chrono::steady_clock;
 
+// The bound on a stop that must be answered at once rather than at a
+// once-a-second check: under a second, with room for a loaded machine.
+inline constexpr long long PROMPT_STOP_MS = 900;
+
 inline long long ms_since(Clock::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();

@@ -231,7 +231,7 @@ private slots:
         QCOMPARE(tray->onIconEvent(IDR_TRAY_MENU, QSystemTrayIcon::Trigger), 1);
         QCOMPARE(tray->onIconEvent(IDR_TRAY_MENU, QSystemTrayIcon::MiddleClick), 1);
         QCOMPARE(tray->onIconEvent(IDR_TRAY_MENU + 1, QSystemTrayIcon::DoubleClick), 0);
-        QTest::qWait(100);
+        QVERIFY(drainEvents()); // what the events above queued has run
         QVERIFY(!window->isVisible());
         QCOMPARE(window->trayIcon(), tray);
 
@@ -278,7 +278,7 @@ private slots:
         QCOMPARE(tray->trayKind(), TrayKind::StatusNotifier);
         QCOMPARE(tray->onIconEvent(IDR_TRAY_MENU, QSystemTrayIcon::MiddleClick), 1);
         QCOMPARE(tray->onIconEvent(IDR_TRAY_MENU, QSystemTrayIcon::Context), 1);
-        QTest::qWait(100);
+        QVERIFY(drainEvents()); // what the events above queued has run
         QVERIFY(!window->isVisible());
         QCOMPARE(tray->onIconEvent(IDR_TRAY_MENU, QSystemTrayIcon::Trigger), 1);
         QTRY_VERIFY(window->isVisible());
@@ -333,7 +333,7 @@ private slots:
         auto window = openWindow();
         window->showMinimized();
         QTRY_COMPARE(window->minimized(), 1);
-        QTest::qWait(100);
+        QVERIFY(drainEvents()); // what the events above queued has run
         QVERIFY(!window->trayIcon());
         QVERIFY(window->isVisible());
         window->showNormal();

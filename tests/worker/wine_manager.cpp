@@ -48,9 +48,10 @@ int main(int argc, char** argv)
     std::printf("started %u\n", static_cast<unsigned>(worker.id()));
     std::fflush(stdout);
 
-    std::atomic<int> stops{0};
-    std::atomic<bool> gone{false};
-    std::thread([&stops, &gone] {
+    // Static: the reader thread is detached and may outlive main's frame.
+    static std::atomic<int> stops{0};
+    static std::atomic<bool> gone{false};
+    std::thread([] {
         std::string command;
         while (std::getline(std::cin, command))
             if (command.rfind("stop", 0) == 0)

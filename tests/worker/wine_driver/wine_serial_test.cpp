@@ -12,11 +12,11 @@
 // modem_lines.c preloaded, which answers the modem ioctls of a terminal
 // without modem lines.
 //
-// What Wine 8 cannot do here: a pending WaitCommEvent is not ended by
-// CancelIoEx (its wait thread only notices a new event mask or a port
-// event), so a relay whose client has left stays until the board sends
-// something. The tests that need a relay to end without traffic are
-// disabled below until the cancel works under Wine.
+// Under Wine 8 a pending WaitCommEvent is not ended by CancelIoEx alone
+// (its wait thread only notices a new event mask or a port event); the
+// driver sets the event mask again before it cancels, which ends the wait
+// there as on Windows, so a relay whose client has left ends without
+// traffic from the board.
 //
 // The environment names the programs: VANTREL_WINE_RUN (the script that
 // runs a Windows program under Wine), VANTREL_WINDOWS_EXE (vantrel.exe) and
@@ -542,7 +542,6 @@ TEST_F(WineSerial, DtrDropsForOneSecondAfterOpen)
     EXPECT_LT(changes[2].at_ms - changes[1].at_ms, 4000);
 }
 
-// Needs the relay to end when the client leaves (see the top).
 TEST_F(WineSerial, DtrDropsForOneSecondAfterOpenAndBeforeClose)
 {
     const std::string& log = dtr_log_path;
@@ -597,7 +596,6 @@ TEST_F(WineSerial, StopDuringATransferEndsTheWorkerSilently)
     feeder.join();
 }
 
-// Needs the relay to end when the client leaves (see the top).
 TEST_F(WineSerial, NextClientIsServedAfterADisconnect)
 {
     ASSERT_NO_FATAL_FAILURE(start(0, "19200"));
