@@ -2,7 +2,9 @@
 
 #include "manager/manager_globals.h"
 
+#include "port/named_event.h"
 #include "port/process.h"
+#include "port/single_instance.h"
 
 ManagerGlobals managerGlobals;
 

@@ -4,6 +4,7 @@
 // keys keep those names.
 
 #include "manager/commands.h"
+#include "port/named_event.h"
 #include "port/process.h"
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 // handles. POSIX: each thread signals a descriptor of its own when its body
 // returns, and poll() watches those and the event's descriptor.
 
-#include "port/process.h"
+#include "port/named_event.h"
 #include "port/wake.h"
 
 #include <cstdint>

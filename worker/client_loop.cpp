@@ -2,6 +2,7 @@
 
 #include "worker/worker.h"
 
+#include "port/process.h"
 #include "port/report.h"
 #include "port/wake.h"
 #include "tarn/tarn_internal.h"

@@ -4,7 +4,7 @@
 // bytes both ways and, when it must give up for a reason other than a stop
 // request, reports its last error text to the manager.
 
-#include "port/process.h"
+#include "port/named_event.h"
 #include "port/wake.h"
 
 #include <atomic>

@@ -7,7 +7,7 @@
 
 #include "port/posix/deadline.h"
 #include "port/posix/object_name.h"
-#include "port/process.h"
+#include "port/named_event.h"
 
 #include <cerrno>
 #include <csignal>

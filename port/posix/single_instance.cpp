@@ -3,7 +3,7 @@
 // dies.
 
 #include "port/posix/object_name.h"
-#include "port/process.h"
+#include "port/single_instance.h"
 
 #include <cstddef>
 #include <cstring>

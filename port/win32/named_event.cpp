@@ -1,6 +1,6 @@
 // Named events on Windows: manual-reset events that every account may open.
 
-#include "port/process.h"
+#include "port/named_event.h"
 #include "port/win32/open_security.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 // The single-instance claim on Windows: a named mutex.
 
-#include "port/process.h"
+#include "port/single_instance.h"
 
 #include <windows.h>
 

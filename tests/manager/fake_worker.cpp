@@ -10,6 +10,7 @@
 // line), <event>.stopped when it sees its stop and <event>.done when it
 // ends by itself.
 
+#include "port/named_event.h"
 #include "port/process.h"
 #include "port/report.h"
 

@@ -11,7 +11,9 @@
 //   report-as <target> <pid> <text>  the same, naming another process id
 //   fds <file>                    writes its open descriptors to <file>
 
+#include "port/named_event.h"
 #include "port/process.h"
+#include "port/single_instance.h"
 #include "port/report.h"
 
 #include <chrono>

@@ -3,6 +3,7 @@
 // user's own that nobody else can enter or plant, and a status report
 // counts only for the process that sent it.
 
+#include "port/named_event.h"
 #include "port/process.h"
 #include "port/report.h"
 #include "support/deadline.h"

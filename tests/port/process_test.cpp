@@ -2,6 +2,7 @@
 // children with Windows-style command lines, exit codes, bounded waits,
 // forced ends, the single-instance claim and the status report.
 
+#include "port/named_event.h"
 #include "port/process.h"
 #include "port/report.h"
 #include "port/thread.h"

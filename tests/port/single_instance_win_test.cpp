@@ -1,7 +1,7 @@
 // The single-instance claim on Windows: the named mutex is created owned by
 // the claiming thread, so no other thread can take it while the claim lasts.
 
-#include "port/process.h"
+#include "port/single_instance.h"
 #include "support/names.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Wake objects: in-process events, stop events and the manager watch, and
 // the waits that sleep on them beside a socket or threads.
 
-#include "port/process.h"
+#include "port/named_event.h"
 #include "port/report.h"
 #include "port/socket.h"
 #include "port/thread.h"

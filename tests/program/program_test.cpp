@@ -6,7 +6,7 @@
 #include "worker/bridge_harness.h"
 
 #include "manager/commands.h"
-#include "port/process.h"
+#include "port/single_instance.h"
 #include "support/device_map.h"
 #include "support/program_run.h"
 #include "support/temp_dir.h"

@@ -4,6 +4,7 @@
 // words, and transfers between the client and a pseudo-terminal board one
 // way or both ways at once, so that a test is a call with its settings.
 
+#include "port/named_event.h"
 #include "port/process.h"
 #include "port/report.h"
 #include "support/board.h"

@@ -6,6 +6,7 @@
 //
 //   manager_helper <event stem> <pid file> <tcp port> <serial port> <baud> <flags> <dtro> <dtrc>
 
+#include "port/named_event.h"
 #include "port/process.h"
 #include "port/report.h"
 

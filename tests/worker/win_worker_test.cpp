@@ -4,6 +4,7 @@
 // cannot be backed by a pseudo-terminal here, so the TCP side is checked
 // with a port that does not exist: the client gets the error line.
 
+#include "port/named_event.h"
 #include "port/process.h"
 #include "port/report.h"
 #include "port/socket.h"

@@ -10,6 +10,7 @@
 // "stop" lines: each sets the stop event; the end of its input does too,
 // and a worker still running 5 s later is ended.
 
+#include "port/named_event.h"
 #include "port/process.h"
 #include "port/report.h"
 

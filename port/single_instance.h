@@ -1,0 +1,16 @@
+#pragma once
+// The claim that lets one manager run at a time. Windows: a named mutex
+// (CreateMutexA) whose existence is the claim. POSIX: an abstract Unix
+// socket bound to a name derived from the text (see
+// posix/single_instance.cpp); the kernel drops it when its holder ends.
+
+#include <string>
+
+namespace port {
+
+// Machine-wide single-instance claim under `name`. True when this process
+// now holds it; the claim lasts until the process ends. False when another
+// live process holds it.
+bool claim_single_instance(const std::string& name);
+
+} // namespace port
