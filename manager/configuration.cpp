@@ -14,8 +14,7 @@
 
 namespace {
 
-// A damaged count must not make the manager build services until memory
-// runs out.
+// The most services a file holds: sections numbered beyond it are not read.
 constexpr int MAX_SERVICES = 10000;
 
 std::string checked(const std::string& value, const std::vector<std::string>& domain,
@@ -39,22 +38,20 @@ std::string serviceSection(int number)
     return section;
 }
 
-// How many services to read. The stored count is trusted only when it is a
-// number, not negative and no larger than the run of sections [Service1],
-// [Service2], ... present; otherwise (a damaged count, or none at all
-// because [General] is missing or damaged) that run is read, so that no
-// stored service is lost and the next save writes a sound count.
-int serviceCount(const port::Profile& profile)
+// The numbers K of the sections [ServiceK] to read, in order: every one
+// present from 1 up to the larger of the stored count and the highest
+// section found, at most MAX_SERVICES. So the count decides nothing: one
+// too large invents no service, one too small (or none, or a damaged one)
+// loses none, and a section taken out of the middle by hand keeps every
+// service after it. The next save writes a sound count and numbers the
+// sections from 1 again.
+std::vector<int> serviceSectionNumbers(const port::Profile& profile)
 {
-    std::string text = profile.get_string("General", "services", "");
-    size_t digit = text.size() > 0 && text[0] == '+' ? 1 : 0;
-    bool number = digit < text.size() && text[digit] >= '0' && text[digit] <= '9';
-    int stored = number ? profile.get_int("General", "services", 0) : -1;
-    int present = 0;
-    while (present < MAX_SERVICES && (stored < 0 || present < stored)
-           && profile.has_section(serviceSection(present + 1).c_str()))
-        ++present;
-    return stored >= 0 && stored <= present ? stored : present;
+    std::vector<int> numbers;
+    for (int k = 1; k <= MAX_SERVICES; ++k)
+        if (profile.has_section(serviceSection(k).c_str()))
+            numbers.push_back(k);
+    return numbers;
 }
 
 void print(std::string& out, const char* format, int value)
@@ -76,8 +73,7 @@ void print(std::string& out, const char* key, const std::string& value)
 std::vector<StoredService> readStoredServices(const port::Profile& profile)
 {
     std::vector<StoredService> services;
-    int count = serviceCount(profile);
-    for (int k = 1; k <= count; ++k) {
+    for (int k : serviceSectionNumbers(profile)) {
         std::string name = serviceSection(k);
         const char* section = name.c_str();
         StoredService stored;

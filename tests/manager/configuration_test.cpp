@@ -194,48 +194,37 @@ TEST_F(Configuration, MissingFileSectionsAndKeysGiveTheReadDefaults)
     EXPECT_EQ(frontEnd.fields.minimized, 1);
 }
 
-// A count that cannot be right, or none at all, reads the sections
-// [Service1], [Service2], ... up to the first missing one; a sound count is
-// taken as it is.
-TEST_F(Configuration, NoServiceIsLostToADamagedCount)
+// Every section [Service1], [Service2], ... present is read in its order,
+// whatever the count says and however many are missing between them: no
+// service is lost and none is invented. What is saved next has a sound
+// count and numbers the sections from 1 again.
+TEST_F(Configuration, EveryServiceSectionIsReadWhateverTheCountAndTheGaps)
 {
-    const std::string sections = "\n[Service1]\nname = one\n\n[Service2]\nname = two\n\n[service3]\nname = three\n"
-                                 "\n[Service5]\nname = after a gap\n";
-    const struct {
-        const char* general;
-        int services;
-    } cases[] = {
-        {"[General]\nservices = abc\n", 3},
-        {"[General]\nservices = -2\n", 3},
-        {"[General]\nservices = 7\n", 3},
-        {"[General]\nservices = 2147483648\n", 3},
-        {"[General]\nservices =\n", 3},
-        {"[General]\nxpos = 10\n", 3},
-        {"services = 2\nxpos = 10\n", 3},
-        {"[General]\nxpos = 10\n\n[General]\nservices = 2\n", 3},
-        {"", 3},
-        {"[General]\nservices = 2\n", 2},
-        {"[General]\nservices = +3\n", 3},
-        {"[General]\nservices = 0\n", 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.general);
+    const std::string sections = "\n[Service1]\nname = one\n\n[Service3]\nname = two\n\n[service4]\nname = three\n"
+                                 "\n[Service7]\nname = four\n\n[Service07]\nname = not a service section\n";
+    for (const char* general : {"[General]\nservices = 7\n", "[General]\nservices = 3\n",
+                                "[General]\nservices = 0\n", "[General]\nservices = 99\n",
+                                "[General]\nservices = abc\n", "[General]\nservices = -2\n",
+                                "[General]\nservices = 2147483648\n", "[General]\nservices =\n",
+                                "[General]\nxpos = 10\n", "services = 2\nxpos = 10\n", ""}) {
+        SCOPED_TRACE(general);
         FakeFrontEnd frontEnd;
         ServiceTable table(frontEnd);
-        load(frontEnd, table, c.general + sections);
-        ASSERT_EQ(table.count(), c.services);
-        const char* names[] = {"one", "two", "three"};
-        for (int row = 0; row < c.services; ++row)
+        load(frontEnd, table, general + sections);
+        ASSERT_EQ(table.count(), 4);
+        const char* names[] = {"one", "two", "three", "four"};
+        for (int row = 0; row < 4; ++row)
             EXPECT_EQ(table.record(row)->name, names[row]);
 
-        // What is saved next is sound again.
         table.saveConfiguration(false);
-        std::string saved = read_file(place.machinePath());
-        EXPECT_NE(saved.find(ConfigPlace::platformText("services   = " + std::to_string(c.services) + "\n")),
-                  std::string::npos);
-        if (c.services == 3) {
-            EXPECT_NE(saved.find(ConfigPlace::platformText("[Service3]\nname      = three\n")), std::string::npos);
-        }
+        const std::string saved = read_file(place.machinePath());
+        EXPECT_NE(saved.find(ConfigPlace::platformText("services   = 4\n")), std::string::npos);
+        for (int k = 1; k <= 4; ++k)
+            EXPECT_NE(saved.find(ConfigPlace::platformText("[Service" + std::to_string(k) + "]\nname      = "
+                                                           + names[k - 1] + "\n")),
+                      std::string::npos)
+                << k;
+        EXPECT_EQ(saved.find("[Service7]"), std::string::npos);
     }
 }
 

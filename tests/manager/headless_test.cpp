@@ -176,6 +176,38 @@ TEST_F(Headless, RunsTheFileAppliesItsChangesOnHangupAndStopsEverythingOnTermina
     EXPECT_EQ(std::distance(fs::directory_iterator(conf()), fs::directory_iterator{}), 1);
 }
 
+// The natural hand edit: one block taken out of the middle, the count left
+// as it was. The services after it keep running untouched.
+TEST_F(Headless, HangupAfterAMiddleSectionIsRemovedKeepsTheServicesAfterIt)
+{
+    support::Board boardA(true), boardB(true), boardC(true);
+    ASSERT_TRUE(boardA.valid() && boardB.valid() && boardC.valid());
+    devices_.map("COM5", boardA.slave());
+    devices_.map("COM6", boardB.slave());
+    devices_.map("COM7", boardC.slave());
+    const uint16_t pA = port(), pB = port(), pC = port();
+    const std::string first = service(1, "A", pA, "COM5", true), third = service(3, "C", pC, "COM7", true);
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices   = 3\n" + first + service(2, "B", pB, "COM6", true)
+                                                + third));
+    auto manager = start({"--headless", "--config", conf()});
+    ASSERT_TRUE(manager->waitForErr(line("C", pC, "COM7", "Active"))) << manager->err();
+    port::Socket clientC = support::connect_loopback(pC);
+    ASSERT_TRUE(clientC.valid());
+    expectBridged(clientC, boardC, "before");
+
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices   = 3\n" + first + third));
+    ASSERT_TRUE(manager->signal(SIGHUP));
+    ASSERT_TRUE(manager->waitForErr(line("B", pB, "COM6", "Stopped"))) << manager->err();
+    expectBridged(clientC, boardC, "after");
+    EXPECT_EQ(manager->countErr(line("C", pC, "COM7", "Active")), 1) << manager->err();
+    EXPECT_EQ(manager->countErr(line("C", pC, "COM7", "Stopped")), 0) << manager->err();
+    EXPECT_EQ(manager->countErr(line("A", pA, "COM5", "Active")), 1) << manager->err();
+    EXPECT_TRUE(refuses(pB));
+
+    ASSERT_TRUE(manager->signal(SIGTERM));
+    EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
+}
+
 TEST_F(Headless, SigintStopsTheServicesAndEndsWithZero)
 {
     support::Board board(true);
