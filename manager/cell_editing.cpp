@@ -2,7 +2,7 @@
 
 #include "manager/cell_editing.h"
 
-#include "manager/commands.h"
+#include "manager/service_settings.h"
 
 #include <algorithm>
 #include <utility>
@@ -28,8 +28,10 @@ int nextEditColumn(int column)
 {
     if (column < 0 || column >= SERVICE_COLUMNS)
         return -1;
-    int next = column == COLUMN_NAME ? COLUMN_TCPIP : column + 1;
-    return next < SERVICE_COLUMNS ? next : -1;
+    for (int next = column + 1; next < SERVICE_COLUMNS; ++next)
+        if (serviceSettings[next].editor != SettingEditor::None)
+            return next;
+    return -1;
 }
 
 int cellEditScroll(int cellLeft, int cellRight, int viewLeft, int viewRight)

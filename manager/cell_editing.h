@@ -34,9 +34,9 @@ CellEditResult cellEditResult(int row, int column, int endKey, std::optional<std
 CellEditResult choiceEditResult(int row, int column, int endKey, const std::vector<std::string>& choices,
                                 int highlighted);
 
-// The column whose editor Tab (or Shift+Tab) opens after `column`: the TCP/IP
-// Port after the Name (the Status is skipped), otherwise the next column to
-// the right; -1 after the last column.
+// The column whose editor Tab (or Shift+Tab) opens after `column`: the next
+// one to the right that is edited (so the TCP/IP Port after the Name, the
+// Status skipped); -1 after the last of them.
 int nextEditColumn(int column);
 
 // How far the list scrolls sideways before an editor opens over a cell

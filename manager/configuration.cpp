@@ -17,12 +17,6 @@ namespace {
 // The most services a file holds: sections numbered beyond it are not read.
 constexpr int MAX_SERVICES = 10000;
 
-std::string checked(const std::string& value, const std::vector<std::string>& domain,
-                    const char* fallback)
-{
-    return std::find(domain.begin(), domain.end(), value) != domain.end() ? value : fallback;
-}
-
 // Values are written as they are, but a line break inside one would end
 // its line early and let the rest be read as keys of their own.
 std::string oneLine(std::string value)
@@ -33,9 +27,12 @@ std::string oneLine(std::string value)
 
 std::string serviceSection(int number)
 {
-    char section[32];
-    std::snprintf(section, sizeof section, "Service%d", number);
-    return section;
+    return "Service" + std::to_string(number);
+}
+
+std::string columnKey(int column)
+{
+    return "column" + std::to_string(column);
 }
 
 // The numbers K of the sections [ServiceK] to read, in order: every one
@@ -54,18 +51,19 @@ std::vector<int> serviceSectionNumbers(const port::Profile& profile)
     return numbers;
 }
 
-void print(std::string& out, const char* format, int value)
-{
-    char line[64];
-    std::snprintf(line, sizeof line, format, value);
-    out += line;
-}
-
-void print(std::string& out, const char* key, const std::string& value)
+// One line "key = value": the key padded with blanks to CONFIG_KEY_WIDTH.
+void putLine(std::string& out, const std::string& key, const std::string& value)
 {
     out += key;
+    out.append(CONFIG_KEY_WIDTH - std::min(CONFIG_KEY_WIDTH - 1, key.size()), ' ');
+    out += "= ";
     out += oneLine(value);
     out += '\n';
+}
+
+void putLine(std::string& out, const std::string& key, int value)
+{
+    putLine(out, key, std::to_string(value));
 }
 
 } // namespace
@@ -74,20 +72,15 @@ std::vector<StoredService> readStoredServices(const port::Profile& profile)
 {
     std::vector<StoredService> services;
     for (int k : serviceSectionNumbers(profile)) {
-        std::string name = serviceSection(k);
-        const char* section = name.c_str();
+        const std::string section = serviceSection(k);
         StoredService stored;
-        auto& f = stored.fields;
-        f[COLUMN_NAME] = profile.get_string(section, "name", "");
-        f[COLUMN_TCPIP] = profile.get_string(section, "tcpip", "");
-        f[COLUMN_COMPORT] = profile.get_string(section, "comport", "");
-        f[COLUMN_BAUDRATE] = checked(profile.get_string(section, "baudrate", "19200"), baudRateChoices, "19200");
-        f[COLUMN_HANDSHAKE] = checked(profile.get_string(section, "handshake", "None"), handshakeChoices, "None");
-        f[COLUMN_PARITY] = checked(profile.get_string(section, "parity", "None"), parityChoices, "None");
-        f[COLUMN_STOPBITS] = checked(profile.get_string(section, "stopbits", "1"), stopBitsChoices, "1");
-        f[COLUMN_DTRO] = checked(profile.get_string(section, "dtro", "No"), dtroChoices, "No");
-        f[COLUMN_DTRC] = checked(profile.get_string(section, "dtrc", "No"), dtrcChoices, "No");
-        stored.active = profile.get_int(section, "active", 0) != 0;
+        for (const ServiceSetting& setting : serviceSettings) {
+            if (!setting.key)
+                continue;
+            std::string value = profile.get_string(section.c_str(), setting.key, setting.readDefault);
+            stored.fields[setting.column] = settingAccepts(setting, value) ? value : setting.readDefault;
+        }
+        stored.active = profile.get_int(section.c_str(), "active", 0) != 0;
         services.push_back(std::move(stored));
     }
     return services;
@@ -96,18 +89,18 @@ std::vector<StoredService> readStoredServices(const port::Profile& profile)
 std::unique_ptr<ServiceRecord> newServiceRecord(const StoredService& stored)
 {
     auto service = newServiceRecord();
-    for (int column = 0; column < SERVICE_COLUMNS; ++column)
-        if (column != COLUMN_STATUS)
-            service->field(column) = stored.fields[column];
+    for (const ServiceSetting& setting : serviceSettings)
+        if (setting.key)
+            service->field(setting.column) = stored.fields[setting.column];
     return service;
 }
 
-bool hasStoredSettings(const ServiceRecord& record, const StoredService& stored, bool withName)
+bool hasStoredSettings(const ServiceRecord& record, const StoredService& stored, bool takenOverToo)
 {
-    for (int column = 0; column < SERVICE_COLUMNS; ++column) {
-        if (column == COLUMN_STATUS || (column == COLUMN_NAME && !withName))
-            continue;
-        if (record.field(column) != stored.fields[column])
+    for (const ServiceSetting& setting : serviceSettings) {
+        const bool compared = setting.onReload == OnReload::Restarts
+                              || (takenOverToo && setting.onReload == OnReload::TakenOver);
+        if (compared && record.field(setting.column) != stored.fields[setting.column])
             return false;
     }
     return true;
@@ -130,11 +123,9 @@ void ServiceTable::loadConfiguration(const port::Profile& profile)
     fields.height = profile.get_int("General", "heigth", 0); // the file format's spelling
     fields.minimized = profile.get_int("General", "minimized", 0);
 
-    if (profile.get_int("General", "columns", 0) == SERVICE_COLUMNS) {
+    if (profile.get_int("General", "columns", 0) == STORED_COLUMN_WIDTHS) {
         for (int column = 0; column < SERVICE_COLUMNS; ++column) {
-            char key[16];
-            std::snprintf(key, sizeof key, "column%d", column);
-            int width = profile.get_int("General", key, -1);
+            int width = profile.get_int("General", columnKey(column).c_str(), -1);
             if (width >= 0)
                 frontEnd_.setColumnWidth(column, storedColumnWidth(width & 0xFFFF));
         }
@@ -153,35 +144,33 @@ void ServiceTable::saveConfiguration(bool endingSession)
 
     WindowRect rect = frontEnd_.normalRect();
     std::string out = "[General]\n";
-    print(out, "autostart = %d\n", frontEnd_.autostartChecked() ? 1 : 0);
-    print(out, "services   = %d\n", count());
-    print(out, "xpos      = %d\n", rect.left);
-    print(out, "ypos      = %d\n", rect.top);
-    print(out, "width     = %d\n", rect.right - rect.left);
-    print(out, "heigth    = %d\n", rect.bottom - rect.top); // the file format's spelling
+    putLine(out, "autostart", frontEnd_.autostartChecked() ? 1 : 0);
+    out += "services   = " + std::to_string(count()) + "\n"; // the file format's padding, one more than the rest
+    putLine(out, "xpos", rect.left);
+    putLine(out, "ypos", rect.top);
+    putLine(out, "width", rect.right - rect.left);
+    putLine(out, "heigth", rect.bottom - rect.top); // the file format's spelling
     if (endingSession)
-        print(out, "minimized = %d\n", frontEnd_.windowFields().minimized);
-    print(out, "columns   = %d\n", SERVICE_COLUMNS);
-    for (int column = 0; column < SERVICE_COLUMNS; ++column) {
-        char line[64];
-        std::snprintf(line, sizeof line, "column%d   = %d\n", column, frontEnd_.columnWidth(column));
-        out += line;
+        putLine(out, "minimized", frontEnd_.windowFields().minimized);
+    putLine(out, "columns", STORED_COLUMN_WIDTHS);
+    // The stored ten always; a later column only while it is not at its
+    // default width, so that a file keeps its lines when nothing changed.
+    for (const ServiceSetting& setting : serviceSettings) {
+        const int width = frontEnd_.columnWidth(setting.column);
+        if (setting.column < STORED_COLUMN_WIDTHS || width != setting.width)
+            putLine(out, columnKey(setting.column), width);
     }
     for (int row = 0; row < count(); ++row) {
-        print(out, "\n[Service%d]\n", row + 1);
+        out += "\n[" + serviceSection(row + 1) + "]\n";
         const ServiceRecord* service = rows_[row].get();
         if (!service)
             continue;
-        print(out, "name      = ", service->name);
-        print(out, "tcpip     = ", service->tcpip);
-        print(out, "comport   = ", service->comport);
-        print(out, "baudrate  = ", service->baudrate);
-        print(out, "handshake = ", service->handshake);
-        print(out, "parity    = ", service->parity);
-        print(out, "stopbits  = ", service->stopbits);
-        print(out, "dtro      = ", service->dtro);
-        print(out, "dtrc      = ", service->dtrc);
-        print(out, "active    = %d\n", service->active ? 1 : 0);
+        for (const ServiceSetting& setting : serviceSettings) {
+            const std::string& value = service->field(setting.column);
+            if (setting.key && (setting.writtenWhenDefault || value != setting.readDefault))
+                putLine(out, setting.key, value);
+        }
+        putLine(out, "active", service->active ? 1 : 0);
     }
     port::save_config_file(CONFIG_FILE_NAME, out);
 }

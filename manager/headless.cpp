@@ -4,7 +4,7 @@
 
 #include "manager/headless.h"
 
-#include "manager/commands.h"
+#include "manager/product_texts.h"
 #include "manager/front_end.h"
 #include "manager/manager_globals.h"
 #include "manager/service_table.h"
@@ -231,7 +231,8 @@ void HeadlessManager::reload()
 }
 
 // Brings the table to the wanted services and touches no other: a row
-// with the same settings stays (a changed name is taken over in place),
+// with the same settings stays (a changed name, or any setting the table
+// says is taken over, changes in place),
 // and is started or stopped only when its running state differs; rows
 // that no longer appear are stopped and removed, new services added and
 // started when they are to run. All stops come before all starts, so that
@@ -241,10 +242,10 @@ void HeadlessManager::apply(const std::vector<StoredService>& wanted)
     const int rows = table_.count();
     std::vector<int> rowOf(wanted.size(), -1);
     std::vector<int> entryOf(static_cast<size_t>(rows), -1);
-    for (bool withName : {true, false}) {
+    for (bool takenOverToo : {true, false}) {
         for (size_t i = 0; i < wanted.size(); ++i) {
             for (int row = 0; rowOf[i] < 0 && row < rows; ++row) {
-                if (entryOf[row] < 0 && hasStoredSettings(*table_.record(row), wanted[i], withName)) {
+                if (entryOf[row] < 0 && hasStoredSettings(*table_.record(row), wanted[i], takenOverToo)) {
                     rowOf[i] = row;
                     entryOf[row] = static_cast<int>(i);
                 }
@@ -260,9 +261,15 @@ void HeadlessManager::apply(const std::vector<StoredService>& wanted)
     }
     table_.stopServices(stops);
 
-    for (size_t i = 0; i < wanted.size(); ++i)
-        if (rowOf[i] >= 0 && table_.record(rowOf[i])->name != wanted[i].fields[COLUMN_NAME])
-            table_.setServiceField(rowOf[i], COLUMN_NAME, wanted[i].fields[COLUMN_NAME]);
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        if (rowOf[i] < 0)
+            continue;
+        for (const ServiceSetting& setting : serviceSettings) {
+            const std::string& value = wanted[i].fields[setting.column];
+            if (setting.onReload == OnReload::TakenOver && table_.record(rowOf[i])->field(setting.column) != value)
+                table_.setServiceField(rowOf[i], setting.column, value);
+        }
+    }
 
     // Rows that are gone, the last first; the kept rows move up.
     std::vector<int> removedBefore(static_cast<size_t>(rows) + 1, 0);

@@ -2,7 +2,7 @@
 // The manager-wide values and the start-up that sets them, the part of the
 // manager's start-up that both windows share.
 
-#include "manager/commands.h"
+#include "manager/product_texts.h"
 
 #include <cstdint>
 #include <string>

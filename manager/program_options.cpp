@@ -2,7 +2,7 @@
 
 #include "manager/program_options.h"
 
-#include "manager/commands.h"
+#include "manager/product_texts.h"
 #include "manager/headless.h"
 
 #include <cstdio>

@@ -15,19 +15,6 @@ bool bytesBefore(const std::string& a, const std::string& b)
         [](char x, char y) { return static_cast<unsigned char>(x) < static_cast<unsigned char>(y); });
 }
 
-const std::vector<std::string>* fixedChoices(int column)
-{
-    switch (column) {
-    case COLUMN_BAUDRATE: return &baudRateChoices;
-    case COLUMN_HANDSHAKE: return &handshakeChoices;
-    case COLUMN_PARITY: return &parityChoices;
-    case COLUMN_STOPBITS: return &stopBitsChoices;
-    case COLUMN_DTRO: return &dtroChoices;
-    case COLUMN_DTRC: return &dtrcChoices;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 void ServiceTable::sortByColumn(int column)
@@ -62,28 +49,30 @@ void ServiceTable::sortByColumn(int column)
 
 void ServiceTable::resetColumnWidths()
 {
-    for (int column = 0; column < SERVICE_COLUMNS; ++column)
-        frontEnd_.setColumnWidth(column, defaultColumnWidths[column]);
+    for (const ServiceSetting& setting : serviceSettings)
+        frontEnd_.setColumnWidth(setting.column, setting.width);
 }
 
 bool ServiceTable::prepareCellEdit(int row, int column, std::vector<std::string>& choices)
 {
     choices.clear();
     ServiceRecord* service = record(row);
-    if (!service || column < 0 || column >= SERVICE_COLUMNS || column == COLUMN_STATUS)
+    if (!service || column < 0 || column >= SERVICE_COLUMNS)
         return false;
-    if (column == COLUMN_NAME || column == COLUMN_TCPIP)
-        return true;
-    if (column == COLUMN_COMPORT) {
+    const ServiceSetting& setting = serviceSettings[column];
+    switch (setting.editor) {
+    case SettingEditor::None: return false;
+    case SettingEditor::Text: return true;
+    case SettingEditor::Choice: choices = choiceTexts(setting); break;
+    case SettingEditor::SerialPort:
         // A port that has gone, or the empty list a failed refresh from the
         // menu left behind, makes the list worth scanning again.
-        if (!serialPortExists(service->comport) || serialPortList_.empty())
+        if (!serialPortExists(service->field(column)) || serialPortList_.empty())
             portsStale_ = true;
         if (portsStale_ && !refreshSerialPorts())
             return false;
         choices = serialPortList_;
-    } else {
-        choices = *fixedChoices(column);
+        break;
     }
     return !choices.empty();
 }
@@ -109,7 +98,7 @@ CellEditorSetup ServiceTable::cellEditor(int row, int column)
 void ServiceTable::setServiceField(int row, int column, const std::string& text)
 {
     ServiceRecord* service = record(row);
-    if (!service || column < 0 || column >= SERVICE_COLUMNS || column == COLUMN_STATUS)
+    if (!service || column < 0 || column >= SERVICE_COLUMNS || serviceSettings[column].editor == SettingEditor::None)
         return;
     frontEnd_.setCellText(row, column, text);
     service->field(column) = text;
@@ -117,9 +106,10 @@ void ServiceTable::setServiceField(int row, int column, const std::string& text)
 
 int ServiceTable::applyCellEdit(const CellEditResult& result)
 {
-    if (!record(result.row))
+    if (!record(result.row) || result.column < 0 || result.column >= SERVICE_COLUMNS)
         return -1;
-    if (result.text)
+    // A text the setting's check refuses is not taken.
+    if (result.text && settingAccepts(serviceSettings[result.column], *result.text))
         setServiceField(result.row, result.column, *result.text);
     return result.endKey == END_KEY_TAB ? nextEditColumn(result.column) : -1;
 }

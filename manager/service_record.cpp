@@ -1,14 +1,23 @@
-// The service record: its fields by column, stop-event name, flags word and
-// the worker command line.
+// The service record: its fields by column, its stop-event name, and what
+// its worker is started with, as the table of service settings says.
 
 #include "manager/service_record.h"
 
 #include "manager/manager_globals.h"
-#include "port/serial.h"
+#include "manager/product_texts.h"
 
 #include <cstdio>
 #include <stdexcept>
 #include <utility>
+
+// A worker is started with a command line only.
+static_assert(!anySettingGoes(ToWorker::Environment), "port::Process::start_hidden takes no environment yet");
+
+ServiceRecord::ServiceRecord()
+{
+    for (const ServiceSetting& setting : serviceSettings)
+        fields_[setting.column] = setting.newValue;
+}
 
 std::string& ServiceRecord::field(int column)
 {
@@ -17,19 +26,9 @@ std::string& ServiceRecord::field(int column)
 
 const std::string& ServiceRecord::field(int column) const
 {
-    switch (column) {
-    case COLUMN_NAME: return name;
-    case COLUMN_STATUS: return status;
-    case COLUMN_TCPIP: return tcpip;
-    case COLUMN_COMPORT: return comport;
-    case COLUMN_BAUDRATE: return baudrate;
-    case COLUMN_HANDSHAKE: return handshake;
-    case COLUMN_PARITY: return parity;
-    case COLUMN_STOPBITS: return stopbits;
-    case COLUMN_DTRO: return dtro;
-    case COLUMN_DTRC: return dtrc;
-    }
-    throw std::out_of_range("service column");
+    if (column < 0 || column >= SERVICE_COLUMNS)
+        throw std::out_of_range("service column");
+    return fields_[static_cast<size_t>(column)];
 }
 
 std::unique_ptr<ServiceRecord> newServiceRecord()
@@ -44,26 +43,34 @@ std::unique_ptr<ServiceRecord> newServiceRecord()
 
 int serviceLineFlags(const ServiceRecord& record)
 {
-    int flags = 0;
-    if (record.handshake == "Xon/Xoff")
-        flags |= port::SERIAL_LINE_XONXOFF;
-    else if (record.handshake == "RTS/CTS")
-        flags |= port::SERIAL_LINE_RTSCTS;
-    if (record.parity == "Even")
-        flags |= port::SERIAL_LINE_PARITY;
-    else if (record.parity == "Odd")
-        flags |= port::SERIAL_LINE_PARITY | port::SERIAL_LINE_ODD;
-    if (record.stopbits == "2")
-        flags |= port::SERIAL_LINE_TWO_STOP;
-    return flags;
+    uint32_t flags = 0;
+    for (const ServiceSetting& setting : serviceSettings)
+        if (setting.toWorker.how == ToWorker::FlagBits)
+            flags |= choiceCode(setting, record.field(setting.column));
+    return static_cast<int>(flags);
 }
 
 std::string workerCommandLine(const ServiceRecord& record, uintptr_t reportTarget)
 {
     auto quoted = [](const std::string& text) { return "\"" + text + "\""; };
-    return quoted(managerGlobals.modulePath) + ' ' + quoted(record.eventName) + ' ' +
-           quoted(record.tcpip) + ' ' + quoted(record.comport) + ' ' + record.baudrate + ' ' +
-           std::to_string(serviceLineFlags(record)) + ' ' +
-           (record.dtro == "Yes" ? "1" : "0") + ' ' + (record.dtrc == "Yes" ? "1" : "0") + ' ' +
-           std::to_string(static_cast<uint32_t>(reportTarget));
+    std::array<std::string, WORKER_WORDS> words;
+    words[WORD_PROGRAM] = quoted(managerGlobals.modulePath);
+    words[WORD_STOP_EVENT] = quoted(record.eventName);
+    words[WORD_LINE_FLAGS] = std::to_string(serviceLineFlags(record));
+    words[WORD_REPORT_TARGET] = std::to_string(static_cast<uint32_t>(reportTarget));
+    for (const ServiceSetting& setting : serviceSettings) {
+        if (setting.toWorker.how != ToWorker::Word)
+            continue;
+        const std::string& value = record.field(setting.column);
+        std::string& word = words[static_cast<size_t>(setting.toWorker.word)];
+        switch (setting.toWorker.form) {
+        case WordForm::Quoted: word = quoted(value); break;
+        case WordForm::Plain: word = value; break;
+        case WordForm::ChoiceCode: word = std::to_string(choiceCode(setting, value)); break;
+        }
+    }
+    std::string line = words[0];
+    for (size_t i = 1; i < words.size(); ++i)
+        line += ' ' + words[i];
+    return line;
 }

@@ -4,6 +4,7 @@
 #include "manager/service_table.h"
 
 #include "manager/busy_cursor.h"
+#include "manager/product_texts.h"
 #include "port/serial_probe.h"
 
 #include <cstdio>
@@ -11,8 +12,6 @@
 
 namespace {
 
-constexpr const char* INVALID_TCPIP = "Error: Invalid TCP/IP Port specified";
-constexpr const char* INVALID_COMPORT = "Error: Invalid Serial Port specified";
 constexpr int HIGHEST_PORT_NUMBER = 256;
 
 std::string portName(int number)
@@ -77,7 +76,7 @@ void ServiceTable::showRow(int row)
 
 void ServiceTable::setStatus(int row, const std::string& status)
 {
-    rows_[row]->status = status;
+    rows_[row]->field(COLUMN_STATUS) = status;
     frontEnd_.setCellText(row, COLUMN_STATUS, status);
 }
 
@@ -93,12 +92,12 @@ int ServiceTable::addService(std::unique_ptr<ServiceRecord> service)
             for (int number = 1; number <= HIGHEST_PORT_NUMBER; ++number) {
                 std::string name = portName(number);
                 if (serialPortExists(name)) {
-                    service->comport = name;
+                    service->field(COLUMN_COMPORT) = name;
                     break;
                 }
             }
         }
-        if (service->comport.empty())
+        if (service->field(COLUMN_COMPORT).empty())
             frontEnd_.showNoSerialPortsMessage();
     }
     if (!frontEnd_.appendRow())
@@ -161,13 +160,14 @@ bool ServiceTable::refreshSerialPorts()
 
 bool ServiceTable::validateService(ServiceRecord& service) const
 {
-    const std::string& tcpip = service.tcpip;
+    const std::string& tcpip = service.field(COLUMN_TCPIP);
     if (tcpip.empty() || tcpip.find_first_of(" \t") != std::string::npos || !quotable(tcpip)) {
-        service.status = INVALID_TCPIP;
+        service.field(COLUMN_STATUS) = STATUS_INVALID_TCPIP;
         return false;
     }
-    if (!quotable(service.comport) || !serialPortExists(service.comport)) {
-        service.status = INVALID_COMPORT;
+    const std::string& comport = service.field(COLUMN_COMPORT);
+    if (!quotable(comport) || !serialPortExists(comport)) {
+        service.field(COLUMN_STATUS) = STATUS_INVALID_COMPORT;
         return false;
     }
     return true;

@@ -4,7 +4,9 @@
 // table. The front end calls these from its one user-interface thread.
 
 #include "manager/cell_editing.h"
+#include "manager/command_ids.h"
 #include "manager/front_end.h"
+#include "manager/product_texts.h"
 #include "manager/service_record.h"
 
 #include <chrono>
@@ -17,6 +19,13 @@
 namespace port {
 class Profile;
 }
+
+inline constexpr int WORKER_TIMER_ID = 1;
+inline constexpr int WORKER_TIMER_PERIOD_MS = 500;
+inline constexpr int STOP_TIMEOUT_MS = 10000;
+// How long a stop waits for a killed worker before the monitoring pass
+// collects it instead.
+inline constexpr int KILL_WAIT_MS = 1000;
 
 class ServiceTable {
 public:

@@ -5,17 +5,12 @@
 #include "manager/service_table.h"
 
 #include "manager/busy_cursor.h"
+#include "manager/product_texts.h"
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <utility>
-
-namespace {
-
-constexpr const char* STATUS_ACTIVE = "Active";
-
-} // namespace
 
 int ServiceTable::startService(int row)
 {
@@ -23,7 +18,7 @@ int ServiceTable::startService(int row)
     if (!service || service->active)
         return 0;
     if (!validateService(*service)) {
-        frontEnd_.setCellText(row, COLUMN_STATUS, service->status);
+        frontEnd_.setCellText(row, COLUMN_STATUS, service->field(COLUMN_STATUS));
         return 0;
     }
 
@@ -190,7 +185,7 @@ bool ServiceTable::onWorkerReport(uint32_t processId, const char* text)
         for (size_t i = 0; saysError && i < 5; ++i)
             saysError = std::tolower(static_cast<unsigned char>(status[i])) == "error"[i];
         if (!saysError)
-            status = "Error: " + status;
+            status = REPORT_PREFIX + status;
         setStatus(row, status);
         return true;
     }

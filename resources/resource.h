@@ -23,7 +23,7 @@
 #define IDC_STATIC (-1)
 #endif
 
-// The main window's controls; C++ code takes these from manager/commands.h.
+// The main window's controls; C++ code takes these from manager/command_ids.h.
 #ifdef RC_INVOKED
 #define IDC_SERVICE_LIST 1000
 #define IDC_ADD 1001

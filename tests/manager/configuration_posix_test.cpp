@@ -23,7 +23,7 @@ protected:
     {
         for (int i = 0; i < count; ++i) {
             auto record = newServiceRecord();
-            record->name = "board " + std::to_string(i);
+            record->field(COLUMN_NAME) = "board " + std::to_string(i);
             table.addService(std::move(record));
         }
     }
@@ -149,8 +149,8 @@ TEST_F(ConfigurationPosix, ADamagedServiceCountIsBounded)
     ServiceTable table(frontEnd);
     table.loadConfiguration();
     ASSERT_EQ(table.count(), 10000);
-    EXPECT_EQ(table.record(9999)->name, "s10000");
-    EXPECT_EQ(table.record(9999)->baudrate, "19200");
+    EXPECT_EQ(table.record(9999)->field(COLUMN_NAME), "s10000");
+    EXPECT_EQ(table.record(9999)->field(COLUMN_BAUDRATE), "19200");
 }
 
 TEST_F(ConfigurationPosix, Utf16TextBecomesUtf8)
@@ -171,8 +171,8 @@ TEST_F(ConfigurationPosix, Utf16TextBecomesUtf8)
     ServiceTable table(frontEnd);
     table.loadConfiguration();
     ASSERT_EQ(table.count(), 1);
-    EXPECT_EQ(table.record(0)->name, "B\xC3\xA4nk \xF0\x9F\x98\x80\xEF\xBF\xBD!");
-    EXPECT_EQ(table.record(0)->comport, "COM7");
+    EXPECT_EQ(table.record(0)->field(COLUMN_NAME), "B\xC3\xA4nk \xF0\x9F\x98\x80\xEF\xBF\xBD!");
+    EXPECT_EQ(table.record(0)->field(COLUMN_COMPORT), "COM7");
 }
 
 TEST_F(ConfigurationPosix, ALinkedFileStaysALink)

@@ -5,6 +5,8 @@
 
 #include "manager/window_placement.h"
 
+#include <cstring>
+
 namespace {
 
 const char* const EXAMPLE_FILE =
@@ -67,17 +69,17 @@ protected:
         frontEnd.rect = {120, 80, 800, 320};
         frontEnd.widths = {70, 160, 70, 60, 55, 70, 50, 55, 45, 45};
         auto first = newServiceRecord();
-        first->comport = "COM1";
+        first->field(COLUMN_COMPORT) = "COM1";
         table.addService(std::move(first));
         auto second = newServiceRecord();
-        second->name = "Board B";
-        second->tcpip = "2001";
-        second->comport = "COM2";
-        second->baudrate = "115200";
-        second->handshake = "RTS/CTS";
-        second->parity = "Even";
-        second->stopbits = "2";
-        second->dtro = "Yes";
+        second->field(COLUMN_NAME) = "Board B";
+        second->field(COLUMN_TCPIP) = "2001";
+        second->field(COLUMN_COMPORT) = "COM2";
+        second->field(COLUMN_BAUDRATE) = "115200";
+        second->field(COLUMN_HANDSHAKE) = "RTS/CTS";
+        second->field(COLUMN_PARITY) = "Even";
+        second->field(COLUMN_STOPBITS) = "2";
+        second->field(COLUMN_DTRO) = "Yes";
         table.addService(std::move(second));
     }
 
@@ -118,13 +120,13 @@ TEST_F(Configuration, ReadsBackTheSameServicesInTheSameOrder)
         ServiceTable table(saving);
         fillExample(saving, table);
         auto third = newServiceRecord();
-        third->name = "";
-        third->tcpip = "echo";
-        third->comport = "COM300";
-        third->handshake = "Xon/Xoff";
-        third->parity = "Odd";
-        third->baudrate = "230400";
-        third->dtrc = "Yes";
+        third->field(COLUMN_NAME) = "";
+        third->field(COLUMN_TCPIP) = "echo";
+        third->field(COLUMN_COMPORT) = "COM300";
+        third->field(COLUMN_HANDSHAKE) = "Xon/Xoff";
+        third->field(COLUMN_PARITY) = "Odd";
+        third->field(COLUMN_BAUDRATE) = "230400";
+        third->field(COLUMN_DTRC) = "Yes";
         table.addService(std::move(third));
         saving.widths[3] = 0;
         table.saveConfiguration(false);
@@ -143,10 +145,10 @@ TEST_F(Configuration, ReadsBackTheSameServicesInTheSameOrder)
     };
     for (int row = 0; row < 3; ++row) {
         ServiceRecord& r = *table.record(row);
-        std::vector<std::string> got = {r.name, r.tcpip, r.comport, r.baudrate, r.handshake,
-                                        r.parity, r.stopbits, r.dtro, r.dtrc};
+        std::vector<std::string> got = {r.field(COLUMN_NAME), r.field(COLUMN_TCPIP), r.field(COLUMN_COMPORT), r.field(COLUMN_BAUDRATE), r.field(COLUMN_HANDSHAKE),
+                                        r.field(COLUMN_PARITY), r.field(COLUMN_STOPBITS), r.field(COLUMN_DTRO), r.field(COLUMN_DTRC)};
         EXPECT_EQ(got, std::vector<std::string>(expected[row], expected[row] + 9)) << "row " << row;
-        EXPECT_TRUE(r.status.empty());
+        EXPECT_TRUE(r.field(COLUMN_STATUS).empty());
     }
     EXPECT_TRUE(frontEnd.autostart);
     EXPECT_EQ(frontEnd.fields.xpos, 120);
@@ -169,7 +171,7 @@ TEST_F(Configuration, MissingFileSectionsAndKeysGiveTheReadDefaults)
         EXPECT_FALSE(frontEnd.autostart);
         EXPECT_EQ(frontEnd.fields.xpos + frontEnd.fields.ypos + frontEnd.fields.width +
                       frontEnd.fields.height + frontEnd.fields.minimized, 0);
-        EXPECT_EQ(frontEnd.widths, std::vector<int>(defaultColumnWidths.begin(), defaultColumnWidths.end()));
+        EXPECT_EQ(frontEnd.widths, FakeFrontEnd::defaultWidths());
     }
     FakeFrontEnd frontEnd;
     ServiceTable table(frontEnd);
@@ -179,18 +181,18 @@ TEST_F(Configuration, MissingFileSectionsAndKeysGiveTheReadDefaults)
     ASSERT_EQ(table.count(), 3);
     for (int row : {0, 2}) {
         ServiceRecord& r = *table.record(row);
-        EXPECT_EQ(r.name, "");
-        EXPECT_EQ(r.tcpip, "");
-        EXPECT_EQ(r.comport, "");
-        EXPECT_EQ(r.baudrate, "19200");
-        EXPECT_EQ(r.handshake, "None");
-        EXPECT_EQ(r.parity, "None");
-        EXPECT_EQ(r.stopbits, "1");
-        EXPECT_EQ(r.dtro, "No");
-        EXPECT_EQ(r.dtrc, "No");
+        EXPECT_EQ(r.field(COLUMN_NAME), "");
+        EXPECT_EQ(r.field(COLUMN_TCPIP), "");
+        EXPECT_EQ(r.field(COLUMN_COMPORT), "");
+        EXPECT_EQ(r.field(COLUMN_BAUDRATE), "19200");
+        EXPECT_EQ(r.field(COLUMN_HANDSHAKE), "None");
+        EXPECT_EQ(r.field(COLUMN_PARITY), "None");
+        EXPECT_EQ(r.field(COLUMN_STOPBITS), "1");
+        EXPECT_EQ(r.field(COLUMN_DTRO), "No");
+        EXPECT_EQ(r.field(COLUMN_DTRC), "No");
     }
-    EXPECT_EQ(table.record(1)->name, "Only");
-    EXPECT_EQ(table.record(1)->comport, "COM4");
+    EXPECT_EQ(table.record(1)->field(COLUMN_NAME), "Only");
+    EXPECT_EQ(table.record(1)->field(COLUMN_COMPORT), "COM4");
     EXPECT_EQ(frontEnd.fields.minimized, 1);
 }
 
@@ -214,7 +216,7 @@ TEST_F(Configuration, EveryServiceSectionIsReadWhateverTheCountAndTheGaps)
         ASSERT_EQ(table.count(), 4);
         const char* names[] = {"one", "two", "three", "four"};
         for (int row = 0; row < 4; ++row)
-            EXPECT_EQ(table.record(row)->name, names[row]);
+            EXPECT_EQ(table.record(row)->field(COLUMN_NAME), names[row]);
 
         table.saveConfiguration(false);
         const std::string saved = read_file(place.machinePath());
@@ -244,8 +246,8 @@ TEST_F(Configuration, AUtf16FileIsReadAsText)
         table.loadConfiguration();
         expectRowsMirrorTable(frontEnd, table);
         ASSERT_EQ(table.count(), 2);
-        EXPECT_EQ(table.record(1)->name, "Board B");
-        EXPECT_EQ(table.record(1)->handshake, "RTS/CTS");
+        EXPECT_EQ(table.record(1)->field(COLUMN_NAME), "Board B");
+        EXPECT_EQ(table.record(1)->field(COLUMN_HANDSHAKE), "RTS/CTS");
         EXPECT_EQ(frontEnd.fields.width, 680);
         EXPECT_TRUE(frontEnd.autostart);
     }
@@ -278,7 +280,7 @@ TEST_F(Configuration, ColumnWidthsAreReadOnlyWithTenColumns)
     const std::string columns =
         "column0 = 11\ncolumn1 = 12\ncolumn2 = 13\ncolumn3 = -1\ncolumn4 = 70000\n"
         "column5 = 65552\ncolumn6 = 17\ncolumn7 = 18\ncolumn8 = 19\n";
-    const std::vector<int> defaults(defaultColumnWidths.begin(), defaultColumnWidths.end());
+    const std::vector<int> defaults = FakeFrontEnd::defaultWidths();
     {
         FakeFrontEnd frontEnd;
         ServiceTable table(frontEnd);
@@ -296,29 +298,40 @@ TEST_F(Configuration, ColumnWidthsAreReadOnlyWithTenColumns)
               (std::vector<int>{11, 12, 13, defaults[3], MAX_COLUMN_WIDTH, 16, 17, 18, 19, defaults[9]}));
 }
 
+// Each checked setting: a value its list does not hold (compared byte for
+// byte) reads as the default, one it holds is kept and written back so.
 TEST_F(Configuration, ValuesOutsideTheirListsReadAsDefaults)
 {
+    const struct {
+        int column;
+        const char* key;
+        const char* refused;
+        const char* fallback;
+        const char* kept;
+    } settings[] = {
+        {COLUMN_BAUDRATE, "baudrate", "19201", "19200", "2400"},
+        {COLUMN_HANDSHAKE, "handshake", "none", "None", "Xon/Xoff"},
+        {COLUMN_PARITY, "parity", "even", "None", "Odd"},
+        {COLUMN_STOPBITS, "stopbits", "1.5", "1", "2"},
+        {COLUMN_DTRO, "dtro", "yes", "No", "Yes"},
+        {COLUMN_DTRC, "dtrc", "YES", "No", "Yes"},
+    };
+    std::string refused = "[Service1]\n", kept = "[Service2]\n", written;
+    for (const auto& setting : settings) {
+        refused += std::string(setting.key) + "=" + setting.refused + "\n";
+        kept += std::string(setting.key) + "=" + setting.kept + "\n";
+        written += std::string(setting.key) + std::string(10 - std::strlen(setting.key), ' ') + "= " + setting.kept + "\n";
+    }
     FakeFrontEnd frontEnd;
     ServiceTable table(frontEnd);
-    load(frontEnd, table,
-         "[General]\nservices=2\n"
-         "[Service1]\nbaudrate=19201\nhandshake=none\nparity=even\nstopbits=1.5\ndtro=yes\ndtrc=YES\n"
-         "[Service2]\nbaudrate=2400\nhandshake=Xon/Xoff\nparity=Odd\nstopbits=2\ndtro=Yes\ndtrc=Yes\n");
+    load(frontEnd, table, "[General]\nservices=2\n" + refused + kept);
     ASSERT_EQ(table.count(), 2);
-    ServiceRecord& bad = *table.record(0);
-    EXPECT_EQ(bad.baudrate, "19200");
-    EXPECT_EQ(bad.handshake, "None");
-    EXPECT_EQ(bad.parity, "None");
-    EXPECT_EQ(bad.stopbits, "1");
-    EXPECT_EQ(bad.dtro, "No");
-    EXPECT_EQ(bad.dtrc, "No");
-    ServiceRecord& good = *table.record(1);
-    EXPECT_EQ(good.baudrate, "2400");
-    EXPECT_EQ(good.handshake, "Xon/Xoff");
-    EXPECT_EQ(good.parity, "Odd");
-    EXPECT_EQ(good.stopbits, "2");
-    EXPECT_EQ(good.dtro, "Yes");
-    EXPECT_EQ(good.dtrc, "Yes");
+    for (const auto& setting : settings) {
+        EXPECT_EQ(table.record(0)->field(setting.column), setting.fallback) << setting.key;
+        EXPECT_EQ(table.record(1)->field(setting.column), setting.kept) << setting.key;
+    }
+    table.saveConfiguration(false);
+    EXPECT_NE(read_file(place.machinePath()).find(ConfigPlace::platformText(written)), std::string::npos);
 }
 
 TEST_F(Configuration, HeightIsReadFromTheKeySpelledHeigth)
@@ -363,10 +376,10 @@ TEST_F(Configuration, ReadsByThePrivateProfileRules)
     EXPECT_EQ(frontEnd.fields.ypos, -5);
     EXPECT_EQ(frontEnd.fields.width, 0);
     EXPECT_EQ(frontEnd.fields.height, 7);
-    EXPECT_EQ(table.record(0)->name, "padded name");
-    EXPECT_EQ(table.record(0)->tcpip, "2001") << "the first of two equal keys counts";
-    EXPECT_EQ(table.record(0)->baudrate, "19200") << "a repeated section adds nothing";
-    EXPECT_EQ(table.record(0)->comport, std::string(259, 'n'));
+    EXPECT_EQ(table.record(0)->field(COLUMN_NAME), "padded name");
+    EXPECT_EQ(table.record(0)->field(COLUMN_TCPIP), "2001") << "the first of two equal keys counts";
+    EXPECT_EQ(table.record(0)->field(COLUMN_BAUDRATE), "19200") << "a repeated section adds nothing";
+    EXPECT_EQ(table.record(0)->field(COLUMN_COMPORT), std::string(259, 'n'));
 }
 
 TEST_F(Configuration, LineBreaksInsideValuesCannotAddKeys)
@@ -375,8 +388,8 @@ TEST_F(Configuration, LineBreaksInsideValuesCannotAddKeys)
         FakeFrontEnd frontEnd;
         ServiceTable table(frontEnd);
         auto record = newServiceRecord();
-        record->name = "evil\n[General]\nservices   = 99";
-        record->tcpip = "2001\r\nbaudrate  = 2400";
+        record->field(COLUMN_NAME) = "evil\n[General]\nservices   = 99";
+        record->field(COLUMN_TCPIP) = "2001\r\nbaudrate  = 2400";
         table.addService(std::move(record));
         table.saveConfiguration(false);
     }
@@ -384,9 +397,9 @@ TEST_F(Configuration, LineBreaksInsideValuesCannotAddKeys)
     ServiceTable table(frontEnd);
     table.loadConfiguration();
     ASSERT_EQ(table.count(), 1);
-    EXPECT_EQ(table.record(0)->name, "evil [General] services   = 99");
-    EXPECT_EQ(table.record(0)->tcpip, "2001  baudrate  = 2400");
-    EXPECT_EQ(table.record(0)->baudrate, "19200");
+    EXPECT_EQ(table.record(0)->field(COLUMN_NAME), "evil [General] services   = 99");
+    EXPECT_EQ(table.record(0)->field(COLUMN_TCPIP), "2001  baudrate  = 2400");
+    EXPECT_EQ(table.record(0)->field(COLUMN_BAUDRATE), "19200");
 }
 
 TEST_F(Configuration, AutostartEntryFollowsTheBoxOnlyWhenSaved)

@@ -111,14 +111,29 @@ TEST(StoredServices, ReadAsLoadingDoesAndComparedWithRecords)
     const std::unique_ptr<ServiceRecord> made = newServiceRecord(services[0]);
     ServiceRecord& record = *made;
     EXPECT_FALSE(record.active) << "a record starts stopped";
-    record.status = "Active";
+    record.field(COLUMN_STATUS) = "Active";
     EXPECT_TRUE(hasStoredSettings(record, services[0]));
     EXPECT_FALSE(hasStoredSettings(record, services[1]));
-    record.name = "A renamed";
-    EXPECT_FALSE(hasStoredSettings(record, services[0]));
-    EXPECT_TRUE(hasStoredSettings(record, services[0], false));
-    record.dtrc = "Yes";
-    EXPECT_FALSE(hasStoredSettings(record, services[0], false));
+
+    // What a reload makes of a change to each field: a new name is taken
+    // over by the running service, a change to any other setting restarts
+    // it, the Status is not compared.
+    const struct {
+        int column;
+        const char* value;
+        bool restarts;
+    } changes[] = {
+        {COLUMN_NAME, "A renamed", false}, {COLUMN_TCPIP, "2002", true},  {COLUMN_COMPORT, "COM4", true},
+        {COLUMN_BAUDRATE, "9600", true},   {COLUMN_HANDSHAKE, "RTS/CTS", true}, {COLUMN_PARITY, "Even", true},
+        {COLUMN_STOPBITS, "2", true},      {COLUMN_DTRO, "Yes", true},    {COLUMN_DTRC, "Yes", true},
+        {COLUMN_STATUS, "Error: gone", false},
+    };
+    for (const auto& change : changes) {
+        const std::unique_ptr<ServiceRecord> changed = newServiceRecord(services[0]);
+        changed->field(change.column) = change.value;
+        EXPECT_EQ(hasStoredSettings(*changed, services[0]), change.column == COLUMN_STATUS) << change.column;
+        EXPECT_EQ(hasStoredSettings(*changed, services[0], false), !change.restarts) << change.column;
+    }
 }
 
 TEST(StoredServices, AFileThatCannotBeReadSaysWhy)

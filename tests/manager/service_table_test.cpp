@@ -22,7 +22,7 @@ protected:
     int add(const std::string& name = "Service")
     {
         auto record = newServiceRecord();
-        record->name = name;
+        record->field(COLUMN_NAME) = name;
         return table.addService(std::move(record));
     }
 
@@ -73,31 +73,31 @@ TEST_F(Table, AddAppendsAMirroredRowWithoutSelectingIt)
 TEST_F(Table, FlagsWordsAndTheNineWords)
 {
     ServiceRecord record;
-    record.handshake = "RTS/CTS";
-    record.parity = "Odd";
-    record.stopbits = "2";
+    record.field(COLUMN_HANDSHAKE) = "RTS/CTS";
+    record.field(COLUMN_PARITY) = "Odd";
+    record.field(COLUMN_STOPBITS) = "2";
     EXPECT_EQ(serviceLineFlags(record), 226);
-    record.handshake = "Xon/Xoff";
-    record.parity = "Even";
-    record.stopbits = "1";
+    record.field(COLUMN_HANDSHAKE) = "Xon/Xoff";
+    record.field(COLUMN_PARITY) = "Even";
+    record.field(COLUMN_STOPBITS) = "1";
     EXPECT_EQ(serviceLineFlags(record), 33);
-    record.handshake = "rts/cts"; // compared exactly
-    record.parity = "odd";
-    record.stopbits = "two";
+    record.field(COLUMN_HANDSHAKE) = "rts/cts"; // compared exactly
+    record.field(COLUMN_PARITY) = "odd";
+    record.field(COLUMN_STOPBITS) = "two";
     EXPECT_EQ(serviceLineFlags(record), 0);
 
     record = ServiceRecord();
     record.eventName = "BRAMBLEVantrelServer4242_9";
-    record.tcpip = "telnet";
-    record.comport = "COM3";
-    record.baudrate = "9600";
-    record.parity = "Odd";
-    record.dtro = "Yes";
-    record.dtrc = "No";
+    record.field(COLUMN_TCPIP) = "telnet";
+    record.field(COLUMN_COMPORT) = "COM3";
+    record.field(COLUMN_BAUDRATE) = "9600";
+    record.field(COLUMN_PARITY) = "Odd";
+    record.field(COLUMN_DTRO) = "Yes";
+    record.field(COLUMN_DTRC) = "No";
     EXPECT_EQ(workerCommandLine(record, 655360),
               "\"/usr/lib/vantrel/vantrel\" \"BRAMBLEVantrelServer4242_9\" \"telnet\" \"COM3\" 9600 96 1 0 655360");
-    record.dtro = "yes";
-    record.dtrc = "Yes";
+    record.field(COLUMN_DTRO) = "yes";
+    record.field(COLUMN_DTRC) = "Yes";
     EXPECT_EQ(workerCommandLine(record, 0).substr(workerCommandLine(record, 0).size() - 6), " 0 1 0");
 }
 
@@ -120,33 +120,33 @@ TEST_F(Table, WorkerCommandLineWritesTheReportTargetAsAnUnsigned32BitNumber)
 TEST_F(Table, ValidationRefusesTheTcpPortFirstThenTheSerialPort)
 {
     ServiceRecord record;
-    record.comport = "";
+    record.field(COLUMN_COMPORT) = "";
     for (const char* bad : {"", "20 01", "20\t01", "20\"01", "2001\\", "\""}) {
-        record.tcpip = bad;
-        record.status = "Active";
+        record.field(COLUMN_TCPIP) = bad;
+        record.field(COLUMN_STATUS) = "Active";
         EXPECT_FALSE(table.validateService(record)) << bad;
-        EXPECT_EQ(record.status, "Error: Invalid TCP/IP Port specified") << bad;
+        EXPECT_EQ(record.field(COLUMN_STATUS), "Error: Invalid TCP/IP Port specified") << bad;
     }
     for (const char* good : {"telnet", "2001", "20\\01"}) {
-        record.tcpip = good;
+        record.field(COLUMN_TCPIP) = good;
         EXPECT_FALSE(table.validateService(record));
-        EXPECT_EQ(record.status, "Error: Invalid Serial Port specified") << good;
+        EXPECT_EQ(record.field(COLUMN_STATUS), "Error: Invalid Serial Port specified") << good;
     }
-    record.tcpip = "2001";
-    record.comport = "COM\"1";
-    record.status.clear();
+    record.field(COLUMN_TCPIP) = "2001";
+    record.field(COLUMN_COMPORT) = "COM\"1";
+    record.field(COLUMN_STATUS).clear();
     EXPECT_FALSE(table.validateService(record));
-    EXPECT_EQ(record.status, "Error: Invalid Serial Port specified");
+    EXPECT_EQ(record.field(COLUMN_STATUS), "Error: Invalid Serial Port specified");
 }
 
 TEST_F(Table, RefusedStartShowsTheReasonAndStartsNothing)
 {
     add();
-    table.record(0)->tcpip = "";
+    table.record(0)->field(COLUMN_TCPIP) = "";
     int refreshes = frontEnd.refreshes;
     EXPECT_EQ(table.startService(0), 0);
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Error: Invalid TCP/IP Port specified");
-    table.record(0)->tcpip = "2001";
+    table.record(0)->field(COLUMN_TCPIP) = "2001";
     EXPECT_EQ(table.startService(0), 0);
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Error: Invalid Serial Port specified");
     EXPECT_FALSE(table.record(0)->active);
@@ -190,10 +190,10 @@ TEST_F(Table, SortingComparesPlainBytesAndToggles)
     EXPECT_EQ(table.sortColumn(), -1) << "one row: nothing changes";
 
     const std::vector<std::string> bauds = {"9600", "230400", "115200", "2400", "57600", "14400", "38400", "4800", "19200"};
-    table.record(0)->baudrate = bauds[0];
+    table.record(0)->field(COLUMN_BAUDRATE) = bauds[0];
     for (size_t i = 1; i < bauds.size(); ++i) {
         add("s" + std::to_string(i));
-        table.record(static_cast<int>(i))->baudrate = bauds[i];
+        table.record(static_cast<int>(i))->field(COLUMN_BAUDRATE) = bauds[i];
     }
     frontEnd.selected = 3; // baud rate "2400"
     ServiceRecord* selectedRecord = table.record(3);
@@ -228,11 +228,11 @@ TEST_F(Table, SortOrderOfPortsCaseEmptyCellsAndStatus)
         {"beta", "COM2"}, {"Beta", "COM10"}, {"", "COM1"}, {"alpha", "com1"}, {"\xE9t\xE9", "COM3"}};
     for (auto& [name, comport] : services) {
         add(name);
-        table.record(table.count() - 1)->comport = comport;
+        table.record(table.count() - 1)->field(COLUMN_COMPORT) = comport;
     }
-    table.record(0)->status = "Active";
-    table.record(1)->status = "Error: bind: Address already in use";
-    table.record(3)->status = "Active";
+    table.record(0)->field(COLUMN_STATUS) = "Active";
+    table.record(1)->field(COLUMN_STATUS) = "Error: bind: Address already in use";
+    table.record(3)->field(COLUMN_STATUS) = "Active";
 
     table.sortByColumn(COLUMN_COMPORT);
     EXPECT_EQ(column(COLUMN_COMPORT), (std::vector<std::string>{"COM1", "COM10", "COM2", "COM3", "com1"}));
@@ -272,10 +272,10 @@ TEST_F(Table, EditorsPerColumnAndAppliedEdits)
     table.setServiceField(0, COLUMN_DTRO, "Yes");
     table.setServiceField(0, COLUMN_STATUS, "Active");
     table.setServiceField(3, COLUMN_NAME, "nowhere");
-    EXPECT_EQ(table.record(0)->name, "");
-    EXPECT_EQ(table.record(0)->tcpip, "2001");
-    EXPECT_EQ(table.record(0)->dtro, "Yes");
-    EXPECT_EQ(table.record(0)->status, "") << "the status is never edited";
+    EXPECT_EQ(table.record(0)->field(COLUMN_NAME), "");
+    EXPECT_EQ(table.record(0)->field(COLUMN_TCPIP), "2001");
+    EXPECT_EQ(table.record(0)->field(COLUMN_DTRO), "Yes");
+    EXPECT_EQ(table.record(0)->field(COLUMN_STATUS), "") << "the status is never edited";
     expectRowsMirrorTable(frontEnd, table);
 }
 
@@ -333,7 +333,7 @@ TEST_F(Table, TimerAndReportsWithoutWorkers)
     add();
     EXPECT_FALSE(table.onWorkerReport(1234, "bind: Address already in use"));
     EXPECT_FALSE(table.onWorkerReport(0, "a record that never ran has process id 0"));
-    EXPECT_EQ(table.record(0)->status, "");
+    EXPECT_EQ(table.record(0)->field(COLUMN_STATUS), "");
     EXPECT_FALSE(table.record(0)->errorReported);
     table.onWorkerTimer(WORKER_TIMER_ID);
     EXPECT_EQ(table.workerTimer(), 0);

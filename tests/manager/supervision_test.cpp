@@ -37,8 +37,8 @@ protected:
     int addFake(const std::string& mode, const std::string& comport = "COM1")
     {
         auto record = newServiceRecord();
-        record->tcpip = mode;
-        record->comport = comport;
+        record->field(COLUMN_TCPIP) = mode;
+        record->field(COLUMN_COMPORT) = comport;
         return table.addService(std::move(record));
     }
 
@@ -81,9 +81,9 @@ TEST_F(Supervision, DiscoveryListsPresentPortsInNumberOrder)
     // A new service takes the first port present; the list stays as it is.
     devices.map("COM1", "/nonexistent/device");
     EXPECT_EQ(table.addService(), 0);
-    EXPECT_EQ(table.record(0)->comport, "COM3");
+    EXPECT_EQ(table.record(0)->field(COLUMN_COMPORT), "COM3");
     EXPECT_EQ(frontEnd.rows[0][COLUMN_COMPORT], "COM3");
-    EXPECT_EQ(table.record(0)->name, "Service");
+    EXPECT_EQ(table.record(0)->field(COLUMN_NAME), "Service");
     EXPECT_EQ(table.record(0)->eventName,
               "BRAMBLEVantrelServer" + std::to_string(managerGlobals.processId) + "_1");
     EXPECT_EQ(table.serialPortList().size(), 2u);
@@ -94,10 +94,10 @@ TEST_F(Supervision, DiscoveryListsPresentPortsInNumberOrder)
     EXPECT_FALSE(table.serialPortExists("COM4"));
     EXPECT_FALSE(table.serialPortExists("COM5"));
     EXPECT_FALSE(table.serialPortExists(""));
-    table.record(0)->comport = "COM300";
-    table.record(0)->tcpip = "2001";
+    table.record(0)->field(COLUMN_COMPORT) = "COM300";
+    table.record(0)->field(COLUMN_TCPIP) = "2001";
     EXPECT_TRUE(table.validateService(*table.record(0)));
-    EXPECT_EQ(table.record(0)->status, "");
+    EXPECT_EQ(table.record(0)->field(COLUMN_STATUS), "");
 }
 
 TEST_F(Supervision, NoPortsAnywhere)
@@ -105,7 +105,7 @@ TEST_F(Supervision, NoPortsAnywhere)
     devices.map("COM1", "/nonexistent/device");
     devices.map("COM3", "/nonexistent/device");
     EXPECT_EQ(table.addService(), 0);
-    EXPECT_EQ(table.record(0)->comport, "");
+    EXPECT_EQ(table.record(0)->field(COLUMN_COMPORT), "");
     EXPECT_EQ(frontEnd.noPortsMessages, 1);
     EXPECT_FALSE(table.refreshSerialPorts());
     EXPECT_EQ(frontEnd.noPortsMessages, 2);
@@ -161,16 +161,16 @@ TEST_F(Supervision, StartRunsTheWorkerWithTheNineWords)
 {
     addFake("obey");
     ServiceRecord& record = *table.record(0);
-    record.baudrate = "9600";
-    record.handshake = "RTS/CTS";
-    record.parity = "Odd";
-    record.stopbits = "2";
-    record.dtro = "Yes";
+    record.field(COLUMN_BAUDRATE) = "9600";
+    record.field(COLUMN_HANDSHAKE) = "RTS/CTS";
+    record.field(COLUMN_PARITY) = "Odd";
+    record.field(COLUMN_STOPBITS) = "2";
+    record.field(COLUMN_DTRO) = "Yes";
     int refreshes = frontEnd.refreshes;
 
     EXPECT_NE(table.startService(0), 0);
     EXPECT_TRUE(record.active);
-    EXPECT_EQ(record.status, "Active");
+    EXPECT_EQ(record.field(COLUMN_STATUS), "Active");
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Active");
     EXPECT_EQ(frontEnd.refreshes, refreshes + 1);
     EXPECT_EQ(table.workerTimer(), WORKER_TIMER_ID);
@@ -257,7 +257,7 @@ TEST_F(Supervision, ReportsBecomeTheStatusWithTheErrorPrefixRule)
         EXPECT_TRUE(table.buttonEnabled(IDC_START, 0));
     }
     // The next start replaces the report.
-    table.record(0)->tcpip = "obey";
+    table.record(0)->field(COLUMN_TCPIP) = "obey";
     ASSERT_NE(table.startService(0), 0);
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Active");
     EXPECT_FALSE(table.record(0)->errorReported);
@@ -419,8 +419,8 @@ TEST_F(Supervision, SavedRunningServicesStartAgainAtLoad)
         ServiceTable before(saving);
         for (const char* mode : {"obey", "exit", "obey"}) {
             auto record = newServiceRecord();
-            record->tcpip = mode;
-            record->comport = "COM3";
+            record->field(COLUMN_TCPIP) = mode;
+            record->field(COLUMN_COMPORT) = "COM3";
             before.addService(std::move(record));
         }
         ASSERT_NE(before.startService(0), 0);
@@ -443,7 +443,7 @@ TEST_F(Supervision, SavedRunningServicesStartAgainAtLoad)
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Active");
     EXPECT_EQ(frontEnd.rows[1][COLUMN_STATUS], "");
     EXPECT_EQ(frontEnd.rows[3][COLUMN_STATUS], "Error: Invalid TCP/IP Port specified");
-    EXPECT_EQ(table.record(0)->tcpip, "obey");
+    EXPECT_EQ(table.record(0)->field(COLUMN_TCPIP), "obey");
 }
 
 // The real vantrel as worker: bytes pass both ways between a TCP client
@@ -497,7 +497,7 @@ TEST_F(Supervision, AProgramThatCannotRunLeavesTheServiceStopped)
     managerGlobals.modulePath = (markers / "no-such-program");
     addFake("obey");
     table.setServiceField(0, COLUMN_NAME, "kept");
-    table.record(0)->status = "Error: earlier";
+    table.record(0)->field(COLUMN_STATUS) = "Error: earlier";
     frontEnd.rows[0][COLUMN_STATUS] = "Error: earlier";
     int refreshes = frontEnd.refreshes;
     EXPECT_EQ(table.startService(0), 0);

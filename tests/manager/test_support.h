@@ -2,7 +2,6 @@
 // A fake front end that records what the core asks of its window; the
 // shared helpers for files, folders and the environment.
 
-#include "manager/commands.h"
 #include "manager/front_end.h"
 #include "manager/manager_globals.h"
 #include "manager/service_record.h"
@@ -22,7 +21,16 @@ namespace fs = std::filesystem;
 
 class FakeFrontEnd : public ManagerFrontEnd {
 public:
-    FakeFrontEnd() { widths.assign(defaultColumnWidths.begin(), defaultColumnWidths.end()); }
+    FakeFrontEnd() : widths(defaultWidths()) {}
+
+    // The widths the list's columns start with.
+    static std::vector<int> defaultWidths()
+    {
+        std::vector<int> list;
+        for (const ServiceSetting& setting : serviceSettings)
+            list.push_back(setting.width);
+        return list;
+    }
 
     bool appendRow() override
     {

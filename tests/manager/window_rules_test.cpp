@@ -114,14 +114,18 @@ TEST_F(Editing, EachCellGetsItsEditorWithTheChoiceItHolds)
     EXPECT_EQ(table.cellEditor(-1, COLUMN_NAME).kind, CellEditorKind::None);
     EXPECT_EQ(table.cellEditor(0, SERVICE_COLUMNS).kind, CellEditorKind::None);
 
+    using Choices = std::vector<std::string>;
     const struct {
         int column;
-        const std::vector<std::string>& choices;
+        Choices choices;
         int current; // of the defaults
     } dropDowns[] = {
-        {COLUMN_BAUDRATE, baudRateChoices, 4}, {COLUMN_HANDSHAKE, handshakeChoices, 2},
-        {COLUMN_PARITY, parityChoices, 2},     {COLUMN_STOPBITS, stopBitsChoices, 0},
-        {COLUMN_DTRO, dtroChoices, 0},         {COLUMN_DTRC, dtrcChoices, 0},
+        {COLUMN_BAUDRATE, {"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200", "230400"}, 4},
+        {COLUMN_HANDSHAKE, {"Xon/Xoff", "RTS/CTS", "None"}, 2},
+        {COLUMN_PARITY, {"Even", "Odd", "None"}, 2},
+        {COLUMN_STOPBITS, {"1", "2"}, 0},
+        {COLUMN_DTRO, {"No", "Yes"}, 0},
+        {COLUMN_DTRC, {"No", "Yes"}, 0},
     };
     for (const auto& cell : dropDowns) {
         CellEditorSetup setup = table.cellEditor(0, cell.column);
@@ -139,25 +143,25 @@ TEST_F(Editing, EachCellGetsItsEditorWithTheChoiceItHolds)
 TEST_F(Editing, AnEndedEditIsAppliedAndTabNamesTheNextEditor)
 {
     EXPECT_EQ(table.applyCellEdit({0, COLUMN_NAME, std::string("Plotter"), END_KEY_TAB}), COLUMN_TCPIP);
-    EXPECT_EQ(table.record(0)->name, "Plotter");
+    EXPECT_EQ(table.record(0)->field(COLUMN_NAME), "Plotter");
     EXPECT_EQ(frontEnd.rows[0][COLUMN_NAME], "Plotter");
 
     EXPECT_EQ(table.applyCellEdit({0, COLUMN_TCPIP, std::string("2001"), END_KEY_ENTER}), -1);
-    EXPECT_EQ(table.record(0)->tcpip, "2001");
+    EXPECT_EQ(table.record(0)->field(COLUMN_TCPIP), "2001");
 
     EXPECT_EQ(table.applyCellEdit({0, COLUMN_TCPIP, std::nullopt, END_KEY_ESCAPE}), -1);
-    EXPECT_EQ(table.record(0)->tcpip, "2001") << "Escape leaves the field";
+    EXPECT_EQ(table.record(0)->field(COLUMN_TCPIP), "2001") << "Escape leaves the field";
 
     EXPECT_EQ(table.applyCellEdit({0, COLUMN_BAUDRATE, std::nullopt, END_KEY_TAB}), COLUMN_HANDSHAKE)
         << "Tab moves also without a text";
-    EXPECT_EQ(table.record(0)->baudrate, "19200");
+    EXPECT_EQ(table.record(0)->field(COLUMN_BAUDRATE), "19200");
 
     EXPECT_EQ(table.applyCellEdit({0, COLUMN_DTRC, std::string("Yes"), END_KEY_TAB}), -1)
         << "Tab on the last column just ends";
-    EXPECT_EQ(table.record(0)->dtrc, "Yes");
+    EXPECT_EQ(table.record(0)->field(COLUMN_DTRC), "Yes");
 
     EXPECT_EQ(table.applyCellEdit({0, COLUMN_STATUS, std::string("Active"), END_KEY_NONE}), -1);
-    EXPECT_EQ(table.record(0)->status, "") << "the status is never edited";
+    EXPECT_EQ(table.record(0)->field(COLUMN_STATUS), "") << "the status is never edited";
 
     EXPECT_EQ(table.applyCellEdit({1, COLUMN_NAME, std::string("Gone"), END_KEY_TAB}), -1)
         << "a row that is gone";

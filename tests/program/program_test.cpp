@@ -5,7 +5,7 @@
 
 #include "worker/bridge_harness.h"
 
-#include "manager/commands.h"
+#include "manager/product_texts.h"
 #include "port/single_instance.h"
 #include "support/device_map.h"
 #include "support/program_run.h"

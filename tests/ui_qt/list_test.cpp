@@ -110,7 +110,7 @@ private slots:
         QTest::keyClick(editor, Qt::Key_Return);
         QTRY_VERIFY(!list_->openEditor());
         QCOMPARE(list_->cellText(0, COLUMN_NAME), QStringLiteral("Board A"));
-        QCOMPARE(QString::fromStdString(window_->table().record(0)->name), QStringLiteral("Board A"));
+        QCOMPARE(QString::fromStdString(window_->table().record(0)->field(COLUMN_NAME)), QStringLiteral("Board A"));
         QCOMPARE(list_->rowCount(), 2); // Enter did not press Add
         QVERIFY(window_->isVisible());
 
@@ -121,7 +121,7 @@ private slots:
         QTest::keyClick(textEditor(list_), Qt::Key_Delete);
         QTest::keyClick(textEditor(list_), Qt::Key_Enter);
         QTRY_VERIFY(!list_->openEditor());
-        QCOMPARE(window_->table().record(1)->name, std::string());
+        QCOMPARE(window_->table().record(1)->field(COLUMN_NAME), std::string());
         QCOMPARE(list_->rowCount(), 2); // Delete went to the editor, not the list
     }
 
@@ -133,7 +133,7 @@ private slots:
         QTest::keyClick(textEditor(list_), Qt::Key_Escape);
         QTRY_VERIFY(!list_->openEditor());
         QCOMPARE(list_->cellText(0, COLUMN_TCPIP), QStringLiteral("2001"));
-        QCOMPARE(window_->table().record(0)->tcpip, std::string("2001"));
+        QCOMPARE(window_->table().record(0)->field(COLUMN_TCPIP), std::string("2001"));
         QVERIFY(window_->isVisible());
     }
 
@@ -185,14 +185,14 @@ private slots:
         QTest::keyClick(editor->view(), Qt::Key_Return);
         QTRY_VERIFY(!list_->openEditor());
         QCOMPARE(list_->cellText(0, COLUMN_BAUDRATE), QStringLiteral("14400"));
-        QCOMPARE(window_->table().record(0)->baudrate, std::string("14400"));
+        QCOMPARE(window_->table().record(0)->field(COLUMN_BAUDRATE), std::string("14400"));
 
         // A click on a choice commits it.
         clickCell(list_, 0, COLUMN_PARITY);
         QVERIFY(choiceEditor(list_));
         QVERIFY(clickChoice(list_, 1));
         QTRY_COMPARE(list_->cellText(0, COLUMN_PARITY), QStringLiteral("Odd"));
-        QCOMPARE(window_->table().record(0)->parity, std::string("Odd"));
+        QCOMPARE(window_->table().record(0)->field(COLUMN_PARITY), std::string("Odd"));
 
         // Escape leaves the cell as it was.
         clickCell(list_, 0, COLUMN_HANDSHAKE);
@@ -320,7 +320,7 @@ private slots:
         clickHeader(COLUMN_BAUDRATE);
         QCOMPARE(columnTexts(list_, COLUMN_BAUDRATE), ascending);
         QCOMPARE(list_->cellText(list_->selectedRow(), COLUMN_BAUDRATE), QStringLiteral("38400"));
-        QCOMPARE(window_->table().record(list_->selectedRow())->baudrate, std::string("38400"));
+        QCOMPARE(window_->table().record(list_->selectedRow())->field(COLUMN_BAUDRATE), std::string("38400"));
         clickHeader(COLUMN_BAUDRATE);
         QCOMPARE(columnTexts(list_, COLUMN_BAUDRATE), descending);
         clickHeader(COLUMN_BAUDRATE);
@@ -579,7 +579,7 @@ private slots:
         QCOMPARE(rowButtonState(*window_), QStringLiteral("----"));
         QVERIFY(!list_->openEditor());
         for (int column = 0; column < SERVICE_COLUMNS; ++column)
-            list_->setColumnWidth(column, defaultColumnWidths[column]);
+            list_->setColumnWidth(column, serviceSettings[column].width);
 
         // A right click there as well; the menu then is that for no row.
         clickCell(list_, 1, COLUMN_STATUS);
@@ -741,7 +741,7 @@ private slots:
             const QString expected = commits ? moved : QStringLiteral("9600");
             QVERIFY2(list_->cellText(0, COLUMN_BAUDRATE) == expected,
                      qPrintable(QStringLiteral("%1: %2").arg(QString::fromUtf8(name), list_->cellText(0, COLUMN_BAUDRATE))));
-            QCOMPARE(QString::fromStdString(window_->table().record(0)->baudrate), expected);
+            QCOMPARE(QString::fromStdString(window_->table().record(0)->field(COLUMN_BAUDRATE)), expected);
         }
     }
 

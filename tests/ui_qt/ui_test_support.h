@@ -3,7 +3,6 @@
 // pseudo-terminal standing in for a board, the window itself and a way to
 // act on the modal boxes and pop-ups it opens.
 
-#include "manager/commands.h"
 #include "manager/manager_globals.h"
 #include "manager/service_table.h"
 #include "ui/qt/cell_editors.h"

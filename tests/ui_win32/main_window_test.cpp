@@ -204,17 +204,20 @@ TEST_F(MainWindowTest, ListHasTenColumnsWithDefaultWidthsAndItsStyles)
 {
     ASSERT_TRUE(window.open());
     HWND header = reinterpret_cast<HWND>(SendMessageA(window.list(), LVM_GETHEADER, 0, 0));
-    ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), SERVICE_COLUMNS);
-    for (int column = 0; column < SERVICE_COLUMNS; ++column) {
+    const char* const headers[] = {"Name", "Status", "TCP/IP Port", "Serial Port", "Baud Rate",
+                                   "Handshake", "Parity", "Stop Bits", "DTRO", "DTRC"};
+    const int widths[] = {70, 60, 70, 60, 55, 70, 50, 55, 45, 45};
+    ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 10);
+    for (int column = 0; column < 10; ++column) {
         char text[32] = {};
         LVCOLUMNA info{};
         info.mask = LVCF_TEXT | LVCF_FMT;
         info.pszText = text;
         info.cchTextMax = sizeof text;
         window.onUi([&] { SendMessageA(window.list(), LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&info)); });
-        EXPECT_STREQ(text, columnHeaders[column]);
+        EXPECT_STREQ(text, headers[column]);
         EXPECT_EQ(info.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_LEFT);
-        EXPECT_EQ(SendMessageA(window.list(), LVM_GETCOLUMNWIDTH, column, 0), defaultColumnWidths[column]);
+        EXPECT_EQ(SendMessageA(window.list(), LVM_GETCOLUMNWIDTH, column, 0), widths[column]);
     }
     const DWORD extended = static_cast<DWORD>(SendMessageA(window.list(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
     EXPECT_TRUE(extended & LVS_EX_GRIDLINES);

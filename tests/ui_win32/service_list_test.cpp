@@ -284,11 +284,12 @@ TEST_F(ServiceListTest, ChoiceEditorOffersTheRatesInOrderAndCommitsTheHighlighte
     window.clickCell(0, COLUMN_BAUDRATE);
     HWND combo = waitEditor(IDC_CELL_CHOICE_EDITOR);
     ASSERT_NE(combo, nullptr);
+    const std::string rates[] = {"2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200", "230400"};
     ASSERT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 9);
     for (int i = 0; i < 9; ++i) {
         char text[16] = {};
         SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-        EXPECT_EQ(text, baudRateChoices[static_cast<size_t>(i)]);
+        EXPECT_EQ(text, rates[i]);
     }
     EXPECT_EQ(SendMessageA(combo, CB_GETCURSEL, 0, 0), 4);
     // The list's font; the dropped-down list is at least as wide as the

@@ -97,11 +97,11 @@ void ServiceListView::createColumns()
         return;
     setShowGrid(true); // grid lines; rows are selected whole
     setColumnCount(SERVICE_COLUMNS);
-    for (int column = 0; column < SERVICE_COLUMNS; ++column) {
-        auto* header = new QTableWidgetItem(QString::fromUtf8(columnHeaders[column]));
+    for (const ServiceSetting& setting : serviceSettings) {
+        auto* header = new QTableWidgetItem(QString::fromUtf8(setting.header));
         header->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        setHorizontalHeaderItem(column, header);
-        setColumnWidth(column, defaultColumnWidths[column]);
+        setHorizontalHeaderItem(setting.column, header);
+        setColumnWidth(setting.column, setting.width);
     }
     columnsCreated_ = true;
 }

@@ -88,14 +88,14 @@ void ServiceListView::createColumns()
     DWORD styles = LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT;
     styles |= queryModuleVersion("comctl32.dll") >= 0x50050 ? LVS_EX_LABELTIP : LVS_EX_INFOTIP;
     SendMessageA(hwnd(), LVM_SETEXTENDEDLISTVIEWSTYLE, styles, styles);
-    for (int column = 0; column < SERVICE_COLUMNS; ++column) {
+    for (const ServiceSetting& setting : serviceSettings) {
         LVCOLUMNA info{};
         info.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         info.fmt = LVCFMT_LEFT;
-        info.cx = defaultColumnWidths[static_cast<size_t>(column)];
-        info.pszText = const_cast<char*>(columnHeaders[static_cast<size_t>(column)]);
-        info.iSubItem = column;
-        SendMessageA(hwnd(), LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&info));
+        info.cx = setting.width;
+        info.pszText = const_cast<char*>(setting.header);
+        info.iSubItem = setting.column;
+        SendMessageA(hwnd(), LVM_INSERTCOLUMNA, static_cast<WPARAM>(setting.column), reinterpret_cast<LPARAM>(&info));
     }
     columnsCreated_ = true;
 }
@@ -308,8 +308,7 @@ LRESULT ServiceListView::onLButtonDown(WPARAM wParam, LPARAM lParam)
     const LRESULT result = defaultHandling(WM_LBUTTONDOWN, wParam, lParam);
     LVHITTESTINFO hit{};
     hit.pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-    if (SendMessageA(hwnd(), LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)) >= 0 && hit.iItem >= 0
-        && hit.iSubItem != COLUMN_STATUS)
+    if (SendMessageA(hwnd(), LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)) >= 0 && hit.iItem >= 0)
         beginCellEdit(hit.iItem, hit.iSubItem);
     return result;
 }
