@@ -1,15 +1,25 @@
 #pragma once
-// The front end's busy cursor for the life of a scope.
+// The window's busy cursor for the life of a scope; nothing without a
+// window (headless mode).
 
 #include "manager/front_end.h"
 
 class BusyCursor {
 public:
-    explicit BusyCursor(ManagerFrontEnd& frontEnd) : frontEnd_(frontEnd) { frontEnd_.beginBusyCursor(); }
-    ~BusyCursor() { frontEnd_.endBusyCursor(); }
+    explicit BusyCursor(ManagerWindow* window) : window_(window)
+    {
+        if (window_)
+            window_->beginBusyCursor();
+    }
+    explicit BusyCursor(ManagerWindow& window) : BusyCursor(&window) {}
+    ~BusyCursor()
+    {
+        if (window_)
+            window_->endBusyCursor();
+    }
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
 
 private:
-    ManagerFrontEnd& frontEnd_;
+    ManagerWindow* window_;
 };

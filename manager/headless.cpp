@@ -1,14 +1,15 @@
-// Headless mode: a front end without a window over the service table,
-// driven by one poll loop over the caught signals, the workers' reports
-// and the 500 ms monitoring pass.
+// Headless mode: the rows of services and their supervision without a
+// window, driven by one poll loop over the caught signals, the workers'
+// reports and the 500 ms monitoring pass.
 
 #include "manager/headless.h"
 
 #include "manager/product_texts.h"
+#include "manager/configuration_file.h"
 #include "manager/front_end.h"
 #include "manager/manager_globals.h"
-#include "manager/service_table.h"
-#include "manager/stored_service.h"
+#include "manager/service_rows.h"
+#include "manager/worker_supervision.h"
 #include "port/config.h"
 #include "port/profile.h"
 #include "port/report.h"
@@ -33,10 +34,10 @@ void say(const std::string& line)
 
 // The list's rows as text, for the status lines; a timer whose ticks the
 // loop asks for; the reports from the receiver.
-class HeadlessFrontEnd : public ManagerFrontEnd {
+class HeadlessFrontEnd : public ServiceListDisplay, public SupervisionLoop {
 public:
     explicit HeadlessFrontEnd(port::ReportReceiver& receiver) : receiver_(receiver) {}
-    void attach(ServiceTable* table) { table_ = table; }
+    void attach(WorkerSupervision* supervision) { supervision_ = supervision; }
 
     bool appendRow() override
     {
@@ -58,15 +59,7 @@ public:
         if (statusChanged)
             say(headlessStatusLine(cells[COLUMN_NAME], cells[COLUMN_TCPIP], cells[COLUMN_COMPORT], text));
     }
-    int selectedRow() const override { return -1; }
-    void selectRow(int) override {}
-    int columnWidth(int) const override { return 0; }
-    void setColumnWidth(int, int) override {}
 
-    void refreshButtons() override {}
-    void showNoSerialPortsMessage() override {}
-    void beginBusyCursor() override {}
-    void endBusyCursor() override {}
     int startTimer(int id, int periodMs) override
     {
         timerId_ = id;
@@ -75,15 +68,12 @@ public:
         return id;
     }
     void killTimer(int) override { timerId_ = 0; }
-    bool autostartChecked() const override { return false; }
-    void setAutostartChecked(bool) override {}
-    WindowFields& windowFields() override { return fields_; }
-    WindowRect normalRect() const override { return {}; }
     uintptr_t reportTarget() const override { return receiver_.target(); }
     void deliverPendingReports() override
     {
-        receiver_.dispatch(
-            [this](uint32_t processId, const char* text) { return table_ && table_->onWorkerReport(processId, text); });
+        receiver_.dispatch([this](uint32_t processId, const char* text) {
+            return supervision_ && supervision_->onWorkerReport(processId, text);
+        });
     }
 
     // The wait until the timer's next tick as a poll time-out: -1 while no
@@ -109,9 +99,8 @@ private:
     using Cells = std::array<std::string, SERVICE_COLUMNS>;
 
     port::ReportReceiver& receiver_;
-    ServiceTable* table_ = nullptr;
+    WorkerSupervision* supervision_ = nullptr;
     std::vector<Cells> rows_;
-    WindowFields fields_;
     int timerId_ = 0;
     Clock::duration period_{};
     Clock::time_point nextTick_{};
@@ -120,9 +109,9 @@ private:
 class HeadlessManager {
 public:
     explicit HeadlessManager(std::string configDir)
-        : configDir_(std::move(configDir)), frontEnd_(receiver_), table_(frontEnd_)
+        : configDir_(std::move(configDir)), frontEnd_(receiver_), rows_(frontEnd_), supervision_(rows_, frontEnd_)
     {
-        frontEnd_.attach(&table_);
+        frontEnd_.attach(&supervision_);
     }
 
     int run();
@@ -137,7 +126,8 @@ private:
     port::ControlSignals signals_;
     port::ReportReceiver receiver_;
     HeadlessFrontEnd frontEnd_;
-    ServiceTable table_; // last: its workers are stopped before the rest goes
+    ServiceRows rows_;
+    WorkerSupervision supervision_; // last: its workers are stopped before the rest goes
 };
 
 std::string HeadlessManager::configPath() const
@@ -157,9 +147,9 @@ bool HeadlessManager::readConfiguration(const std::string& path, port::Profile& 
         say("vantrel: cannot read the configuration file " + path + ": " + error);
         return false;
     }
-    if (!profile.has_section("General") && !profile.has_section("Service1")) {
+    if (!profile.has_section("General") && readStoredServices(profile).empty()) {
         say("vantrel: " + path + " is no configuration file of Vantrel Server: it has no [General] and no "
-            "[Service1] section");
+            "[ServiceN] section");
         return false;
     }
     return true;
@@ -190,7 +180,7 @@ int HeadlessManager::run()
         return EXIT_CANNOT_START;
     }
     say(std::string("vantrel ") + PRODUCT_VERSION + ": running the services of " + path);
-    table_.loadConfiguration(profile);
+    apply(readStoredServices(profile));
 
     bool ending = false;
     while (!ending) {
@@ -203,7 +193,7 @@ int HeadlessManager::run()
         if (ready[1])
             frontEnd_.deliverPendingReports();
         if (int tick = frontEnd_.takeTick())
-            table_.onWorkerTimer(tick);
+            supervision_.onWorkerTimer(tick);
         if (ready[0]) {
             for (port::ControlSignal signal : signals_.take()) {
                 if (signal == port::ControlSignal::Hangup && !ending)
@@ -214,7 +204,7 @@ int HeadlessManager::run()
         }
     }
     say("vantrel: stopping every service");
-    table_.stopAllServices();
+    supervision_.stopAllServices();
     return 0;
 }
 
@@ -239,13 +229,13 @@ void HeadlessManager::reload()
 // a service that keeps its TCP port has let go of it.
 void HeadlessManager::apply(const std::vector<StoredService>& wanted)
 {
-    const int rows = table_.count();
+    const int rows = rows_.count();
     std::vector<int> rowOf(wanted.size(), -1);
     std::vector<int> entryOf(static_cast<size_t>(rows), -1);
     for (bool takenOverToo : {true, false}) {
         for (size_t i = 0; i < wanted.size(); ++i) {
             for (int row = 0; rowOf[i] < 0 && row < rows; ++row) {
-                if (entryOf[row] < 0 && hasStoredSettings(*table_.record(row), wanted[i], takenOverToo)) {
+                if (entryOf[row] < 0 && hasStoredSettings(*rows_.record(row), wanted[i], takenOverToo)) {
                     rowOf[i] = row;
                     entryOf[row] = static_cast<int>(i);
                 }
@@ -256,18 +246,18 @@ void HeadlessManager::apply(const std::vector<StoredService>& wanted)
     std::vector<int> stops;
     for (int row = 0; row < rows; ++row) {
         const bool keep = entryOf[row] >= 0 && wanted[entryOf[row]].active;
-        if (table_.record(row)->active && !keep)
+        if (rows_.record(row)->active && !keep)
             stops.push_back(row);
     }
-    table_.stopServices(stops);
+    supervision_.stopServices(stops);
 
     for (size_t i = 0; i < wanted.size(); ++i) {
         if (rowOf[i] < 0)
             continue;
         for (const ServiceSetting& setting : serviceSettings) {
             const std::string& value = wanted[i].fields[setting.column];
-            if (setting.onReload == OnReload::TakenOver && table_.record(rowOf[i])->field(setting.column) != value)
-                table_.setServiceField(rowOf[i], setting.column, value);
+            if (setting.onReload == OnReload::TakenOver && rows_.record(rowOf[i])->field(setting.column) != value)
+                rows_.setField(rowOf[i], setting.column, value);
         }
     }
 
@@ -277,18 +267,17 @@ void HeadlessManager::apply(const std::vector<StoredService>& wanted)
         removedBefore[row + 1] = removedBefore[row] + (entryOf[row] < 0 ? 1 : 0);
     for (int row = rows - 1; row >= 0; --row)
         if (entryOf[row] < 0)
-            table_.deleteService(row);
+            rows_.remove(row);
 
     for (size_t i = 0; i < wanted.size(); ++i) {
         int row = rowOf[i];
-        if (row >= 0) {
+        if (row >= 0)
             row -= removedBefore[row];
-        } else {
-            row = table_.addService(newServiceRecord(wanted[i]));
-        }
-        const ServiceRecord* service = table_.record(row);
+        else
+            row = rows_.append(newServiceRecord(wanted[i]));
+        const ServiceRecord* service = rows_.record(row);
         if (service && wanted[i].active && !service->active)
-            table_.startService(row);
+            supervision_.startService(row);
     }
 }
 

@@ -1,174 +1,60 @@
-// The table of services: adding and deleting services, serial port
-// discovery and validation. Worker supervision is in supervision.cpp.
+// The window's manager core: the configuration file applied to the window
+// and the table, and the table's end.
 
 #include "manager/service_table.h"
 
-#include "manager/busy_cursor.h"
-#include "manager/product_texts.h"
-#include "port/serial_probe.h"
+#include "manager/configuration_file.h"
+#include "port/profile.h"
 
-#include <cstdio>
-#include <utility>
-
-namespace {
-
-constexpr int HIGHEST_PORT_NUMBER = 256;
-
-std::string portName(int number)
+ServiceTable::ServiceTable(ManagerWindow& window)
+    : window_(window), rows_(window), supervision_(rows_, window, &window), rules_(rows_, supervision_, window)
 {
-    char name[16];
-    std::snprintf(name, sizeof name, "COM%d", number);
-    return name;
-}
-
-// A text that goes between the double quotes of the worker command line
-// must not end that quoting early: a double quote, or a backslash before
-// the closing quote, would shift every later word.
-bool quotable(const std::string& text)
-{
-    return text.find('"') == std::string::npos && (text.empty() || text.back() != '\\');
-}
-
-} // namespace
-
-ServiceTable::ServiceTable(ManagerFrontEnd& frontEnd) : frontEnd_(frontEnd) {}
-
-// A last safety net: workers still running when the table goes away are
-// stopped without touching the front end, which may be gone already.
-ServiceTable::~ServiceTable()
-{
-    for (auto& record : rows_)
-        if (record && record->active && record->stopEvent.valid())
-            record->stopEvent.set();
-    const auto stopBy = StopClock::now() + std::chrono::milliseconds(STOP_TIMEOUT_MS);
-    std::optional<StopClock::time_point> killBy;
-    for (auto& record : rows_) {
-        if (!record || !record->active)
-            continue;
-        awaitWorker(*record, stopBy, killBy);
-        record->active = false;
-    }
-}
-
-int ServiceTable::count() const
-{
-    return static_cast<int>(rows_.size());
-}
-
-ServiceRecord* ServiceTable::record(int row)
-{
-    return const_cast<ServiceRecord*>(std::as_const(*this).record(row));
-}
-
-const ServiceRecord* ServiceTable::record(int row) const
-{
-    if (row < 0 || row >= count())
-        return nullptr;
-    return rows_[row].get();
-}
-
-void ServiceTable::showRow(int row)
-{
-    ServiceRecord& service = *rows_[row];
-    for (int column = 0; column < SERVICE_COLUMNS; ++column)
-        frontEnd_.setCellText(row, column, service.field(column));
-}
-
-void ServiceTable::setStatus(int row, const std::string& status)
-{
-    rows_[row]->field(COLUMN_STATUS) = status;
-    frontEnd_.setCellText(row, COLUMN_STATUS, status);
-}
-
-// ---------------------------------------------------------------------------
-// Services.
-
-int ServiceTable::addService(std::unique_ptr<ServiceRecord> service)
-{
-    if (!service) {
-        service = newServiceRecord();
-        {
-            BusyCursor busy(frontEnd_);
-            for (int number = 1; number <= HIGHEST_PORT_NUMBER; ++number) {
-                std::string name = portName(number);
-                if (serialPortExists(name)) {
-                    service->field(COLUMN_COMPORT) = name;
-                    break;
-                }
-            }
-        }
-        if (service->field(COLUMN_COMPORT).empty())
-            frontEnd_.showNoSerialPortsMessage();
-    }
-    if (!frontEnd_.appendRow())
-        return -1;
-    int row = count();
-    rows_.push_back(std::move(service));
-    showRow(row);
-    frontEnd_.refreshButtons();
-    return row;
-}
-
-void ServiceTable::deleteService(int row)
-{
-    ServiceRecord* service = record(row);
-    if (!service || service->active)
-        return;
-    rows_.erase(rows_.begin() + row);
-    frontEnd_.removeRow(row);
-    if (row < count())
-        frontEnd_.selectRow(row);
-    else
-        frontEnd_.selectRow(count() - 1);
-    frontEnd_.refreshButtons();
 }
 
 void ServiceTable::destroyAllServices()
 {
-    stopAllServices();
+    supervision_.stopAllServices();
     rows_.clear();
 }
 
-// ---------------------------------------------------------------------------
-// Serial ports and validation.
-
-bool ServiceTable::serialPortExists(const std::string& name) const
+void ServiceTable::loadConfiguration()
 {
-    if (name.empty())
-        return false;
-    return port::serial_port_present(name);
+    port::Profile profile(CONFIG_FILE_NAME);
+    loadConfiguration(profile);
 }
 
-bool ServiceTable::refreshSerialPorts()
+void ServiceTable::loadConfiguration(const port::Profile& profile)
 {
-    {
-        BusyCursor busy(frontEnd_);
-        serialPortList_.clear();
-        for (int number = 1; number <= HIGHEST_PORT_NUMBER; ++number) {
-            std::string name = portName(number);
-            if (serialPortExists(name))
-                serialPortList_.push_back(name);
-        }
+    const StoredGeneral general = readGeneral(profile);
+    if (general.autostart)
+        window_.setAutostartChecked(true);
+    window_.windowFields() = general.placement;
+    for (int column = 0; column < SERVICE_COLUMNS; ++column)
+        if (general.columnWidths[column] >= 0)
+            window_.setColumnWidth(column, general.columnWidths[column]);
+
+    // Each service stored as running starts before the next is read.
+    for (const StoredService& stored : readStoredServices(profile)) {
+        const int row = addService(newServiceRecord(stored));
+        if (row >= 0 && stored.active)
+            startService(row);
     }
-    if (serialPortList_.empty()) {
-        frontEnd_.showNoSerialPortsMessage();
-        return false;
-    }
-    portsStale_ = false;
-    return true;
 }
 
-bool ServiceTable::validateService(ServiceRecord& service) const
+void ServiceTable::saveConfiguration(bool endingSession)
 {
-    const std::string& tcpip = service.field(COLUMN_TCPIP);
-    if (tcpip.empty() || tcpip.find_first_of(" \t") != std::string::npos || !quotable(tcpip)) {
-        service.field(COLUMN_STATUS) = STATUS_INVALID_TCPIP;
-        return false;
-    }
-    const std::string& comport = service.field(COLUMN_COMPORT);
-    if (!quotable(comport) || !serialPortExists(comport)) {
-        service.field(COLUMN_STATUS) = STATUS_INVALID_COMPORT;
-        return false;
-    }
-    return true;
+    updateAutostart();
+    GeneralToSave general;
+    general.autostart = window_.autostartChecked();
+    general.normalRect = window_.normalRect();
+    if (endingSession)
+        general.minimized = window_.windowFields().minimized;
+    for (int column = 0; column < SERVICE_COLUMNS; ++column)
+        general.columnWidths[column] = window_.columnWidth(column);
+    writeConfigurationFile(configurationText(general, rows_));
+}
+
+void ServiceTable::updateAutostart()
+{
+    ::updateAutostart(window_.autostartChecked());
 }

@@ -1,15 +1,21 @@
 #pragma once
-// The table of services with the list's own state and every operation on it.
-// A service is named by its 0-based row; operations ignore a row outside the
-// table. The front end calls these from its one user-interface thread.
+// The manager core behind a window, under the operation names both windows
+// call: the rows of services (service_rows.h), their workers' supervision
+// (worker_supervision.h), the list's rules (list_rules.h) and the
+// configuration file (configuration_file.h), joined to one ManagerWindow.
+// A service is named by its 0-based row; operations ignore a row outside
+// the table. The window calls these from its one user-interface thread.
 
 #include "manager/cell_editing.h"
 #include "manager/command_ids.h"
 #include "manager/front_end.h"
+#include "manager/list_rules.h"
 #include "manager/product_texts.h"
+#include "manager/serial_ports.h"
 #include "manager/service_record.h"
+#include "manager/service_rows.h"
+#include "manager/worker_supervision.h"
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -20,73 +26,64 @@ namespace port {
 class Profile;
 }
 
-inline constexpr int WORKER_TIMER_ID = 1;
-inline constexpr int WORKER_TIMER_PERIOD_MS = 500;
-inline constexpr int STOP_TIMEOUT_MS = 10000;
-// How long a stop waits for a killed worker before the monitoring pass
-// collects it instead.
-inline constexpr int KILL_WAIT_MS = 1000;
-
 class ServiceTable {
 public:
-    explicit ServiceTable(ManagerFrontEnd& frontEnd);
-    ~ServiceTable();
+    explicit ServiceTable(ManagerWindow& window);
     ServiceTable(const ServiceTable&) = delete;
     ServiceTable& operator=(const ServiceTable&) = delete;
 
-    int count() const;
-    ServiceRecord* record(int row);
-    const ServiceRecord* record(int row) const;
+    int count() const { return rows_.count(); }
+    ServiceRecord* record(int row) { return rows_.record(row); }
+    const ServiceRecord* record(int row) const { return rows_.record(row); }
 
     // Services.
-    int addService(std::unique_ptr<ServiceRecord> record = nullptr);
-    void deleteService(int row);
+    int addService(std::unique_ptr<ServiceRecord> record = nullptr) { return rules_.addService(std::move(record)); }
+    void deleteService(int row) { rules_.deleteService(row); }
+    // Stops every worker, then frees every record (the window's rows go
+    // with the window).
     void destroyAllServices();
 
-    // Workers: start, stop, and the supervision timer's pass and the
-    // workers' reports (supervision.cpp).
-    int startService(int row);
-    void stopService(int row);
-    void restartService(int row);
-    void stopAllServices();
-    // Stops the running services of these rows: every one is asked to
-    // stop before the first is waited for, then each in the given order.
-    void stopServices(const std::vector<int>& rows);
-    void startAllServices();
-    void restartAllServices();
-    void onWorkerTimer(int identifier);
-    bool onWorkerReport(uint32_t processId, const char* text);
-    int workerTimer() const { return workerTimer_; }
+    // Workers.
+    int startService(int row) { return supervision_.startService(row); }
+    void stopService(int row) { supervision_.stopService(row); }
+    void restartService(int row) { supervision_.restartService(row); }
+    void stopAllServices() { supervision_.stopAllServices(); }
+    void stopServices(const std::vector<int>& rows) { supervision_.stopServices(rows); }
+    void startAllServices() { supervision_.startAllServices(); }
+    void restartAllServices() { supervision_.restartAllServices(); }
+    void onWorkerTimer(int identifier) { supervision_.onWorkerTimer(identifier); }
+    bool onWorkerReport(uint32_t processId, const char* text) { return supervision_.onWorkerReport(processId, text); }
+    int workerTimer() const { return supervision_.workerTimer(); }
 
     // Serial ports and validation.
-    bool serialPortExists(const std::string& name) const;
-    bool refreshSerialPorts();
-    const std::vector<std::string>& serialPortList() const { return serialPortList_; }
-    bool portsStale() const { return portsStale_; }
-    bool validateService(ServiceRecord& record) const;
+    bool serialPortExists(const std::string& name) const { return ::serialPortExists(name); }
+    bool refreshSerialPorts() { return rules_.refreshSerialPorts(); }
+    const std::vector<std::string>& serialPortList() const { return rules_.serialPortList(); }
+    bool portsStale() const { return rules_.portsStale(); }
+    std::optional<std::string> validateService(const ServiceRecord& record) const
+    {
+        return supervision_.validateService(record);
+    }
 
     // The list: sorting, editing, commands.
-    void sortByColumn(int column);
-    int sortColumn() const { return sortColumn_; }
-    bool sortAscending() const { return sortAscending_; }
-    void resetColumnWidths();
-    // Which editor a cell gets: false for none (status column, bad row, no
-    // serial port found). On true, text editor when choices is empty,
-    // otherwise a drop-down with these choices in order.
-    bool prepareCellEdit(int row, int column, std::vector<std::string>& choices);
-    // The same as an editor set-up, with the choice the cell holds now.
-    CellEditorSetup cellEditor(int row, int column);
-    // Applies an edit: sets the cell and the record field.
-    void setServiceField(int row, int column, const std::string& text);
-    // Applies an ended editor's result; returns the column whose editor
-    // opens next on the same row (after Tab), else -1.
-    int applyCellEdit(const CellEditResult& result);
-    bool menuItemEnabled(int command, int row) const;
-    void runMenuCommand(int command, int row);
-    bool buttonEnabled(int button, int row) const;
-    void runButton(int button, int row);
+    void sortByColumn(int column) { rules_.sortByColumn(column); }
+    int sortColumn() const { return rules_.sortColumn(); }
+    bool sortAscending() const { return rules_.sortAscending(); }
+    void resetColumnWidths() { rules_.resetColumnWidths(); }
+    bool prepareCellEdit(int row, int column) { return rules_.prepareCellEdit(row, column); }
+    CellEditorSetup cellEditor(int row, int column) const { return rules_.cellEditor(row, column); }
+    void setServiceField(int row, int column, const std::string& text) { rules_.setServiceField(row, column, text); }
+    int applyCellEdit(const CellEditResult& result) { return rules_.applyCellEdit(result); }
+    bool menuItemEnabled(int command, int row) const { return rules_.menuItemEnabled(command, row); }
+    void runMenuCommand(int command, int row) { rules_.runMenuCommand(command, row); }
+    bool buttonEnabled(int button, int row) const { return rules_.buttonEnabled(button, row); }
+    void runButton(int button, int row) { rules_.runButton(button, row); }
 
-    // Configuration file and autostart.
+    // The configuration file and autostart: loading sets the window's check
+    // box, placement and column widths, adds every stored service and starts
+    // each stored as running; saving applies the check box to the autostart
+    // entry first, then writes the file (the minimised state only at the
+    // end of the user's session).
     void loadConfiguration();
     // The same from a file already read.
     void loadConfiguration(const port::Profile& profile);
@@ -94,27 +91,8 @@ public:
     void updateAutostart();
 
 private:
-    void showRow(int row);                       // all ten cells from the record
-    void setStatus(int row, const std::string& status);
-    using StopClock = std::chrono::steady_clock;
-    // Waits for a signalled worker until stopBy, kills it when it overstays
-    // and then waits for it until killBy (set by the first kill of a stop),
-    // and marks the service stopped. A killed worker not yet gone is left
-    // to the monitoring pass to collect.
-    void finishStop(int row, StopClock::time_point stopBy, std::optional<StopClock::time_point>& killBy);
-    // The same without the front end: the process ends up closed or, when
-    // killed and not yet gone, among the killed workers.
-    void awaitWorker(ServiceRecord& service, StopClock::time_point stopBy,
-                     std::optional<StopClock::time_point>& killBy);
-    // Collects the killed workers that have ended; true when some remain.
-    bool collectKilledWorkers();
-
-    ManagerFrontEnd& frontEnd_;
-    std::vector<std::unique_ptr<ServiceRecord>> rows_;
-    int sortColumn_ = -1;
-    bool sortAscending_ = true;
-    bool portsStale_ = true;
-    int workerTimer_ = 0;
-    std::vector<std::string> serialPortList_;
-    std::vector<port::Process> killedWorkers_; // killed, not yet seen to end
+    ManagerWindow& window_;
+    ServiceRows rows_;
+    WorkerSupervision supervision_; // after the rows: its safety net stops their workers first
+    ServiceListRules rules_;
 };

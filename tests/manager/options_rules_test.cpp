@@ -5,7 +5,7 @@
 
 #include "manager/headless.h"
 #include "manager/program_options.h"
-#include "manager/stored_service.h"
+#include "manager/configuration_file.h"
 #include "manager/tray_activation.h"
 #include "port/profile.h"
 

@@ -49,6 +49,18 @@ protected:
         return wait_until([&] { return fs::exists(path); }, timeoutMs);
     }
 
+    // Opens the Serial Port editor of a row as a window does: false when
+    // it gets none; `choices` are those it offers.
+    bool portChoices(int row, std::vector<std::string>& choices)
+    {
+        choices.clear();
+        if (!table.prepareCellEdit(row, COLUMN_COMPORT))
+            return false;
+        const CellEditorSetup setup = table.cellEditor(row, COLUMN_COMPORT);
+        choices = setup.choices;
+        return setup.kind == CellEditorKind::Choice;
+    }
+
     // The worker's end, observed without reaping it behind the table's back.
     bool waitForEnd(int row, int timeoutMs)
     {
@@ -96,7 +108,7 @@ TEST_F(Supervision, DiscoveryListsPresentPortsInNumberOrder)
     EXPECT_FALSE(table.serialPortExists(""));
     table.record(0)->field(COLUMN_COMPORT) = "COM300";
     table.record(0)->field(COLUMN_TCPIP) = "2001";
-    EXPECT_TRUE(table.validateService(*table.record(0)));
+    EXPECT_FALSE(table.validateService(*table.record(0)));
     EXPECT_EQ(table.record(0)->field(COLUMN_STATUS), "");
 }
 
@@ -111,9 +123,16 @@ TEST_F(Supervision, NoPortsAnywhere)
     EXPECT_EQ(frontEnd.noPortsMessages, 2);
     EXPECT_TRUE(table.portsStale()) << "a failed refresh leaves the flag for the next editor";
 
+    // Asking which editor the cell gets scans nothing and shows nothing;
+    // readying it scans, and tells.
+    const int busy = frontEnd.busyShown;
+    EXPECT_EQ(table.cellEditor(0, COLUMN_COMPORT).kind, CellEditorKind::None);
+    EXPECT_EQ(frontEnd.noPortsMessages, 2);
+    EXPECT_EQ(frontEnd.busyShown, busy);
     std::vector<std::string> choices;
-    EXPECT_FALSE(table.prepareCellEdit(0, COLUMN_COMPORT, choices));
+    EXPECT_FALSE(portChoices(0, choices));
     EXPECT_EQ(frontEnd.noPortsMessages, 3);
+    EXPECT_EQ(frontEnd.busyShown, busy + 1);
     EXPECT_EQ(table.startService(0), 0);
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Error: Invalid Serial Port specified");
 }
@@ -122,17 +141,17 @@ TEST_F(Supervision, SerialEditorRescansOnlyWhenStaleOrItsPortIsGone)
 {
     addFake("exit");
     std::vector<std::string> choices;
-    ASSERT_TRUE(table.prepareCellEdit(0, COLUMN_COMPORT, choices));
+    ASSERT_TRUE(portChoices(0, choices));
     EXPECT_EQ(choices, (std::vector<std::string>{"COM1", "COM3"}));
     EXPECT_EQ(frontEnd.busyShown, 1);
 
     devices.map("COM2", board3.slave());
-    ASSERT_TRUE(table.prepareCellEdit(0, COLUMN_COMPORT, choices));
+    ASSERT_TRUE(portChoices(0, choices));
     EXPECT_EQ(choices.size(), 2u) << "the last scan is reused while the port is there";
     EXPECT_EQ(frontEnd.busyShown, 1);
 
     devices.map("COM1", "/nonexistent/device");
-    ASSERT_TRUE(table.prepareCellEdit(0, COLUMN_COMPORT, choices));
+    ASSERT_TRUE(portChoices(0, choices));
     EXPECT_EQ(choices, (std::vector<std::string>{"COM2", "COM3"}));
     EXPECT_EQ(frontEnd.busyShown, 2);
 }
@@ -152,7 +171,7 @@ TEST_F(Supervision, AnEmptyPortListIsScannedAgainByTheNextEditor)
     // The service's port comes back before its cell is clicked.
     devices.map("COM1", board1.slave());
     std::vector<std::string> choices;
-    EXPECT_TRUE(table.prepareCellEdit(0, COLUMN_COMPORT, choices));
+    EXPECT_TRUE(portChoices(0, choices));
     EXPECT_EQ(choices, std::vector<std::string>{"COM1"});
     EXPECT_EQ(frontEnd.noPortsMessages, 1);
 }

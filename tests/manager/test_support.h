@@ -19,7 +19,7 @@
 
 namespace fs = std::filesystem;
 
-class FakeFrontEnd : public ManagerFrontEnd {
+class FakeFrontEnd : public ManagerWindow {
 public:
     FakeFrontEnd() : widths(defaultWidths()) {}
 

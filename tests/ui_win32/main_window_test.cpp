@@ -136,7 +136,7 @@ struct TextView {
     LONG firstCharY = 0;  // top of the first character, in the control
 };
 
-TextView textView(ManagerWindow& window, HWND text)
+TextView textView(uitest::ManagerWindow& window, HWND text)
 {
     return window.onUi([&] {
         TextView view;

@@ -55,7 +55,7 @@ TEST(Screenshots, DISABLED_MainAndHelpWindows)
                                 + section(2, "Eval board B", "bdm-debug", "COM2", "38400", "RTS/CTS", 1)
                                 + section(3, "Spare board", "telnet", "COM3", "19200", "Xon/Xoff", 0));
 
-    ManagerWindow window;
+    uitest::ManagerWindow window;
     ASSERT_TRUE(window.open());
     ASSERT_TRUE(wait_until([&] { return window.cell(1, COLUMN_STATUS).rfind("Error", 0) == 0; }, 60000));
     window.onUi([&] {

@@ -23,7 +23,7 @@
 #include <algorithm>
 
 // What the manager core asks of the window.
-class CMainDialog::FrontEnd : public ManagerFrontEnd {
+class CMainDialog::FrontEnd : public ManagerWindow {
 public:
     explicit FrontEnd(CMainDialog& dialog) : dialog_(dialog) {}
 

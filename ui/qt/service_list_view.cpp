@@ -174,10 +174,12 @@ void ServiceListView::beginCellEdit(int row, int column)
         return;
     if (row < 0 || row >= rowCount() || column < 0 || column >= SERVICE_COLUMNS)
         return;
-    const CellEditorSetup setup = table_->cellEditor(row, column);
-    if (setup.kind == CellEditorKind::None)
+    if (!table_->prepareCellEdit(row, column))
         return;
     if (closed_ || row >= rowCount()) // a message box ran in between
+        return;
+    const CellEditorSetup setup = table_->cellEditor(row, column);
+    if (setup.kind == CellEditorKind::None)
         return;
     QRect rect;
     if (!cellEditRect(row, column, rect))

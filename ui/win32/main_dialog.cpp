@@ -228,7 +228,7 @@ LRESULT CMainDialog::onEndSession(WPARAM wParam, LPARAM)
 }
 
 // ---------------------------------------------------------------------------
-// ManagerFrontEnd.
+// ManagerWindow.
 
 void CMainDialog::refreshButtons()
 {

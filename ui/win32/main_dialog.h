@@ -15,7 +15,7 @@
 
 namespace win32 {
 
-class CMainDialog : public CResizableDialog, public ManagerFrontEnd {
+class CMainDialog : public CResizableDialog, public ManagerWindow {
 public:
     CMainDialog();
     ~CMainDialog() override;
@@ -26,7 +26,7 @@ public:
     int minimized() const { return fields_.minimized; }
     UINT trayMessage() const { return trayMessage_; }
 
-    // ManagerFrontEnd.
+    // ManagerWindow.
     bool appendRow() override { return list_.appendRow(); }
     void removeRow(int row) override { list_.removeRow(row); }
     void setCellText(int row, int column, const std::string& text) override { list_.setCellText(row, column, text); }

@@ -211,6 +211,8 @@ void ServiceListView::beginCellEdit(int row, int column)
 {
     if (closing_ || !table_ || row < 0 || row >= rowCount() || column < 0 || column >= SERVICE_COLUMNS)
         return;
+    if (!table_->prepareCellEdit(row, column))
+        return;
     const CellEditorSetup setup = table_->cellEditor(row, column);
     if (setup.kind == CellEditorKind::None)
         return;

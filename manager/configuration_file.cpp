@@ -1,21 +1,27 @@
-// The configuration file and the autostart entry derived from it.
+// The configuration file's reader and writer, driven by the table of
+// service settings, and the autostart entry.
 
-#include "manager/service_table.h"
+#include "manager/configuration_file.h"
 
 #include "manager/manager_globals.h"
-#include "manager/stored_service.h"
+#include "manager/product_texts.h"
+#include "manager/service_rows.h"
 #include "manager/window_placement.h"
 #include "port/autostart.h"
 #include "port/config.h"
 #include "port/profile.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
+constexpr const char* GENERAL = "General";
+
 // The most services a file holds: sections numbered beyond it are not read.
 constexpr int MAX_SERVICES = 10000;
+
+// A stored column width keeps its low 16 bits, as a list control takes it.
+constexpr int COLUMN_WIDTH_BITS = 0xFFFF;
 
 // Values are written as they are, but a line break inside one would end
 // its line early and let the rest be read as keys of their own.
@@ -68,6 +74,28 @@ void putLine(std::string& out, const std::string& key, int value)
 
 } // namespace
 
+StoredGeneral readGeneral(const port::Profile& profile)
+{
+    StoredGeneral general;
+    general.autostart = profile.get_int(GENERAL, "autostart", 0) != 0;
+    WindowFields& placement = general.placement;
+    placement.xpos = profile.get_int(GENERAL, "xpos", 0);
+    placement.ypos = profile.get_int(GENERAL, "ypos", 0);
+    placement.width = profile.get_int(GENERAL, "width", 0);
+    placement.height = profile.get_int(GENERAL, "heigth", 0); // the file format's spelling
+    placement.minimized = profile.get_int(GENERAL, "minimized", 0);
+
+    general.columnWidths.fill(-1);
+    if (profile.get_int(GENERAL, "columns", 0) == STORED_COLUMN_WIDTHS) {
+        for (int column = 0; column < SERVICE_COLUMNS; ++column) {
+            const int width = profile.get_int(GENERAL, columnKey(column).c_str(), -1);
+            if (width >= 0)
+                general.columnWidths[column] = storedColumnWidth(width & COLUMN_WIDTH_BITS);
+        }
+    }
+    return general;
+}
+
 std::vector<StoredService> readStoredServices(const port::Profile& profile)
 {
     std::vector<StoredService> services;
@@ -84,6 +112,49 @@ std::vector<StoredService> readStoredServices(const port::Profile& profile)
         services.push_back(std::move(stored));
     }
     return services;
+}
+
+std::string configurationText(const GeneralToSave& general, const ServiceRows& rows)
+{
+    const WindowRect& rect = general.normalRect;
+    std::string out = "[General]\n";
+    putLine(out, "autostart", general.autostart ? 1 : 0);
+    out += "services   = " + std::to_string(rows.count()) + "\n"; // the format pads this key one further
+    putLine(out, "xpos", rect.left);
+    putLine(out, "ypos", rect.top);
+    putLine(out, "width", rect.right - rect.left);
+    putLine(out, "heigth", rect.bottom - rect.top); // the file format's spelling
+    if (general.minimized)
+        putLine(out, "minimized", *general.minimized);
+    putLine(out, "columns", STORED_COLUMN_WIDTHS);
+    // The stored ten always; a later column only while it is not at its
+    // default width, so that a file keeps its lines when nothing changed.
+    for (const ServiceSetting& setting : serviceSettings) {
+        const int width = general.columnWidths[setting.column];
+        if (setting.column < STORED_COLUMN_WIDTHS || width != setting.width)
+            putLine(out, columnKey(setting.column), width);
+    }
+    for (int row = 0; row < rows.count(); ++row) {
+        out += "\n[" + serviceSection(row + 1) + "]\n";
+        const ServiceRecord& service = *rows.record(row);
+        for (const ServiceSetting& setting : serviceSettings) {
+            const std::string& value = service.field(setting.column);
+            if (setting.key && (setting.writtenWhenDefault || value != setting.readDefault))
+                putLine(out, setting.key, value);
+        }
+        putLine(out, "active", service.active ? 1 : 0);
+    }
+    return out;
+}
+
+bool writeConfigurationFile(const std::string& text)
+{
+    return port::save_config_file(CONFIG_FILE_NAME, text);
+}
+
+void updateAutostart(bool enabled)
+{
+    port::set_autostart(AUTOSTART_VALUE_NAME, managerGlobals.modulePath, enabled);
 }
 
 std::unique_ptr<ServiceRecord> newServiceRecord(const StoredService& stored)
@@ -104,78 +175,4 @@ bool hasStoredSettings(const ServiceRecord& record, const StoredService& stored,
             return false;
     }
     return true;
-}
-
-void ServiceTable::loadConfiguration()
-{
-    port::Profile profile(CONFIG_FILE_NAME);
-    loadConfiguration(profile);
-}
-
-void ServiceTable::loadConfiguration(const port::Profile& profile)
-{
-    if (profile.get_int("General", "autostart", 0) != 0)
-        frontEnd_.setAutostartChecked(true);
-    WindowFields& fields = frontEnd_.windowFields();
-    fields.xpos = profile.get_int("General", "xpos", 0);
-    fields.ypos = profile.get_int("General", "ypos", 0);
-    fields.width = profile.get_int("General", "width", 0);
-    fields.height = profile.get_int("General", "heigth", 0); // the file format's spelling
-    fields.minimized = profile.get_int("General", "minimized", 0);
-
-    if (profile.get_int("General", "columns", 0) == STORED_COLUMN_WIDTHS) {
-        for (int column = 0; column < SERVICE_COLUMNS; ++column) {
-            int width = profile.get_int("General", columnKey(column).c_str(), -1);
-            if (width >= 0)
-                frontEnd_.setColumnWidth(column, storedColumnWidth(width & 0xFFFF));
-        }
-    }
-
-    for (const StoredService& stored : readStoredServices(profile)) {
-        int row = addService(newServiceRecord(stored));
-        if (row >= 0 && stored.active)
-            startService(row);
-    }
-}
-
-void ServiceTable::saveConfiguration(bool endingSession)
-{
-    updateAutostart();
-
-    WindowRect rect = frontEnd_.normalRect();
-    std::string out = "[General]\n";
-    putLine(out, "autostart", frontEnd_.autostartChecked() ? 1 : 0);
-    out += "services   = " + std::to_string(count()) + "\n"; // the file format's padding, one more than the rest
-    putLine(out, "xpos", rect.left);
-    putLine(out, "ypos", rect.top);
-    putLine(out, "width", rect.right - rect.left);
-    putLine(out, "heigth", rect.bottom - rect.top); // the file format's spelling
-    if (endingSession)
-        putLine(out, "minimized", frontEnd_.windowFields().minimized);
-    putLine(out, "columns", STORED_COLUMN_WIDTHS);
-    // The stored ten always; a later column only while it is not at its
-    // default width, so that a file keeps its lines when nothing changed.
-    for (const ServiceSetting& setting : serviceSettings) {
-        const int width = frontEnd_.columnWidth(setting.column);
-        if (setting.column < STORED_COLUMN_WIDTHS || width != setting.width)
-            putLine(out, columnKey(setting.column), width);
-    }
-    for (int row = 0; row < count(); ++row) {
-        out += "\n[" + serviceSection(row + 1) + "]\n";
-        const ServiceRecord* service = rows_[row].get();
-        if (!service)
-            continue;
-        for (const ServiceSetting& setting : serviceSettings) {
-            const std::string& value = service->field(setting.column);
-            if (setting.key && (setting.writtenWhenDefault || value != setting.readDefault))
-                putLine(out, setting.key, value);
-        }
-        putLine(out, "active", service->active ? 1 : 0);
-    }
-    port::save_config_file(CONFIG_FILE_NAME, out);
-}
-
-void ServiceTable::updateAutostart()
-{
-    port::set_autostart(AUTOSTART_VALUE_NAME, managerGlobals.modulePath, frontEnd_.autostartChecked());
 }
