@@ -1,6 +1,9 @@
+// The main window on Linux: its template, the manager core's window and
+// session services in Qt terms, its commands, the tray and the window
+// menu.
+
 #include "ui/qt/main_dialog.h"
 
-#include "manager/window_placement.h"
 #include "ui/qt/help_dialog.h"
 #include "ui/qt/program_icon.h"
 #include "ui/qt/service_list_view.h"
@@ -22,8 +25,8 @@
 
 #include <algorithm>
 
-// What the manager core asks of the window.
-class CMainDialog::FrontEnd : public ManagerWindow {
+// What the manager core and its window session ask of the window.
+class CMainDialog::FrontEnd : public ManagerWindow, public SessionWindow {
 public:
     explicit FrontEnd(CMainDialog& dialog) : dialog_(dialog) {}
 
@@ -60,6 +63,56 @@ public:
     WindowRect normalRect() const override { return dialog_.normalRect(); }
     uintptr_t reportTarget() const override { return dialog_.receiver_.target(); }
     void deliverPendingReports() override { dialog_.deliverReports(); }
+
+    // SessionWindow.
+    void createColumns() override { dialog_.list_->createColumns(); }
+    std::optional<WindowRect> screenAreaAt(int x, int y) const override
+    {
+        QScreen* screen = QGuiApplication::screenAt(QPoint(x, y));
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        if (!screen)
+            return std::nullopt;
+        const QRect area = screen->availableGeometry();
+        return WindowRect{area.x(), area.y(), area.x() + area.width(), area.y() + area.height()};
+    }
+    WindowSize minimumSize() const override { return {dialog_.initialSize_.width(), dialog_.initialSize_.height()}; }
+    void place(const WindowFields& placement) override
+    {
+        dialog_.move(placement.xpos, placement.ypos);
+        dialog_.resize(std::max(placement.width, dialog_.initialSize_.width()),
+                       std::max(placement.height, dialog_.initialSize_.height()));
+    }
+    void centre() override
+    {
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            dialog_.move(screen->availableGeometry().center() - QPoint(dialog_.width() / 2, dialog_.height() / 2));
+    }
+    void minimizeOnceShown() override { QTimer::singleShot(0, &dialog_, &CMainDialog::minimizeAfterStart); }
+    bool showTrayIcon() override
+    {
+        if (!dialog_.tray_ && CSystemTray::available()) {
+            dialog_.tray_ = std::make_unique<CSystemTray>();
+            dialog_.tray_->create(&dialog_, [this](int command) { dialog_.onCommand(command); },
+                                  QString::fromUtf8(WINDOW_TITLE), dialog_.icon_, IDR_TRAY_MENU);
+        }
+        return dialog_.tray_ != nullptr;
+    }
+    void removeTrayIcon() override { dialog_.tray_.reset(); }
+    void hideWindow() override
+    {
+        // Once the state change is complete.
+        QTimer::singleShot(0, &dialog_, [this] {
+            if (dialog_.minimized() && dialog_.tray_)
+                dialog_.hide();
+        });
+    }
+    void showWindow() override { dialog_.show(); }
+    void restoreWindow() override { dialog_.setWindowState(dialog_.windowState() & ~Qt::WindowMinimized); }
+    void setButtonEnabled(int id, bool enabled) override { dialog_.button(id)->setEnabled(enabled); }
+    void commitEditing() override { dialog_.list_->endOpenEditor(); }
+    void closeEditing() override { dialog_.list_->closeForGood(); }
+    void closeHelp() override { CHelpDialog::closeHelp(); }
 
 private:
     CMainDialog& dialog_;
@@ -124,6 +177,7 @@ CMainDialog::CMainDialog()
                                        autostartTemplate.height));
 
     table_ = std::make_unique<ServiceTable>(*frontEnd_);
+    session_ = std::make_unique<WindowSession>(*table_, *frontEnd_, *frontEnd_);
     list_->setTable(table_.get());
     connect(list_, &ServiceListView::rowStateChanged, this, &CMainDialog::refreshButtons);
 
@@ -153,29 +207,9 @@ CMainDialog::CMainDialog()
     addAnchor(autostartTemplate.id, autostartTemplate.left, autostartTemplate.top, autostartTemplate.right,
               autostartTemplate.bottom);
 
-    list_->createColumns();
-    refreshButtons();
-    table_->loadConfiguration();
-
-    // The stored placement, never smaller than the template and fitted to
-    // the screen it was on (the primary one when it is on none now).
-    QScreen* screen = QGuiApplication::screenAt(QPoint(fields_.xpos, fields_.ypos));
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect area = screen->availableGeometry();
-        const WindowRect areaRect{area.x(), area.y(), area.x() + area.width(), area.y() + area.height()};
-        fields_ = fitPlacement(fields_, areaRect, initialSize_.width(), initialSize_.height());
-    }
-    move(fields_.xpos, fields_.ypos);
-    resize(std::max(fields_.width, initialSize_.width()), std::max(fields_.height, initialSize_.height()));
-    if (fields_.minimized) {
-        fields_.minimized = 0; // so that the minimise is a change of state
-        QTimer::singleShot(0, this, &CMainDialog::minimizeAfterStart);
-    } else if (fields_.width == 0 || fields_.height == 0) {
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
-    }
+    // Columns, buttons, the configuration and the stored placement (the
+    // screen it was on, the primary one when it is on none now).
+    session_->open();
     buttons_[0]->setFocus(Qt::OtherFocusReason);
 }
 
@@ -183,7 +217,7 @@ CMainDialog::~CMainDialog()
 {
     // Ended from outside rather than by the user (the application quit):
     // after a session-end save the stored state stays as that save left it.
-    shutdown(!sessionSaved_);
+    session_->finish();
     list_->setTable(nullptr);
 }
 
@@ -197,7 +231,7 @@ QPushButton* CMainDialog::button(int id) const
 
 void CMainDialog::onCommand(int command)
 {
-    if (shutDown_)
+    if (ended())
         return;
     switch (command) {
     case IDC_ADD:
@@ -235,7 +269,7 @@ void CMainDialog::showAbout()
 void CMainDialog::deliverReports()
 {
     receiver_.dispatch([this](uint32_t processId, const char* text) {
-        return table_ && !shutDown_ && table_->onWorkerReport(processId, text);
+        return table_ && !ended() && table_->onWorkerReport(processId, text);
     });
 }
 
@@ -250,11 +284,8 @@ void CMainDialog::timerEvent(QTimerEvent* event)
 
 void CMainDialog::refreshButtons()
 {
-    if (!table_ || shutDown_)
-        return;
-    int row = list_->selectedRow();
-    for (int id : rowButtons)
-        button(id)->setEnabled(table_->buttonEnabled(id, row));
+    if (session_)
+        session_->refreshButtons();
 }
 
 // Minimising puts the window into the tray: an icon appears and the window
@@ -263,46 +294,21 @@ void CMainDialog::refreshButtons()
 void CMainDialog::changeEvent(QEvent* event)
 {
     CResizableDialog::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange || restoring_ || shutDown_)
-        return;
-    int old = fields_.minimized;
-    fields_.minimized = (windowState() & Qt::WindowMinimized) ? 1 : 0;
-    if (fields_.minimized == old)
-        return;
-    if (fields_.minimized && !tray_ && CSystemTray::available()) {
-        tray_ = std::make_unique<CSystemTray>();
-        tray_->create(this, [this](int command) { onCommand(command); }, QString::fromUtf8(WINDOW_TITLE),
-                      icon_, IDR_TRAY_MENU);
-    } else if (!fields_.minimized) {
-        tray_.reset();
-    }
-    if (fields_.minimized) {
-        if (tray_) // hidden once the state change is complete
-            QTimer::singleShot(0, this, [this] {
-                if (fields_.minimized && tray_)
-                    hide();
-            });
-    } else {
-        show();
-    }
+    if (event->type() == QEvent::WindowStateChange && session_)
+        session_->minimizedChanged(windowState().testFlag(Qt::WindowMinimized));
 }
 
 void CMainDialog::minimizeAfterStart()
 {
-    if (!shutDown_)
+    if (!ended())
         showMinimized();
 }
 
 void CMainDialog::restoreFromTray()
 {
-    restoring_ = true;
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    fields_.minimized = 0;
-    tray_.reset();
-    show();
+    session_->restoreFromTray();
     raise();
     activateWindow();
-    restoring_ = false;
 }
 
 // The window's own context menu, over its free area only. An event that a
@@ -328,42 +334,21 @@ void CMainDialog::contextMenuEvent(QContextMenuEvent* event)
 
 void CMainDialog::onEndSession()
 {
-    if (shutDown_)
-        return;
-    list_->endOpenEditor();
-    table_->saveConfiguration(true);
-    sessionSaved_ = true;
+    session_->endOfSession();
 }
 
 void CMainDialog::endWithSession()
 {
-    if (shutDown_)
+    if (ended())
         return;
-    onEndSession();
-    shutdown(false);
-    reject(); // the save is done: done()'s shutdown finds nothing left to do
+    session_->endWithSession();
+    reject(); // the save is done: done()'s close finds nothing left to do
 }
 
 void CMainDialog::done(int result)
 {
     CResizableDialog::done(result);
-    shutdown(true);
-}
-
-void CMainDialog::shutdown(bool save)
-{
-    if (shutDown_)
-        return;
-    // An open editor ends first, its value applied, so that it is saved
-    // and never applied to a record that is gone.
-    list_->closeForGood();
-    if (save)
-        table_->saveConfiguration(false);
-    shutDown_ = true;
-    fields_.minimized = 0;
-    tray_.reset();
-    table_->destroyAllServices();
-    CHelpDialog::closeHelp();
+    session_->close();
 }
 
 // The window's restored placement: the frame's top-left corner and the

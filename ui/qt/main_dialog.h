@@ -1,10 +1,12 @@
 #pragma once
 // The manager's main window: the service list, six buttons and the
-// autostart check box. It loads the configuration when it opens, minimises
-// into the notification area, and saves and stops every worker when it
-// closes. The services themselves are the manager core's.
+// autostart check box. It draws and wires what the manager core's window
+// session does: the configuration loaded when it opens, minimising into
+// the notification area, saving and stopping every worker when it closes.
+// The services themselves are the core's.
 
 #include "manager/service_table.h"
+#include "manager/window_session.h"
 #include "port/report.h"
 #include "ui/qt/resizable_dialog.h"
 
@@ -44,7 +46,7 @@ public:
     ServiceTable& table() { return *table_; }
     CSystemTray* trayIcon() const { return tray_.get(); }
     // 1 while minimised (into the tray when there is one), else 0.
-    int minimized() const { return fields_.minimized; }
+    int minimized() const { return session_->minimized(); }
     // The template size in pixels: the smallest the window gets.
     QSize initialSize() const { return initialSize_; }
 
@@ -66,11 +68,12 @@ private:
     void deliverReports();
     void restoreFromTray();
     void minimizeAfterStart();
-    void shutdown(bool save);
     WindowRect normalRect() const;
+    bool ended() const { return !session_ || session_->ended(); }
 
     std::unique_ptr<FrontEnd> frontEnd_;
     std::unique_ptr<ServiceTable> table_;
+    std::unique_ptr<WindowSession> session_;
     port::ReportReceiver receiver_;
     std::unique_ptr<QSocketNotifier> reportNotifier_;
     std::unique_ptr<CSystemTray> tray_;
@@ -81,8 +84,5 @@ private:
     QCheckBox* autostart_ = nullptr;
     QSize initialSize_;
 
-    WindowFields fields_; // xpos, ypos, width, height, minimized
-    bool restoring_ = false;
-    bool sessionSaved_ = false;
-    bool shutDown_ = false;
+    WindowFields fields_; // xpos, ypos, width, height, minimized: the session's
 };

@@ -1,6 +1,8 @@
+// The main window on Windows: its message and command tables, the manager
+// core's window and session services in Win32 terms, and its reports.
+
 #include "ui/win32/main_dialog.h"
 
-#include "manager/window_placement.h"
 #include "resources/resource.h"
 #include "ui/win32/help_dialog.h"
 
@@ -33,7 +35,7 @@ const CommandEntry<CMainDialog> CMainDialog::commands[] = {
     {IDOK, &CMainDialog::onOk},
 };
 
-CMainDialog::CMainDialog() : CResizableDialog(IDD_MAIN, 0), table_(*this)
+CMainDialog::CMainDialog() : CResizableDialog(IDD_MAIN, 0), table_(*this), session_(table_, *this, *this)
 {
     list_.setTable(&table_);
     bigIcon_ = static_cast<HICON>(LoadImageA(resourceModule(), MAKEINTRESOURCEA(IDI_MAIN), IMAGE_ICON, 32, 32, 0));
@@ -81,33 +83,49 @@ LRESULT CMainDialog::onInitDialog(WPARAM wParam, LPARAM lParam)
     addAnchor(IDC_AUTOSTART, 0, 1, 0, 1);
 
     list_.attach(item(IDC_SERVICE_LIST));
-    list_.createColumns();
-    SendMessageA(hwnd(), WM_REFRESH_BUTTONS, 0, 0);
-    table_.loadConfiguration();
+    // Columns, buttons, the configuration and the stored placement.
+    session_.open();
+    return TRUE; // the first tab stop, Add, gets the focus
+}
 
-    // The stored placement fitted to the work area of the monitor it was
-    // on (the primary one when it is on none now); the minimum-size query
-    // keeps it from becoming smaller than the template.
+// The work area of the monitor at the point (the primary one when the
+// point is on none).
+std::optional<WindowRect> CMainDialog::screenAreaAt(int x, int y) const
+{
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    if (GetMonitorInfoA(MonitorFromPoint(POINT{fields_.xpos, fields_.ypos}, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
-        const RECT& work = monitor.rcWork;
-        const SIZE minimum = resizer().minimumSize();
-        fields_ = fitPlacement(fields_, WindowRect{work.left, work.top, work.right, work.bottom}, minimum.cx,
-                               minimum.cy);
-    }
-    SetWindowPos(hwnd(), nullptr, fields_.xpos, fields_.ypos, fields_.width, fields_.height,
+    if (!GetMonitorInfoA(MonitorFromPoint(POINT{x, y}, MONITOR_DEFAULTTOPRIMARY), &monitor))
+        return std::nullopt;
+    const RECT& work = monitor.rcWork;
+    return WindowRect{work.left, work.top, work.right, work.bottom};
+}
+
+WindowSize CMainDialog::minimumSize() const
+{
+    const SIZE minimum = resizer().minimumSize();
+    return {minimum.cx, minimum.cy};
+}
+
+// The minimum-size query keeps the window from becoming smaller than the
+// template.
+void CMainDialog::place(const WindowFields& placement)
+{
+    SetWindowPos(hwnd(), nullptr, placement.xpos, placement.ypos, placement.width, placement.height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-    if (fields_.minimized) {
-        // Minimise into the tray once the window is shown: the modal loop
-        // shows it when its queue first runs empty, and a minimise handled
-        // before that would be undone by the show.
-        fields_.minimized = 0;
-        minimizeWhenShown_ = true;
-    } else if (fields_.width == 0 || fields_.height == 0) {
-        centre();
+}
+
+bool CMainDialog::showTrayIcon()
+{
+    if (!trayIcon_) {
+        trayIcon_ = std::make_unique<CSystemTray>();
+        trayIcon_->create(nullptr, trayMessage_, WINDOW_TITLE, smallIcon_, IDR_TRAY_MENU);
     }
-    return TRUE; // the first tab stop, Add, gets the focus
+    return true;
+}
+
+void CMainDialog::closeHelp()
+{
+    CHelpDialog::closeHelp();
 }
 
 void CMainDialog::centre()
@@ -120,6 +138,9 @@ void CMainDialog::centre()
                  work.top + (work.bottom - work.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Minimise into the tray once the window is shown: the modal loop shows it
+// when its queue first runs empty, and a minimise handled before that would
+// be undone by the show.
 LRESULT CMainDialog::onShowWindow(WPARAM wParam, LPARAM)
 {
     if (wParam && minimizeWhenShown_) {
@@ -135,30 +156,12 @@ LRESULT CMainDialog::onSysCommand(WPARAM wParam, LPARAM lParam)
         CAboutDialog().runModal(hwnd());
         return 0;
     }
-    const int old = fields_.minimized;
-    if (wParam == SC_MINIMIZE)
-        fields_.minimized = 1;
-    else if (wParam == SC_RESTORE)
-        fields_.minimized = 0;
     const LRESULT result = DefWindowProcA(hwnd(), WM_SYSCOMMAND, wParam, lParam);
-    if (fields_.minimized == old)
-        return result;
-    if (fields_.minimized && !trayIcon_) {
-        trayIcon_ = std::make_unique<CSystemTray>();
-        trayIcon_->create(nullptr, trayMessage_, WINDOW_TITLE, smallIcon_, IDR_TRAY_MENU);
-    } else {
-        trayIcon_.reset();
-    }
-    ShowWindow(hwnd(), fields_.minimized ? SW_HIDE : SW_SHOW);
+    if (wParam == SC_MINIMIZE)
+        session_.minimizedChanged(true);
+    else if (wParam == SC_RESTORE)
+        session_.minimizedChanged(false);
     return result;
-}
-
-void CMainDialog::onTrayConfigure()
-{
-    ShowWindow(hwnd(), SW_RESTORE);
-    fields_.minimized = 0;
-    trayIcon_.reset();
-    ShowWindow(hwnd(), SW_SHOW);
 }
 
 void CMainDialog::onHelp()
@@ -168,9 +171,7 @@ void CMainDialog::onHelp()
 
 LRESULT CMainDialog::onRefreshButtons(WPARAM, LPARAM)
 {
-    const int row = list_.selectedRow();
-    for (int id : rowButtons)
-        EnableWindow(item(id), table_.buttonEnabled(id, row));
+    session_.refreshButtons();
     return 0;
 }
 
@@ -196,12 +197,7 @@ LRESULT CMainDialog::onNotify(WPARAM, LPARAM lParam)
 
 LRESULT CMainDialog::onDestroy(WPARAM, LPARAM)
 {
-    list_.closeEditing();
-    table_.saveConfiguration(false);
-    fields_.minimized = 0;
-    trayIcon_.reset();
-    table_.destroyAllServices();
-    CHelpDialog::closeHelp();
+    session_.close();
     if (bigIcon_)
         DestroyIcon(bigIcon_);
     if (smallIcon_)
@@ -220,10 +216,8 @@ LRESULT CMainDialog::onTimer(WPARAM wParam, LPARAM)
 
 LRESULT CMainDialog::onEndSession(WPARAM wParam, LPARAM)
 {
-    if (wParam) {
-        list_.commitEditing(); // an open editor's value is saved, not its old one
-        table_.saveConfiguration(true);
-    }
+    if (wParam)
+        session_.endOfSession();
     return 0;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 // The manager's main window: the service list, six buttons and the
-// autostart check box. It is the manager core's front end, minimises into
-// the notification area, keeps its controls anchored while resized, opens
-// Help and About, and saves the configuration when it closes and at log-off.
+// autostart check box. It is the manager core's window and draws and wires
+// what the core's window session does (minimising into the notification
+// area, saving the configuration when it closes and at log-off); it keeps
+// its controls anchored while resized and opens Help and About.
 
 #include "manager/front_end.h"
 #include "manager/service_table.h"
+#include "manager/window_session.h"
 #include "ui/win32/resizable_dialog.h"
 #include "ui/win32/service_list_view.h"
 #include "ui/win32/system_tray.h"
@@ -15,7 +17,7 @@
 
 namespace win32 {
 
-class CMainDialog : public CResizableDialog, public ManagerWindow {
+class CMainDialog : public CResizableDialog, public ManagerWindow, public SessionWindow {
 public:
     CMainDialog();
     ~CMainDialog() override;
@@ -23,7 +25,7 @@ public:
     ServiceTable& table() { return table_; }
     ServiceListView& list() { return list_; }
     CSystemTray* trayIcon() const { return trayIcon_.get(); }
-    int minimized() const { return fields_.minimized; }
+    int minimized() const { return session_.minimized(); }
     UINT trayMessage() const { return trayMessage_; }
 
     // ManagerWindow.
@@ -46,6 +48,23 @@ public:
     WindowRect normalRect() const override;
     uintptr_t reportTarget() const override { return reinterpret_cast<uintptr_t>(hwnd()); }
 
+    // SessionWindow.
+    void createColumns() override { list_.createColumns(); }
+    std::optional<WindowRect> screenAreaAt(int x, int y) const override;
+    WindowSize minimumSize() const override;
+    void place(const WindowFields& placement) override;
+    void centre() override;
+    void minimizeOnceShown() override { minimizeWhenShown_ = true; }
+    bool showTrayIcon() override;
+    void removeTrayIcon() override { trayIcon_.reset(); }
+    void hideWindow() override { ShowWindow(hwnd(), SW_HIDE); }
+    void showWindow() override { ShowWindow(hwnd(), SW_SHOW); }
+    void restoreWindow() override { ShowWindow(hwnd(), SW_RESTORE); }
+    void setButtonEnabled(int id, bool enabled) override { EnableWindow(item(id), enabled); }
+    void commitEditing() override { list_.commitEditing(); }
+    void closeEditing() override { list_.closeEditing(); }
+    void closeHelp() override;
+
 protected:
     bool onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
@@ -65,10 +84,9 @@ private:
     void onStop() { table_.runButton(IDC_STOP, list_.selectedRow()); }
     void onRestart() { table_.runButton(IDC_RESTART, list_.selectedRow()); }
     void onHelp();
-    void onTrayConfigure();
+    void onTrayConfigure() { session_.restoreFromTray(); }
     void onCancel() { endDialog(IDCANCEL); }
     void onOk() {} // Enter presses Add, the default button; nothing else ends the window
-    void centre();
 
     static const MessageEntry<CMainDialog> messages[];
     static const CommandEntry<CMainDialog> commands[];
@@ -77,6 +95,7 @@ private:
     HICON smallIcon_ = nullptr;
     ServiceListView list_;
     ServiceTable table_;
+    WindowSession session_;
     std::unique_ptr<CSystemTray> trayIcon_;
     UINT trayMessage_ = 0;
     WindowFields fields_;

@@ -55,6 +55,7 @@ public:
         : CDialog(templateId), resizer_(*this, resizerOptions) {}
 
     CControlResizer& resizer() { return resizer_; }
+    const CControlResizer& resizer() const { return resizer_; }
 
 protected:
     bool onMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
