@@ -1,3 +1,6 @@
+// The program's entry: one executable that is a worker or the manager by
+// its argument count.
+
 #include "manager/program_options.h"
 #include "ui/manager_startup.h"
 #include "worker/worker.h"

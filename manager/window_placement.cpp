@@ -1,3 +1,6 @@
+// The stored window placement fitted to a screen area, and the widest
+// stored column.
+
 #include "manager/window_placement.h"
 
 #include <algorithm>

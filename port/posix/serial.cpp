@@ -1,3 +1,7 @@
+// Serial ports on Linux: the mapped device opened exclusively in raw mode,
+// line settings by termios, DTR by the modem-control ioctls, and the
+// waits that a stop wakes.
+
 #include "port/serial.h"
 #include "port/serial_names.h"
 #include "port/posix/deadline.h"

@@ -1,3 +1,6 @@
+// COM names on Linux: the device-map folder first, then the names that
+// stand for the usual serial devices.
+
 #include "port/serial_names.h"
 
 #include <dirent.h>

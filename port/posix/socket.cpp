@@ -1,3 +1,6 @@
+// TCP sockets on Linux: BSD sockets behind the Windows Sockets interface,
+// with errno mapped to its error numbers.
+
 #include "port/socket.h"
 #include "port/posix/deadline.h"
 

@@ -1,3 +1,7 @@
+// Serial ports on Windows: a COM device in overlapped mode, its DCB, DTR by
+// EscapeCommFunction, and overlapped reads, writes and event waits in 1 ms
+// steps.
+
 #include "port/serial.h"
 #include "port/serial_names.h"
 

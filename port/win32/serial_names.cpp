@@ -1,3 +1,5 @@
+// COM names on Windows: the device namespace path of the name itself.
+
 #include "port/serial_names.h"
 
 #include <windows.h>

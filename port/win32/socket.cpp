@@ -1,3 +1,6 @@
+// TCP sockets on Windows: Windows Sockets (ws2_32) behind the port
+// interface.
+
 #include "port/socket.h"
 
 #include <winsock2.h>

@@ -1,3 +1,6 @@
+// The Qt cell editors: a line edit and a combo box over one cell, each
+// ending on the loss of the keyboard focus and reporting to the list.
+
 #include "ui/qt/cell_editors.h"
 
 #include "ui/qt/resizable_dialog.h"

@@ -1,3 +1,5 @@
+// The Help window and the About box on Linux.
+
 #include "ui/qt/help_dialog.h"
 
 #include "manager/about_text.h"

@@ -1,3 +1,7 @@
+// The manager's start-up on Linux: a display to open, the one-manager
+// claim, the Qt application and the main window run until it ends, and the
+// signals that end it.
+
 #include "ui/manager_startup.h"
 
 #include "manager/manager_globals.h"

@@ -1,3 +1,6 @@
+// The window resources compiled into the library, and the program icon
+// made from them.
+
 #include "ui/qt/program_icon.h"
 
 void initResources()

@@ -1,4 +1,6 @@
 #pragma once
+// The Qt window's resources: the icons and the help text compiled into the
+// window library, and the program icon made of them.
 
 #include <QIcon>
 

@@ -1,3 +1,6 @@
+// Resizable dialogs on Linux: dialog units from the font, the anchors that
+// move the controls, the minimum size and the size grip.
+
 #include "ui/qt/resizable_dialog.h"
 
 #include <QFontMetrics>

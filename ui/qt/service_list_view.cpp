@@ -1,3 +1,7 @@
+// The service list on Linux: a table widget that shows the core's rows,
+// opens the cell editors, sorts by a header click and opens the service
+// menu, with the mouse, key and focus rules of the list.
+
 #include "ui/qt/service_list_view.h"
 
 #include "manager/service_table.h"

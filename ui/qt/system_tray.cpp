@@ -1,3 +1,6 @@
+// The tray icon on Linux: a system tray icon with its menu, its
+// activations turned into the main window's commands.
+
 #include "ui/qt/system_tray.h"
 
 #include <QDBusConnection>

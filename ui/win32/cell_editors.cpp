@@ -1,3 +1,7 @@
+// The Win32 cell editors: an edit control and a drop-down list over one
+// cell, each ending on the loss of the keyboard focus and reporting through
+// the list's end-of-label-edit notification.
+
 #include "ui/win32/cell_editors.h"
 
 #include "resources/resource.h"

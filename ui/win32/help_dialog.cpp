@@ -1,3 +1,5 @@
+// The Help window and the About box on Windows.
+
 #include "ui/win32/help_dialog.h"
 
 #include "resources/resource.h"

@@ -1,3 +1,6 @@
+// The manager's start-up on Windows: the one-manager claim, the controls
+// the windows need, and the main window run modally until it ends.
+
 #include "ui/manager_startup.h"
 
 #include "manager/manager_globals.h"

@@ -1,3 +1,6 @@
+// Resizable dialogs on Windows: the anchors that move the controls with
+// deferred window moves, the minimum-size answer and the size grip.
+
 #define OEMRESOURCE
 #include "ui/win32/resizable_dialog.h"
 

@@ -1,3 +1,7 @@
+// The service list on Windows: the report-view list control that shows the
+// core's rows, opens the cell editors, sorts by a header click and opens
+// the service menu.
+
 #include "ui/win32/service_list_view.h"
 
 #include <shlwapi.h>

@@ -1,3 +1,6 @@
+// The tray icon on Windows: Shell_NotifyIconA with a hidden message window
+// that turns the icon's events into the main window's commands.
+
 #include "ui/win32/system_tray.h"
 
 #include "ui/win32/window.h"

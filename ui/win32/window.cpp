@@ -1,3 +1,6 @@
+// The Win32 window framework: modal dialogs, subclassed controls and the
+// dispatch through their message and command tables.
+
 #include "ui/win32/window.h"
 
 #include <commctrl.h>
