@@ -40,3 +40,6 @@ std::unique_ptr<ServiceRecord> newServiceRecord();
 // window handle's significant part).
 int serviceLineFlags(const ServiceRecord& record);
 std::string workerCommandLine(const ServiceRecord& record, uintptr_t reportTarget);
+// The variables the worker's environment gets: one per setting that goes
+// that way, empty (so not set) for an empty value.
+port::Process::Environment workerEnvironment(const ServiceRecord& record);

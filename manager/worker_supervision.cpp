@@ -72,6 +72,9 @@ std::optional<std::string> WorkerSupervision::validateService(const ServiceRecor
     const std::string& comport = service.field(COLUMN_COMPORT);
     if (!quotable(comport) || !serialPortExists(comport))
         return STATUS_INVALID_COMPORT;
+    for (const ServiceSetting& setting : serviceSettings)
+        if (setting.startRefusal && !settingAccepts(setting, service.field(setting.column)))
+            return setting.startRefusal;
     return std::nullopt;
 }
 
@@ -110,7 +113,8 @@ int WorkerSupervision::startService(int row)
         service->stopEvent.reset();
 
     port::Process process;
-    if (!port::Process::start_hidden(workerCommandLine(*service, loop_.reportTarget()), process))
+    if (!port::Process::start_hidden(workerCommandLine(*service, loop_.reportTarget()), process,
+                                     workerEnvironment(*service)))
         return 0;
     service->processInfo = std::move(process);
     service->active = true;

@@ -7,8 +7,9 @@
 //   together  like obey, but after its stop it waits until
 //             $VANTREL_FAKE_PEERS workers have seen theirs
 // With $VANTREL_FAKE_DIR set it leaves there <event>.args (its words, one a
-// line), <event>.stopped when it sees its stop and <event>.done when it
-// ends by itself.
+// line), <event>.env (the worker's variables of its environment, one
+// "NAME=value" a line, "NAME" alone when not set), <event>.stopped when it
+// sees its stop and <event>.done when it ends by itself.
 
 #include "port/named_event.h"
 #include "port/process.h"
@@ -63,6 +64,12 @@ int main(int argc, char** argv)
     for (int i = 0; i < argc; ++i)
         words += std::string(argv[i]) + "\n";
     leave(event, ".args", words);
+    std::string variables;
+    for (const char* name : {"VANTREL_LISTEN", "VANTREL_ALLOW"}) {
+        const char* value = std::getenv(name);
+        variables += std::string(name) + (value ? std::string("=") + value : "") + "\n";
+    }
+    leave(event, ".env", variables);
 
     if (mode == "exit") {
         leave(event, ".done");
