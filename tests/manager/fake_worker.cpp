@@ -4,6 +4,9 @@
 //   obey      ends when its stop event is set
 //   ignore    never looks at its stop event (ends by itself after a minute)
 //   report    sends $VANTREL_FAKE_REPORT as its status report, then ends
+//   clients   sends client reports (served, refused, taken over, served,
+//             progress), leaves <event>.reported (the receiver's number),
+//             then behaves as obey
 //   together  like obey, but after its stop it waits until
 //             $VANTREL_FAKE_PEERS workers have seen theirs
 // With $VANTREL_FAKE_DIR set it leaves there <event>.args (its words, one a
@@ -11,6 +14,7 @@
 // "NAME=value" a line, "NAME" alone when not set), <event>.stopped when it
 // sees its stop and <event>.done when it ends by itself.
 
+#include "port/client_report.h"
 #include "port/named_event.h"
 #include "port/process.h"
 #include "port/report.h"
@@ -84,6 +88,33 @@ int main(int argc, char** argv)
         port::send_report(std::strtoull(argv[8], nullptr, 10), port::current_process_id(), text ? text : "");
         leave(event, ".done");
         return 0;
+    }
+
+    if (mode == "clients") {
+        port::ClientReportSender sender(port::ClientReportSender::target_from_environment());
+        using Report = port::ClientReport;
+        auto report = [&](Report::Kind kind, Report::Reason reason, const char* address, uint16_t port,
+                          uint64_t toBoard, uint64_t toClient) {
+            Report r;
+            r.kind = kind;
+            r.reason = reason;
+            port::parse_ip_address(address, r.address);
+            r.port = port;
+            r.since = 1700000000;
+            r.to_board = toBoard;
+            r.to_client = toClient;
+            return sender.send(r);
+        };
+        const bool sent = report(Report::Kind::Served, Report::Reason::None, "::ffff:127.0.0.1", 40000, 0, 0)
+                          && report(Report::Kind::Refused, Report::Reason::NotAllowed, "127.0.0.2", 40001, 0, 0)
+                          && report(Report::Kind::Refused, Report::Reason::Busy, "10.0.0.9", 40003, 0, 0)
+                          && report(Report::Kind::Left, Report::Reason::TakenOver, "127.0.0.1", 40000, 5, 7)
+                          && report(Report::Kind::Served, Report::Reason::None, "::1", 40002, 0, 0)
+                          && report(Report::Kind::Progress, Report::Reason::None, "::1", 40002, 11, 13);
+        if (!sent)
+            return 5;
+        const char* target = std::getenv(port::CLIENT_REPORT_VARIABLE);
+        leave(event, ".reported", target ? target : "");
     }
 
     port::NamedEvent stop = port::NamedEvent::open(event);

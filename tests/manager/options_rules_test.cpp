@@ -38,7 +38,15 @@ TEST(ProgramOptions, ModesFromTheArguments)
         {{"--headless", "--config"}, ProgramOptions::Invalid, "", "--config needs a folder"},
         {{"--headless", "--config="}, ProgramOptions::Invalid, "", "--config needs a folder"},
         {{"--headless", "now"}, ProgramOptions::Invalid, "", "unknown argument with --headless: now"},
-        {{"--config", "/srv/boards"}, ProgramOptions::Invalid, "/srv/boards", "--config is used with --headless"},
+        {{"--config", "/srv/boards"}, ProgramOptions::Invalid, "/srv/boards",
+         "--config is used with --headless or --status"},
+        {{"--status"}, ProgramOptions::Status, "", ""},
+        {{"--status", "--config", "/srv/boards"}, ProgramOptions::Status, "/srv/boards", ""},
+        {{"--status", "-v"}, ProgramOptions::Invalid, "", "unknown argument with --status: -v"},
+        {{"--ports"}, ProgramOptions::Ports, "", ""},
+        {{"--ports", "--config", "/srv"}, ProgramOptions::Invalid, "/srv", "--config is not used with --ports"},
+        {{"--ports", "COM5"}, ProgramOptions::Invalid, "", "unknown argument with --ports: COM5"},
+        {{"--status", "--headless"}, ProgramOptions::Invalid, "", "--status and --headless do not go together"},
     };
     for (const auto& c : cases) {
         ProgramOptions options = parse(c.args);
@@ -54,7 +62,7 @@ TEST(ProgramOptions, ModesFromTheArguments)
 TEST(ProgramOptions, UsageNamesEveryOption)
 {
     const std::string usage = usageText();
-    for (const char* word : {"--headless", "--config DIR", "--help", "--version", "SIGHUP", "vantrel(1)"})
+    for (const char* word : {"--headless", "--config DIR", "--status", "--ports", "--help", "--version", "SIGHUP", "vantrel(1)"})
         EXPECT_NE(usage.find(word), std::string::npos) << word;
     EXPECT_EQ(usage.back(), '\n');
 }

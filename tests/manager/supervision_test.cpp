@@ -259,6 +259,43 @@ TEST_F(Supervision, AStartRefusesAWrongSharingSetting)
     EXPECT_FALSE(fs::exists(marker(0, ".done")));
 }
 
+// What a worker reports of its clients sets the Client column and reaches
+// the front end; a report from another process counts for nothing; a
+// client still served when its worker ends leaves with it, with the counts
+// last reported.
+TEST_F(Supervision, ClientReportsSetTheClientColumn)
+{
+    addFake("clients");
+    ASSERT_NE(table.startService(0), 0);
+    ASSERT_TRUE(waitForFile(marker(0, ".reported"), 10000));
+    // Another process (this one) that names the worker's address.
+    port::ClientReportSender forger(std::stoul(read_file(marker(0, ".reported"))));
+    port::ClientReport forged;
+    port::parse_ip_address("192.0.2.66", forged.address);
+    ASSERT_TRUE(forger.send(forged));
+    const std::vector<std::string> expected = {
+        "0: client 127.0.0.1 port 40000 served",
+        "0: client 127.0.0.2 port 40001 refused: not in the allow list",
+        "0: client 10.0.0.9 port 40003 refused: busy, held by 127.0.0.1 since " + sinceText(1700000000, unixNow()),
+        "0: client 127.0.0.1 port 40000 left, taken over by the next client: 5 bytes to the board, 7 to the client",
+        "0: client ::1 port 40002 served",
+    };
+    ASSERT_TRUE(wait_until([&] {
+        table.deliverClientReports();
+        return frontEnd.clientEvents.size() >= expected.size() && table.record(0)->client
+               && table.record(0)->client->toBoard == 11;
+    }, 10000)) << frontEnd.clientEvents.size();
+    table.deliverClientReports();
+    EXPECT_EQ(frontEnd.clientEvents, expected) << "nothing of the forged report";
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_CLIENT], "::1 since " + sinceText(1700000000, unixNow()));
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Active");
+
+    table.stopService(0);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_CLIENT], "");
+    ASSERT_EQ(frontEnd.clientEvents.size(), expected.size() + 1);
+    EXPECT_EQ(frontEnd.clientEvents.back(), "0: client ::1 port 40002 left: 11 bytes to the board, 13 to the client");
+}
+
 TEST_F(Supervision, AnEndedWorkerIsNoticedByTheNextPass)
 {
     addFake("obey");
