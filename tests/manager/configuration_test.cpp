@@ -364,8 +364,8 @@ TEST_F(Configuration, SharingKeysAreWrittenWhenSetAndWrongValuesKept)
     table.saveConfiguration(false);
     const std::string saved = ConfigPlace::fileText(place.machinePath()).value_or("");
     auto section = [&](int number) {
-        const std::string head = "[Service" + std::to_string(number) + "]\n";
-        const size_t from = saved.find(head) + head.size();
+        const std::string head = "[Service" + std::to_string(number) + "]";
+        const size_t from = saved.find("name", saved.find(head));
         return saved.substr(from, saved.find("active", from) - from);
     };
     const std::string filled = "tcpip     = \ncomport   = \nbaudrate  = 19200\nhandshake = None\nparity    = None\n"

@@ -257,6 +257,47 @@ TEST_F(Headless, AWorkersReportBecomesItsStatusLine)
     EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
 }
 
+// vantrel --ports: the names present, each with its device, the device
+// map's links followed, and the stable by-id links to the same device.
+// vantrel --status: the running manager's services, one line each; nobody
+// to ask, or a manager of another file, is exit code 1.
+TEST_F(Headless, PortsAndStatusTellWhatThereIs)
+{
+    support::Board boardA(true), boardB(true);
+    ASSERT_TRUE(boardA.valid() && boardB.valid());
+    support::TempDir byId;
+    fs::create_symlink(boardB.slave(), byId / "usb-Maker_Board_42-if00-port0");
+    devices_.map("COM5", boardA.slave());
+    devices_.map("COM7", byId / "usb-Maker_Board_42-if00-port0");
+    devices_.map("COM9", "/nonexistent/device");
+    Env env = this->env();
+    env["VANTREL_BY_ID_DIR"] = byId.path().string();
+
+    support::Child ports(VANTREL_EXE, {"--ports"}, env);
+    EXPECT_EQ(ports.exitCode(), 0) << ports.err();
+    EXPECT_EQ(ports.out(), "COM5 -> " + boardA.slave() + "\nCOM7 -> " + boardB.slave() + " (" +
+                               (byId / "usb-Maker_Board_42-if00-port0") + ")\n");
+
+    support::Child nobody(VANTREL_EXE, {"--status"}, env);
+    EXPECT_EQ(nobody.exitCode(), 1);
+    EXPECT_NE(nobody.err().find("no Vantrel Server manager is running"), std::string::npos) << nobody.err();
+
+    const uint16_t pA = port(), pB = port();
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 2\n" + service(1, "Eval A", pA, "COM5", true)
+                                                + service(2, "Spare", pB, "COM7", false)));
+    auto manager = start({"--headless", "--config", conf()});
+    ASSERT_TRUE(manager->waitForErr(line("Eval A", pA, "COM5", "Active"))) << manager->err();
+    support::Child status(VANTREL_EXE, {"--status", "--config", conf()}, env);
+    EXPECT_EQ(status.exitCode(), 0) << status.err();
+    EXPECT_EQ(status.out(), line("Eval A", pA, "COM5", "Active, no client\n") + line("Spare", pB, "COM7", "Stopped\n"));
+    support::Child other(VANTREL_EXE, {"--status", "--config", root_ / "etc"}, env);
+    EXPECT_EQ(other.exitCode(), 1);
+    EXPECT_NE(other.err().find("the running manager reads " + file()), std::string::npos) << other.err();
+
+    ASSERT_TRUE(manager->signal(SIGTERM));
+    EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
+}
+
 TEST_F(Headless, ASecondManagerIsRefused)
 {
     ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 0\n"));

@@ -146,6 +146,29 @@ TEST(StoredServices, ReadAsLoadingDoesAndComparedWithRecords)
     }
 }
 
+// The commented example the package installs reads as it says: every
+// value as written, each one its setting accepts.
+TEST(StoredServices, TheExampleFileHoldsOnlyValuesItsSettingsTake)
+{
+    port::Profile profile;
+    std::string error;
+    ASSERT_TRUE(profile.read_file(std::string(VANTREL_SOURCE_DIR) + "/packaging/vantrel.ini", error)) << error;
+    const std::vector<StoredService> services = readStoredServices(profile);
+    ASSERT_EQ(services.size(), 3u);
+    for (size_t i = 0; i < services.size(); ++i) {
+        const std::string section = "Service" + std::to_string(i + 1);
+        for (const ServiceSetting& setting : serviceSettings) {
+            if (!setting.key)
+                continue;
+            const std::string& value = services[i].fields[setting.column];
+            EXPECT_EQ(value, profile.get_string(section.c_str(), setting.key, setting.readDefault)) << section;
+            EXPECT_TRUE(settingAccepts(setting, value)) << section << " " << setting.key << " = " << value;
+        }
+    }
+    EXPECT_EQ(services[1].fields[COLUMN_BUSY], "Refuse");
+    EXPECT_EQ(services[2].fields[COLUMN_LISTEN], "localhost");
+}
+
 TEST(StoredServices, AFileThatCannotBeReadSaysWhy)
 {
     support::TempDir dir;

@@ -152,7 +152,8 @@ TEST_F(ServiceListTest, AddAppendsDefaultServicesWithoutSelectingThem)
     window.command(IDC_ADD);
     window.command(IDC_ADD);
     ASSERT_TRUE(wait_until([&] { return window.rowCount() == 2; }));
-    const char* expected[] = {"Service", "", "telnet", "COM1", "19200", "None", "None", "1", "No", "No"};
+    const char* expected[SERVICE_COLUMNS] = {"Service", "", "telnet", "COM1", "19200", "None", "None",
+                                             "1",       "No", "No",     "Queue", "",     "",     ""};
     for (int column = 0; column < SERVICE_COLUMNS; ++column) {
         EXPECT_EQ(window.cell(1, column), expected[column]) << column;
         EXPECT_EQ(field(1, column), expected[column]) << column;
@@ -252,11 +253,11 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
     EXPECT_STREQ(text, "telnet");
     window.key(editor, VK_TAB);
 
-    // Serial Port, then the fixed choice lists up to DTRC.
-    const int counts[] = {-1, 9, 3, 3, 2, 2, 2};
-    const int current[] = {0, 4, 2, 2, 0, 0, 0};
+    // Serial Port, then the fixed choice lists up to When busy.
+    const int counts[] = {-1, 9, 3, 3, 2, 2, 2, 3};
+    const int current[] = {0, 4, 2, 2, 0, 0, 0, 0};
     HWND combo = nullptr;
-    for (int column = COLUMN_COMPORT; column <= COLUMN_DTRC; ++column) {
+    for (int column = COLUMN_COMPORT; column <= COLUMN_BUSY; ++column) {
         HWND previous = combo;
         ASSERT_TRUE(wait_until([&] {
             combo = window.editor(IDC_CELL_CHOICE_EDITOR);
@@ -270,11 +271,25 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
         EXPECT_TRUE(SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0)) << column;
         window.key(combo, VK_TAB);
     }
-    // Tab on DTRC ends editing with the value kept.
+    // Listen and Allow take only what their checks accept; Tab on Allow
+    // ends editing, and the Client is never edited.
+    HWND line = nullptr;
+    for (const char* typed : {" ::1 ", "10.0.0.0/33"}) {
+        HWND previous = line;
+        ASSERT_TRUE(wait_until([&] {
+            line = window.editor(IDC_CELL_TEXT_EDITOR);
+            return line && line != previous && window.onUi([] { return GetFocus(); }) == line;
+        })) << typed;
+        window.type(line, typed);
+        window.key(line, VK_TAB);
+    }
     EXPECT_TRUE(wait_until([&] {
         return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr && window.editor(IDC_CELL_TEXT_EDITOR) == nullptr;
     }));
     EXPECT_EQ(window.cell(0, COLUMN_DTRC), "No");
+    EXPECT_EQ(window.cell(0, COLUMN_BUSY), "Queue");
+    EXPECT_EQ(window.cell(0, COLUMN_LISTEN), "::1");
+    EXPECT_EQ(window.cell(0, COLUMN_ALLOW), "");
     EXPECT_EQ(window.cell(0, COLUMN_BAUDRATE), "19200");
 }
 
