@@ -131,9 +131,14 @@ int WorkerSupervision::startService(int row)
 }
 
 void WorkerSupervision::awaitWorker(ServiceRecord& service, StopClock::time_point stopBy,
-                                    std::optional<StopClock::time_point>& killBy)
+                                    std::optional<StopClock::time_point>& killBy, bool deliverReports)
 {
-    if (service.processInfo.wait(msUntil(stopBy)) == port::WaitResult::TimedOut) {
+    const port::WaitResult waited = service.processInfo.wait(msUntil(stopBy));
+    // What the worker said of its client on its way out, while its process
+    // id still names it.
+    if (waited == port::WaitResult::Ended && deliverReports)
+        deliverClientReports();
+    if (waited == port::WaitResult::TimedOut) {
         // Every worker killed by one stop shares one short wait; what has
         // not gone by then is collected by the monitoring pass.
         if (!killBy)
@@ -151,10 +156,7 @@ void WorkerSupervision::finishStop(int row, StopClock::time_point stopBy,
                                    std::optional<StopClock::time_point>& killBy)
 {
     ServiceRecord& service = *rows_.record(row);
-    awaitWorker(service, stopBy, killBy);
-    // What the worker said of its client before it ended counts (its
-    // final counts); the process id still names it.
-    deliverClientReports();
+    awaitWorker(service, stopBy, killBy, true);
     endClient(row);
     service.active = false;
     setStatus(row, "");

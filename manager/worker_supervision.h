@@ -74,8 +74,10 @@ private:
     void finishStop(int row, StopClock::time_point stopBy, std::optional<StopClock::time_point>& killBy);
     // The same without the front end: the process ends up closed or, when
     // killed and not yet gone, among the killed workers.
+    // With deliverReports, the client reports of a worker that ended are
+    // taken before its process is closed.
     void awaitWorker(ServiceRecord& service, StopClock::time_point stopBy,
-                     std::optional<StopClock::time_point>& killBy);
+                     std::optional<StopClock::time_point>& killBy, bool deliverReports = false);
     // Collects the killed workers that have ended; true when some remain.
     bool collectKilledWorkers();
     // The worker of the row has ended: the client it still served (no

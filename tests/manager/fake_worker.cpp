@@ -6,7 +6,7 @@
 //   report    sends $VANTREL_FAKE_REPORT as its status report, then ends
 //   clients   sends client reports (served, refused, taken over, served,
 //             progress), leaves <event>.reported (the receiver's number),
-//             then behaves as obey
+//             then behaves as obey; at its stop the client leaves
 //   together  like obey, but after its stop it waits until
 //             $VANTREL_FAKE_PEERS workers have seen theirs
 // With $VANTREL_FAKE_DIR set it leaves there <event>.args (its words, one a
@@ -121,6 +121,18 @@ int main(int argc, char** argv)
     if (!stop.valid() || !stop.wait(60000))
         return 3;
     leave(event, ".stopped");
+    if (mode == "clients") {
+        // The client served leaves at the stop, with its final counts.
+        port::ClientReportSender sender(port::ClientReportSender::target_from_environment());
+        port::ClientReport left;
+        left.kind = port::ClientReport::Kind::Left;
+        port::parse_ip_address("::1", left.address);
+        left.port = 40002;
+        left.since = 1700000000;
+        left.to_board = 21;
+        left.to_client = 34;
+        sender.send(left);
+    }
     if (mode == "together") {
         int peers = std::atoi(std::getenv("VANTREL_FAKE_PEERS"));
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

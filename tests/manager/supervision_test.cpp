@@ -290,9 +290,24 @@ TEST_F(Supervision, ClientReportsSetTheClientColumn)
     EXPECT_EQ(frontEnd.rows[0][COLUMN_CLIENT], "::1 since " + sinceText(1700000000, unixNow()));
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Active");
 
+    // The worker tells of its client's end on its way out.
     table.stopService(0);
     EXPECT_EQ(frontEnd.rows[0][COLUMN_CLIENT], "");
     ASSERT_EQ(frontEnd.clientEvents.size(), expected.size() + 1);
+    EXPECT_EQ(frontEnd.clientEvents.back(), "0: client ::1 port 40002 left: 21 bytes to the board, 34 to the client");
+
+    // A client still served when its worker ends without a word leaves
+    // with it, with the counts last reported.
+    table.record(0)->field(COLUMN_TCPIP) = "clients";
+    ASSERT_NE(table.startService(0), 0);
+    ASSERT_TRUE(wait_until([&] {
+        table.deliverClientReports();
+        return table.record(0)->client && table.record(0)->client->toBoard == 11;
+    }, 10000));
+    table.record(0)->processInfo.terminate(9);
+    ASSERT_TRUE(waitForEnd(0, 10000));
+    table.onWorkerTimer(WORKER_TIMER_ID);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_CLIENT], "");
     EXPECT_EQ(frontEnd.clientEvents.back(), "0: client ::1 port 40002 left: 11 bytes to the board, 13 to the client");
 }
 
