@@ -288,7 +288,7 @@ TEST_F(TelnetComPort, ComPortCommandsAnswerTheValueInForce)
 TEST_F(TelnetComPort, BoardDataKeepsItsOrderWithLineControl)
 {
     agree();
-    feed("ab" + sub(5, b({9})) + "c" + bytes(2, IAC) + sub(12, b({2})) + "d");
+    feed(bytes("ab") + sub(5, b({9})) + "c" + bytes(2, IAC) + sub(12, b({2})) + "d");
     EXPECT_EQ(events, (std::vector<std::string>{"board ab", "dtr 0", "board c\xff", "purge o", "board d"}));
 }
 
@@ -304,7 +304,7 @@ TEST_F(TelnetComPort, CommandsAreStrippedAndIacUndoubled)
         fresh.start();
         bytes setup = binary ? option(TELNET_WILL, TELNET_OPT_BINARY) : option(TELNET_WONT, TELNET_OPT_BINARY);
         fresh.from_client(reinterpret_cast<uint8_t*>(setup.data()), setup.size());
-        bytes in = "a" + b({TELNET_IAC, TELNET_NOP}) + "b" + b({TELNET_IAC, 243, TELNET_IAC, 246, TELNET_IAC, 249})
+        bytes in = bytes("a") + b({TELNET_IAC, TELNET_NOP}) + "b" + b({TELNET_IAC, 243, TELNET_IAC, 246, TELNET_IAC, 249})
                    + bytes(2, IAC) + "c" + b({TELNET_IAC, 0x41}) + "\r" + bytes(1, '\0') + "d\r\ne" + b({TELNET_IAC, TELNET_SE})
                    + sub(1, b({0, 0, 0, 1})) + "f";
         fresh.from_client(reinterpret_cast<uint8_t*>(in.data()), in.size());
@@ -318,7 +318,7 @@ TEST_F(TelnetComPort, AnySplitOfTheStreamIsTheSame)
     // that CR NUL counts too, and again in binary.
     for (bool binary : {false, true}) {
         SCOPED_TRACE(binary ? "binary" : "network virtual terminal");
-        const bytes stream = "x\r" + bytes(1, '\0') + bytes(2, IAC) + option(TELNET_DO, 24) + sub(1, b({0, 0, 0xff, 0}))
+        const bytes stream = bytes("x\r") + bytes(1, '\0') + bytes(2, IAC) + option(TELNET_DO, 24) + sub(1, b({0, 0, 0xff, 0}))
                              + "y" + sub(0) + b({TELNET_IAC, TELNET_SB, 99, 1, 2, TELNET_IAC, TELNET_SE})
                              + b({TELNET_IAC, TELNET_SB, 44, 2, TELNET_IAC, TELNET_WILL, 3}) + sub(5, b({8})) + "\r\nz"
                              + sub(7) + bytes(2, IAC);
@@ -422,7 +422,7 @@ TEST_F(TelnetComPort, BoardBytesAreEncodedForTheClient)
         {"plain", "plain"},
         {b({0xff}), b({0xff, 0xff})},
         {b({'a', 0xff, 'b', 0xff, 0xff, 'c', 0xff}), b({'a', 0xff, 0xff, 'b', 0xff, 0xff, 0xff, 0xff, 'c', 0xff, 0xff})},
-        {"\r" + bytes(1, '\0') + "\r\n\r", "\r" + bytes(1, '\0') + "\r\n\r"},
+        {b({'\r', 0, '\r', '\n', '\r'}), b({'\r', 0, '\r', '\n', '\r'})},
     };
     for (const Case& c : binary)
         EXPECT_EQ(encode(c.in), c.out) << testing::PrintToString(c.in);
