@@ -194,8 +194,10 @@ void telnet_com_port::enabled_changed(uint8_t option)
     const option_state& s = options_[option];
     if (option == TELNET_OPT_BINARY) {
         binary_to_client_.store(s.us == q::yes, std::memory_order_release);
-        binary_from_client_ = s.him == q::yes;
-        after_cr_ = false;
+        if (binary_from_client_ != (s.him == q::yes)) {
+            binary_from_client_ = s.him == q::yes;
+            after_cr_ = false; // a CR before the change pairs with nothing after it
+        }
     } else if (option == TELNET_OPT_COM_PORT) {
         const bool agreed = s.us == q::yes || s.him == q::yes;
         if (agreed == com_port_.load(std::memory_order_relaxed))
