@@ -69,7 +69,12 @@ void telnet_com_port::from_client(uint8_t* data, size_t size)
                     std::memmove(data + board_end_, data + i, run);
                 board_end_ += run;
                 i += run;
-                if (hit) {
+                // A run of doubled IACs (all-0xFF data) in one go.
+                while (i + 1 < size && data[i] == TELNET_IAC && data[i + 1] == TELNET_IAC) {
+                    data[board_end_++] = TELNET_IAC;
+                    i += 2;
+                }
+                if (i < size && data[i] == TELNET_IAC) {
                     state_ = parse::command;
                     ++i;
                 }
