@@ -293,10 +293,13 @@ void telnet_com_port::com_port_command(uint8_t code, const uint8_t* value, size_
         send_modem_state_locked(line_.modem_lines(), true);
         return;
     }
-    case COM_PORT_FLOWCONTROL_SUSPEND:
+    case COM_PORT_FLOWCONTROL_SUSPEND: {
+        // Under the lock: no notification of the serial side follows.
+        std::lock_guard lock(notify_lock_);
         suspended_.store(true, std::memory_order_release);
         reply_sub(answer_code, nullptr, 0);
         return;
+    }
     case COM_PORT_FLOWCONTROL_RESUME: {
         reply_sub(answer_code, nullptr, 0);
         std::lock_guard lock(notify_lock_);
