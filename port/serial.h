@@ -14,12 +14,20 @@
 // in for boards. Error flags come from the driver's counters (TIOCGICOUNT)
 // where it keeps them; a device without them never reports a line error.
 //
-// DTR test seam: when the environment variable VANTREL_DTR_LOG names a
-// file, every DTR change, the raise at open included, appends one line
-// "<milliseconds> <0|1>\n" to it, the time from CLOCK_MONOTONIC on POSIX and
-// from GetTickCount64 on Windows. On Windows the change is then only
-// recorded, not made (a pseudo-terminal behind a COM port under Wine has no
-// modem lines and refuses it); on POSIX it is made as well.
+// Linux: while the port is open it asks the driver for low latency
+// (ASYNC_LOW_LATENCY through TIOCGSERIAL/TIOCSSERIAL; a USB adapter then
+// hands on received bytes at once rather than after its latency timer) and
+// puts the old setting back at close. A device that has no such setting (a
+// pseudo-terminal) is used as it is.
+//
+// Line-control test seam: when the environment variable VANTREL_DTR_LOG
+// names a file, every DTR change, the raise at open included, appends one
+// line "<milliseconds> <0|1>\n" to it, and every RTS or break change one
+// line "<milliseconds> <0|1> RTS\n" or "<milliseconds> <0|1> BREAK\n", the
+// time from CLOCK_MONOTONIC on POSIX and from GetTickCount64 on Windows. On
+// Windows the change is then only recorded, not made (a pseudo-terminal
+// behind a COM port under Wine has no modem lines and refuses it); on POSIX
+// it is made as well.
 
 #include <cstdint>
 #include <memory>
@@ -69,6 +77,37 @@ inline int serial_drain_limit_ms(uint64_t queued, long baud)
     return limit < SERIAL_DRAIN_MAX_MS ? static_cast<int>(limit) : SERIAL_DRAIN_MAX_MS;
 }
 
+// Line settings one at a time (a remote client's line control).
+enum class SerialParity : uint8_t { None, Odd, Even, Mark, Space };
+enum class SerialStopBits : uint8_t { One, OneAndHalf, Two };
+enum class SerialFlow : uint8_t { None, XonXoff, RtsCts };
+
+// Modem status lines of modem_lines(), in the Windows numbering (MS_*_ON).
+enum : uint32_t {
+    SERIAL_MODEM_CTS = 0x10,
+    SERIAL_MODEM_DSR = 0x20,
+    SERIAL_MODEM_RING = 0x40,
+    SERIAL_MODEM_CD = 0x80,
+};
+
+// The line settings in force, as the driver reports them.
+struct SerialSettings {
+    long baud = 0;
+    int data_bits = 8;
+    SerialParity parity = SerialParity::None;
+    SerialStopBits stop_bits = SerialStopBits::One;
+    SerialFlow outbound = SerialFlow::None; // what holds our output: XOFF from the board, or CTS
+    SerialFlow inbound = SerialFlow::None;  // how we hold the board: XOFF sent, or RTS
+};
+
+// The lines the port drives: as the driver reports them where it can,
+// otherwise as they were last set.
+struct SerialControl {
+    bool dtr = true;
+    bool rts = true;
+    bool break_on = false;
+};
+
 struct SerialStatus {
     uint32_t errors = 0; // SERIAL_ERR_* raised since the last fetch
     uint32_t queued = 0; // bytes waiting in the input queue
@@ -106,6 +145,32 @@ public:
     bool raise_dtr();
     // Sets the DTR control of the line settings on or off.
     bool set_dtr(bool on);
+
+    // Line control while the port is open, one setting at a time; the
+    // others stay as they are. Each answers false when the driver refuses
+    // (or the device cannot do it); settings() then tells what is in force.
+    // POSIX: one RTS/CTS handshake serves both directions, so hardware
+    // flow set or cleared for one direction is so for the other; one and a
+    // half stop bits exist only with 5 data bits (two stop bits there), and
+    // settings() reports two stop bits with 5 data bits as one and a half.
+    bool settings(SerialSettings& out);
+    bool set_baud_rate(long baud);
+    bool set_data_bits(int bits); // 5 to 8
+    bool set_parity(SerialParity parity);
+    bool set_stop_bits(SerialStopBits stop);
+    bool set_outbound_flow(SerialFlow flow);
+    bool set_inbound_flow(SerialFlow flow);
+    // RTS on or off (refused while the RTS/CTS handshake drives it), and a
+    // break held on the line until it is cleared.
+    bool set_rts(bool on);
+    bool set_break(bool on);
+    bool control_lines(SerialControl& out);
+    // Discards what the board sent and is still queued (input) and what is
+    // queued for the board (output).
+    bool purge(bool input, bool output);
+    // The modem status lines now (SERIAL_MODEM_*); none on a device without
+    // modem lines. False when the port cannot be asked.
+    bool modem_lines(uint32_t& lines);
 
     // Fetches and clears the error flags, with the count of queued input.
     // False when the port cannot be asked (a device gone, a closed port).

@@ -71,13 +71,26 @@ const char* dtr_log_path()
     return path && *path ? path : nullptr;
 }
 
-// Appends one line "<GetTickCount64 milliseconds> <0|1>" to the seam's file.
-void log_dtr(const char* path, bool on)
+// Appends one line "<GetTickCount64 milliseconds> <0|1>" to the seam's file,
+// with the line's name after it for RTS and break.
+void log_dtr(const char* path, bool on, const char* line_name = nullptr)
 {
     if (FILE* f = std::fopen(path, "ab")) {
-        std::fprintf(f, "%llu %d\n", static_cast<unsigned long long>(GetTickCount64()), on ? 1 : 0);
+        std::fprintf(f, "%llu %d%s%s\n", static_cast<unsigned long long>(GetTickCount64()), on ? 1 : 0,
+                     line_name ? " " : "", line_name ? line_name : "");
         std::fclose(f);
     }
+}
+
+// Read-modify-write of the line settings the driver reports.
+template <typename Change>
+bool change_state(HANDLE port, Change change)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb) || !change(dcb))
+        return false;
+    return SetCommState(port, &dcb);
 }
 
 } // namespace
@@ -93,6 +106,10 @@ struct SerialPort::State {
             CloseHandle(cancelled);
     }
     long baud = 0; // the line's rate, for the drain at close
+    // The control lines as last set: the driver does not report them.
+    bool dtr = true;
+    bool rts = true;
+    bool break_on = false;
     bool cancel_set() const { return cancelled && WaitForSingleObject(cancelled, 0) == WAIT_OBJECT_0; }
 };
 
@@ -117,6 +134,8 @@ bool SerialPort::open(const std::string& name)
     ResetEvent(state_->cancelled);
     state_->handle = port;
     state_->baud = 0;
+    state_->dtr = state_->rts = true;
+    state_->break_on = false;
     return true;
 }
 
@@ -164,6 +183,7 @@ bool SerialPort::raise_dtr()
 {
     if (!is_open())
         return false;
+    state_->dtr = true;
     if (const char* log = dtr_log_path()) {
         log_dtr(log, true);
         return true;
@@ -177,6 +197,7 @@ bool SerialPort::set_dtr(bool on)
         return false;
     if (const char* log = dtr_log_path()) {
         log_dtr(log, on);
+        state_->dtr = on;
         return true;
     }
     DCB dcb{};
@@ -184,7 +205,175 @@ bool SerialPort::set_dtr(bool on)
     if (!GetCommState(state_->handle, &dcb))
         return false;
     dcb.fDtrControl = on ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-    return SetCommState(state_->handle, &dcb);
+    if (!SetCommState(state_->handle, &dcb))
+        return false;
+    state_->dtr = on;
+    return true;
+}
+
+bool SerialPort::settings(SerialSettings& out)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!is_open() || !GetCommState(state_->handle, &dcb))
+        return false;
+    out.baud = static_cast<long>(dcb.BaudRate);
+    out.data_bits = dcb.ByteSize;
+    switch (dcb.Parity) {
+    case ODDPARITY: out.parity = SerialParity::Odd; break;
+    case EVENPARITY: out.parity = SerialParity::Even; break;
+    case MARKPARITY: out.parity = SerialParity::Mark; break;
+    case SPACEPARITY: out.parity = SerialParity::Space; break;
+    default: out.parity = SerialParity::None; break;
+    }
+    out.stop_bits = dcb.StopBits == TWOSTOPBITS    ? SerialStopBits::Two
+                    : dcb.StopBits == ONE5STOPBITS ? SerialStopBits::OneAndHalf
+                                                   : SerialStopBits::One;
+    out.outbound = dcb.fOutxCtsFlow ? SerialFlow::RtsCts : dcb.fOutX ? SerialFlow::XonXoff : SerialFlow::None;
+    out.inbound = dcb.fRtsControl == RTS_CONTROL_HANDSHAKE ? SerialFlow::RtsCts
+                  : dcb.fInX                               ? SerialFlow::XonXoff
+                                                           : SerialFlow::None;
+    return true;
+}
+
+bool SerialPort::set_baud_rate(long baud)
+{
+    if (!is_open() || baud <= 0)
+        return false;
+    if (!change_state(state_->handle, [&](DCB& dcb) {
+            dcb.BaudRate = static_cast<DWORD>(baud);
+            return true;
+        }))
+        return false;
+    state_->baud = baud;
+    return true;
+}
+
+bool SerialPort::set_data_bits(int bits)
+{
+    if (!is_open() || bits < 5 || bits > 8)
+        return false;
+    return change_state(state_->handle, [&](DCB& dcb) {
+        dcb.ByteSize = static_cast<BYTE>(bits);
+        return true;
+    });
+}
+
+bool SerialPort::set_parity(SerialParity parity)
+{
+    static constexpr BYTE codes[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
+    if (!is_open())
+        return false;
+    return change_state(state_->handle, [&](DCB& dcb) {
+        dcb.Parity = codes[static_cast<int>(parity)];
+        dcb.fParity = parity != SerialParity::None;
+        return true;
+    });
+}
+
+bool SerialPort::set_stop_bits(SerialStopBits stop)
+{
+    if (!is_open())
+        return false;
+    return change_state(state_->handle, [&](DCB& dcb) {
+        dcb.StopBits = stop == SerialStopBits::Two ? TWOSTOPBITS
+                       : stop == SerialStopBits::OneAndHalf ? ONE5STOPBITS : ONESTOPBIT;
+        return true;
+    });
+}
+
+bool SerialPort::set_outbound_flow(SerialFlow flow)
+{
+    if (!is_open())
+        return false;
+    return change_state(state_->handle, [&](DCB& dcb) {
+        dcb.fOutX = flow == SerialFlow::XonXoff;
+        dcb.fOutxCtsFlow = flow == SerialFlow::RtsCts;
+        return true;
+    });
+}
+
+bool SerialPort::set_inbound_flow(SerialFlow flow)
+{
+    if (!is_open())
+        return false;
+    const bool rts = state_->rts;
+    return change_state(state_->handle, [&](DCB& dcb) {
+        dcb.fInX = flow == SerialFlow::XonXoff;
+        // Without the handshake RTS stays where it was last set.
+        dcb.fRtsControl = flow == SerialFlow::RtsCts ? RTS_CONTROL_HANDSHAKE
+                          : rts                       ? RTS_CONTROL_ENABLE
+                                                      : RTS_CONTROL_DISABLE;
+        return true;
+    });
+}
+
+bool SerialPort::set_rts(bool on)
+{
+    if (!is_open())
+        return false;
+    if (const char* log = dtr_log_path()) {
+        log_dtr(log, on, "RTS");
+        state_->rts = on;
+        return true;
+    }
+    // Refused while the handshake drives RTS. The line moves at once; the
+    // settings keep it there when they are set again (a later baud rate).
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(state_->handle, &dcb) || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
+        return false;
+    if (!EscapeCommFunction(state_->handle, on ? SETRTS : CLRRTS))
+        return false;
+    dcb.fRtsControl = on ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    if (!SetCommState(state_->handle, &dcb))
+        return false;
+    state_->rts = on;
+    return true;
+}
+
+bool SerialPort::set_break(bool on)
+{
+    if (!is_open())
+        return false;
+    if (const char* log = dtr_log_path()) {
+        log_dtr(log, on, "BREAK");
+        state_->break_on = on;
+        return true;
+    }
+    if (!(on ? SetCommBreak(state_->handle) : ClearCommBreak(state_->handle)))
+        return false;
+    state_->break_on = on;
+    return true;
+}
+
+bool SerialPort::control_lines(SerialControl& out)
+{
+    if (!is_open())
+        return false;
+    out.dtr = state_->dtr;
+    out.rts = state_->rts;
+    out.break_on = state_->break_on;
+    return true;
+}
+
+bool SerialPort::purge(bool input, bool output)
+{
+    if (!is_open())
+        return false;
+    // Queues only: a pending read or write of the relay goes on.
+    const DWORD flags = (input ? PURGE_RXCLEAR : 0) | (output ? PURGE_TXCLEAR : 0);
+    return flags == 0 || PurgeComm(state_->handle, flags);
+}
+
+bool SerialPort::modem_lines(uint32_t& lines)
+{
+    DWORD status = 0;
+    lines = 0;
+    if (!is_open() || !GetCommModemStatus(state_->handle, &status))
+        return false;
+    lines = status & (SERIAL_MODEM_CTS | SERIAL_MODEM_DSR | SERIAL_MODEM_RING | SERIAL_MODEM_CD);
+    return true;
 }
 
 bool SerialPort::fetch_status(SerialStatus& status)

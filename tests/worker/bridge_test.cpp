@@ -13,6 +13,7 @@
 #include <functional>
 #include <random>
 #include <csignal>
+#include <linux/serial.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -414,6 +415,54 @@ TEST_F(Bridge, DtrDropsForOneSecondAfterOpenAndBeforeClose)
     EXPECT_LT(changes[2].at_ms - changes[1].at_ms, 4000);
     EXPECT_LE(changes[2].at_ms, relayed_at) << "a byte went through before DTR was up";
     EXPECT_GE(closed_at - changes[3].at_ms, 1000) << "the port closed before the hold ended";
+}
+
+// Low latency while a client is served: a USB adapter's driver keeps
+// ASYNC_LOW_LATENCY, a pseudo-terminal has no such setting, so a preloaded
+// stand-in (serial_flags.c) answers TIOCGSERIAL/TIOCSSERIAL for the worker
+// and records the calls. The worker turns the flag on at open, leaves the
+// driver's other flags alone, and puts back what it found at close.
+TEST_F(Bridge, LowLatencyIsAskedForWhileAClientIsServed)
+{
+    const int other = ASYNC_SKIP_TEST | ASYNC_HUP_NOTIFY;
+    const int low = static_cast<int>(ASYNC_LOW_LATENCY);
+    struct Case {
+        int found;
+        std::vector<std::string> at_open, at_close;
+    } cases[] = {
+        {other, {"get " + std::to_string(other), "set " + std::to_string(other | low)},
+         {"get " + std::to_string(other | low), "set " + std::to_string(other)}},
+        {other | low, {"get " + std::to_string(other | low)}, {}}, // already low: nothing to put back
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("found " + std::to_string(c.found));
+        TempDir dir;
+        const std::string log = dir / "serial.log";
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        // The stand-in comes before the address sanitizer's runtime.
+        ScopedEnv asan_order{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"};
+        ScopedEnv preload{"LD_PRELOAD", std::string(SERIAL_FLAGS_LIB)};
+        ScopedEnv found{"VANTREL_SERIAL_FLAGS", std::to_string(c.found)};
+        ScopedEnv record{"VANTREL_SERIAL_FLAGS_LOG", log};
+        Worker w;
+        ASSERT_TRUE(w.start(options));
+        Client client;
+        ASSERT_TRUE(serve(client, tcp()));
+        auto calls = [&] {
+            std::vector<std::string> lines;
+            std::istringstream in(read_file(log));
+            for (std::string line; std::getline(in, line);)
+                lines.push_back(line);
+            return lines;
+        };
+        EXPECT_EQ(calls(), c.at_open);
+        client.close();
+        ASSERT_TRUE(wait_until([&] { return board.hung_up(); }, 15000));
+        std::vector<std::string> all = c.at_open;
+        all.insert(all.end(), c.at_close.begin(), c.at_close.end());
+        EXPECT_EQ(calls(), all);
+        EXPECT_GE(w.stop_and_time(10000), 0);
+    }
 }
 
 TEST_F(Bridge, ClientsThatLeftWhileAnotherWasServedNeverOpenThePort)
