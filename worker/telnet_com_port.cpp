@@ -3,7 +3,7 @@
 
 #include "worker/telnet_com_port.h"
 
-#include "manager/commands.h"
+#include "manager/product_texts.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,7 +5,7 @@
 
 #include "worker/telnet_com_port.h"
 
-#include "manager/commands.h"
+#include "manager/product_texts.h"
 
 #include <gtest/gtest.h>
 
