@@ -18,6 +18,28 @@
 
 namespace port {
 
+// The error numbers the library's logic tells apart, in the Windows Sockets
+// numbering above (the text table of tarn_socket_error_text has them all).
+enum : int {
+    SOCKET_ERR_INTERRUPTED = 10004,          // WSAEINTR: a call was interrupted
+    SOCKET_ERR_INVALID_ARGUMENT = 10022,     // WSAEINVAL
+    SOCKET_ERR_WOULD_BLOCK = 10035,          // WSAEWOULDBLOCK: nothing can be moved now
+    SOCKET_ERR_IN_PROGRESS = 10036,          // WSAEINPROGRESS
+    SOCKET_ERR_ALREADY = 10037,              // WSAEALREADY: a connection attempt is still running
+    SOCKET_ERR_NO_ADDRESS_FAMILY = 10047,    // WSAEAFNOSUPPORT: no TCP/IP configured
+    SOCKET_ERR_CONNECTION_ABORTED = 10053,   // WSAECONNABORTED
+    SOCKET_ERR_CONNECTION_RESET = 10054,     // WSAECONNRESET
+    SOCKET_ERR_CONNECTED = 10056,            // WSAEISCONN: the connection is made
+    SOCKET_ERR_TIMED_OUT = 10060,            // WSAETIMEDOUT
+    SOCKET_ERR_REFUSED = 10061,              // WSAECONNREFUSED
+    SOCKET_ERR_SYSTEM_NOT_READY = 10091,     // WSASYSNOTREADY: the network subsystem is down
+    SOCKET_ERR_VERSION_NOT_SUPPORTED = 10092, // WSAVERNOTSUPPORTED
+    SOCKET_ERR_HOST_NOT_FOUND = 11001,       // WSAHOST_NOT_FOUND
+    SOCKET_ERR_TRY_AGAIN = 11002,            // WSATRY_AGAIN: host not found, non-authoritative
+    SOCKET_ERR_NO_RECOVERY = 11003,          // WSANO_RECOVERY
+    SOCKET_ERR_NO_DATA = 11004,              // WSANO_DATA: a valid name without the record asked for
+};
+
 // What a readiness wait beside wake objects answers when one of them was
 // signalled (beside 1 ready, 0 timed out, -1 failure).
 inline constexpr int SOCKET_WOKEN = 2;

@@ -136,7 +136,17 @@ bool ends_with_colon(const char* s)
     return n > 0 && s[n - 1] == ':';
 }
 
-
+// Whether a name and a parameter open a TCP socket rather than a serial
+// port, tested in this order. " server " is the listening socket. A serial
+// port's parameter is its baud rate, a number: one that begins with a
+// letter is a TCP service name, 23 is the telnet port, and a number above
+// 2400 and below 65536 that is no multiple of 1200 is none of the standard
+// rates from 2400 up (4800, 9600, 14400, 19200, 38400, 57600; the faster
+// ones are above 65535), so it is a TCP port. Rates up to 2400 and the
+// multiples of 1200 stay serial, which leaves those TCP ports to service
+// names. Last, a name that is an existing folder is no device but a host
+// reached through the file system's network names; a name that ends in ':'
+// is a device name in the DOS manner and is not looked up.
 bool is_socket_kind(const char* name, const char* parameter)
 {
     if (std::strcmp(name, " server ") == 0)

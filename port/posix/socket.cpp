@@ -144,7 +144,7 @@ bool lookup_service(const char* name, uint16_t& port)
            buffer.size() < (1u << 20))
         buffer.resize(buffer.size() * 2);
     if (r != 0 || !found) {
-        last_error = 11004;
+        last_error = SOCKET_ERR_NO_DATA;
         return false;
     }
     port = ntohs(static_cast<uint16_t>(found->s_port));
@@ -163,15 +163,15 @@ bool lookup_host(const char* name, uint32_t& address)
         buffer.resize(buffer.size() * 2);
     if (r != 0 || !found) {
         switch (herr) {
-        case HOST_NOT_FOUND: last_error = 11001; break;
-        case TRY_AGAIN: last_error = 11002; break;
-        case NO_RECOVERY: last_error = 11003; break;
-        default: last_error = 11004; break;
+        case HOST_NOT_FOUND: last_error = SOCKET_ERR_HOST_NOT_FOUND; break;
+        case TRY_AGAIN: last_error = SOCKET_ERR_TRY_AGAIN; break;
+        case NO_RECOVERY: last_error = SOCKET_ERR_NO_RECOVERY; break;
+        default: last_error = SOCKET_ERR_NO_DATA; break;
         }
         return false;
     }
     if (found->h_addrtype != AF_INET || found->h_length != 4 || !found->h_addr_list[0]) {
-        last_error = 11004;
+        last_error = SOCKET_ERR_NO_DATA;
         return false;
     }
     in_addr a;
@@ -278,7 +278,7 @@ bool Socket::accept(Socket& out)
     if (fd < 0) {
         if (!client_trouble(errno))
             return fail();
-        last_error = 10053;
+        last_error = SOCKET_ERR_CONNECTION_ABORTED;
         return false;
     }
     out = Socket(fd);
