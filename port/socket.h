@@ -115,6 +115,16 @@ public:
         int count = -1;
     };
     bool keepalive(Keepalive& out) const;
+    // The longest that sent data may stay unacknowledged before the
+    // connection fails, so that a peer gone while data is in flight does
+    // not hold it for the system's own retransmission time (a quarter of
+    // an hour on Linux). Linux: TCP_USER_TIMEOUT, in milliseconds (it also
+    // bounds the keepalive probes). Windows: TCP_MAXRT, in whole seconds,
+    // where the system has it. False with the last error.
+    bool set_user_timeout(int timeout_ms);
+    // That bound as the system tells it: 0 for the system's own, -1 where
+    // the system does not tell.
+    int user_timeout_ms() const;
 
     // Addresses and ports in host order; INADDR_ANY is 0.
     bool bind(uint32_t address, uint16_t port);

@@ -235,6 +235,21 @@ bool Socket::keepalive(Keepalive& out) const
     return true;
 }
 
+bool Socket::set_user_timeout(int timeout_ms)
+{
+    const unsigned value = timeout_ms > 0 ? static_cast<unsigned>(timeout_ms) : 0;
+    return ::setsockopt(handle_, IPPROTO_TCP, TCP_USER_TIMEOUT, &value, sizeof value) == 0 || fail();
+}
+
+int Socket::user_timeout_ms() const
+{
+    unsigned value = 0;
+    socklen_t len = sizeof value;
+    if (::getsockopt(handle_, IPPROTO_TCP, TCP_USER_TIMEOUT, &value, &len) != 0)
+        return -1;
+    return static_cast<int>(value);
+}
+
 bool Socket::set_reuse_address(bool on)
 {
     int v = on ? 1 : 0;

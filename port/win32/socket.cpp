@@ -16,6 +16,8 @@ SOCKET s(intptr_t handle) { return static_cast<SOCKET>(handle); }
 constexpr int tcp_keepidle = 3;
 constexpr int tcp_keepcnt = 16;
 constexpr int tcp_keepintvl = 17;
+// The retransmission limit in seconds (TCP_MAXRT, from Windows Vista on).
+constexpr int tcp_maxrt = 5;
 
 bool get_dword(intptr_t handle, int level, int name, DWORD& value)
 {
@@ -143,6 +145,22 @@ bool Socket::keepalive(Keepalive& out) const
     out.interval_s = get_dword(handle_, IPPROTO_TCP, tcp_keepintvl, value) ? static_cast<int>(value) : -1;
     out.count = get_dword(handle_, IPPROTO_TCP, tcp_keepcnt, value) ? static_cast<int>(value) : -1;
     return true;
+}
+
+bool Socket::set_user_timeout(int timeout_ms)
+{
+    // Whole seconds, rounded up so that a bound is never shorter than asked.
+    const DWORD seconds = timeout_ms > 0 ? static_cast<DWORD>((timeout_ms + 999) / 1000) : 0;
+    return ::setsockopt(s(handle_), IPPROTO_TCP, tcp_maxrt, reinterpret_cast<const char*>(&seconds), sizeof seconds)
+           == 0;
+}
+
+int Socket::user_timeout_ms() const
+{
+    DWORD seconds = 0;
+    if (!get_dword(handle_, IPPROTO_TCP, tcp_maxrt, seconds))
+        return -1;
+    return seconds == static_cast<DWORD>(-1) ? 0 : static_cast<int>(seconds * 1000);
 }
 
 bool Socket::set_reuse_address(bool on)
