@@ -178,4 +178,42 @@ private:
     mutable intptr_t wait_event_ = 0;
 };
 
+// A wake object (port/wake.h) for one condition of a socket, so that a wait
+// on something else (a serial write, a thread's end) also ends when it
+// holds:
+//   Readable: a listening socket has a connection waiting, or a connected
+//             one has data or its end to read;
+//   Ended:    the peer of a connected socket has ended its sending side
+//             (whatever it sent before is still unread), or the connection
+//             failed;
+//   Failed:   the connection failed (the peer reset it).
+// POSIX: the socket itself (Readable) or an epoll descriptor watching it,
+// readable while the condition holds. Windows: an event of the watch's own
+// that the socket signals (WSAEventSelect), which takes the socket's one
+// event selection from every other wait on it: arm() selects it again
+// before each wait, and the watch gives it up when destroyed. There, Ended
+// is the close notice, which the system gives for an orderly end only once
+// every byte before it has been read (at once for a reset), and Failed
+// cannot be watched. native() is -1 where the condition cannot be watched;
+// a wake set leaves such an object out.
+class SocketWatch {
+public:
+    enum class Condition { Readable, Ended, Failed };
+    SocketWatch(const Socket& socket, Condition condition);
+    SocketWatch(const SocketWatch&) = delete;
+    SocketWatch& operator=(const SocketWatch&) = delete;
+    ~SocketWatch();
+
+    // Windows: selects the condition for the watch's event again (after a
+    // wait of the socket's own took the selection); a condition that holds
+    // already signals it at once. POSIX: nothing to do.
+    void arm();
+    intptr_t native() const { return handle_; }
+
+private:
+    intptr_t socket_ = -1;
+    Condition condition_;
+    intptr_t handle_ = -1;
+};
+
 } // namespace port

@@ -332,6 +332,7 @@ int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn 
     s.close_hook = nullptr;
     s.read_fn = nullptr;
     s.write_fn = nullptr;
+    s.watched_write_fn = nullptr;
     s.idle_fn = nullptr;
     s.abort_callback = nullptr;
     s.wake = nullptr;
@@ -372,6 +373,13 @@ int tarn_slot_kind(int d) { return tarn_valid(d) ? tarn_slots[d].kind.load() : T
 int tarn_slot_read(int d, void* buffer, int size) { return tarn_slots[d].read_fn(d, buffer, size); }
 
 int tarn_slot_write(int d, const void* buffer, int count) { return tarn_slots[d].write_fn(d, buffer, count); }
+
+int tarn_slot_write_watched(int d, const void* buffer, int count, const port::WakeSet& interrupt, int timeout_ms)
+{
+    const tarn_slot& s = tarn_slots[d];
+    return s.watched_write_fn ? s.watched_write_fn(d, buffer, count, interrupt, timeout_ms)
+                              : s.write_fn(d, buffer, count);
+}
 
 port::SerialPort* tarn_slot_serial(int d)
 {

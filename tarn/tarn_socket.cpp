@@ -316,6 +316,13 @@ int tarn_accept(int d)
     }
 }
 
+port::Socket* tarn_slot_listener(int d)
+{
+    if (tarn_slot_kind(d) != TARN_SOCKET || !sockets[d].listen_socket.valid())
+        return nullptr;
+    return &sockets[d].listen_socket;
+}
+
 port::Socket* tarn_slot_socket(int d)
 {
     if (tarn_slot_kind(d) != TARN_SOCKET || !sockets[d].data_socket.valid())

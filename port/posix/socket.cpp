@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -381,6 +382,35 @@ int Socket::send(const void* buffer, int count)
     }
     return n >= 0 ? static_cast<int>(n) : fail_int();
 }
+
+SocketWatch::SocketWatch(const Socket& socket, Condition condition)
+    : socket_(socket.native()), condition_(condition)
+{
+    if (socket_ < 0)
+        return;
+    if (condition == Condition::Readable) {
+        handle_ = socket_; // a socket polls readable itself
+        return;
+    }
+    // Errors and hang-ups are always reported; the end of the peer's
+    // sending side only when asked for.
+    const int fd = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event watched{};
+    watched.events = condition == Condition::Ended ? static_cast<uint32_t>(EPOLLRDHUP) : 0u;
+    if (fd >= 0 && ::epoll_ctl(fd, EPOLL_CTL_ADD, static_cast<int>(socket_), &watched) == 0) {
+        handle_ = fd;
+    } else if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+SocketWatch::~SocketWatch()
+{
+    if (handle_ >= 0 && handle_ != socket_)
+        ::close(static_cast<int>(handle_));
+}
+
+void SocketWatch::arm() {}
 
 void Socket::close_with_reset()
 {

@@ -21,25 +21,34 @@ struct Overlapped {
     Overlapped& operator=(const Overlapped&) = delete;
 };
 
-enum class Outcome { Done, Failed, Cancelled };
+enum class Outcome { Done, Failed, Cancelled, Interrupted };
 
 // Sleeps until an overlapped call started on `port` ends or, when a cancel
-// event is given, until it is set, which cancels the call. `count` gets the
-// bytes transferred, also for a cancelled call.
-Outcome finish(HANDLE port, Overlapped& o, HANDLE cancel, DWORD& count)
+// event is given, until it is set, which cancels the call; an object of
+// `interrupt` signalled cancels it too. `count` gets the bytes transferred,
+// also for a cancelled call.
+Outcome finish(HANDLE port, Overlapped& o, HANDLE cancel, DWORD& count, const WakeSet& interrupt = WakeSet{},
+               int timeout_ms = -1)
 {
-    HANDLE handles[2] = {o.ov.hEvent, cancel};
-    DWORD w = WaitForMultipleObjects(cancel ? 2 : 1, handles, FALSE, INFINITE);
+    HANDLE handles[2 + WakeSet::CAPACITY] = {o.ov.hEvent, cancel};
+    DWORD n = cancel ? 2 : 1;
+    for (int i = 0; i < interrupt.size(); ++i)
+        handles[n++] = reinterpret_cast<HANDLE>(interrupt[i]);
+    DWORD w = WaitForMultipleObjects(n, handles, FALSE, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
     if (w == WAIT_OBJECT_0)
         return GetOverlappedResult(port, &o.ov, &count, FALSE) ? Outcome::Done : Outcome::Failed;
+    const bool interrupted = w == WAIT_TIMEOUT || (w >= WAIT_OBJECT_0 + (cancel ? 2 : 1) && w < WAIT_OBJECT_0 + n);
     // Setting the event mask again ends a pending event wait: some drivers
-    // (Wine's among them) do not end one on CancelIoEx alone.
+    // (Wine's among them) do not end one on CancelIoEx alone. Not for an
+    // interrupted write, which would end another thread's event wait too.
     DWORD mask = 0;
-    if (GetCommMask(port, &mask))
+    if (!interrupted && GetCommMask(port, &mask))
         SetCommMask(port, mask);
     CancelIoEx(port, &o.ov);
     GetOverlappedResult(port, &o.ov, &count, TRUE);
-    return w == WAIT_OBJECT_0 + 1 ? Outcome::Cancelled : Outcome::Failed;
+    if (interrupted)
+        return Outcome::Interrupted;
+    return cancel && w == WAIT_OBJECT_0 + 1 ? Outcome::Cancelled : Outcome::Failed;
 }
 
 // Lets the output still queued in the driver go out before the port is
@@ -89,6 +98,7 @@ struct SerialPort::State {
             CloseHandle(cancelled);
     }
     long baud = 0; // the line's rate, for the drain at close
+    uint32_t output_queue = 0; // the driver's output queue size as asked for
     bool cancel_set() const { return cancelled && WaitForSingleObject(cancelled, 0) == WAIT_OBJECT_0; }
 };
 
@@ -120,7 +130,10 @@ bool SerialPort::is_open() const { return state_->handle != INVALID_HANDLE_VALUE
 
 bool SerialPort::set_queue_sizes(uint32_t input, uint32_t output)
 {
-    return is_open() && SetupComm(state_->handle, input, output);
+    if (!is_open() || !SetupComm(state_->handle, input, output))
+        return false;
+    state_->output_queue = output;
+    return true;
 }
 
 bool SerialPort::apply_line_settings(long baud, int flags)
@@ -234,6 +247,11 @@ int SerialPort::read(void* buffer, uint32_t n)
 
 int SerialPort::write(const void* buffer, uint32_t n)
 {
+    return write(buffer, n, WakeSet{});
+}
+
+int SerialPort::write(const void* buffer, uint32_t n, const WakeSet& interrupt, int timeout_ms)
+{
     if (!is_open())
         return -1;
     if (n == 0)
@@ -246,10 +264,17 @@ int SerialPort::write(const void* buffer, uint32_t n)
         return GetOverlappedResult(state_->handle, &o.ov, &count, FALSE) ? static_cast<int>(count) : -1;
     if (GetLastError() != ERROR_IO_PENDING)
         return -1;
-    Outcome r = finish(state_->handle, o, state_->cancelled, count);
-    if (r == Outcome::Done)
+    Outcome r = finish(state_->handle, o, state_->cancelled, count, interrupt, timeout_ms);
+    if (r == Outcome::Done || r == Outcome::Interrupted)
         return static_cast<int>(count);
     return count > 0 ? static_cast<int>(count) : -1;
+}
+
+long long SerialPort::line_time_ms(uint32_t pending)
+{
+    // The driver's output queue counted full: asking it how full it is
+    // (ClearCommError) would clear the error flags the reading side needs.
+    return serial_line_ms(static_cast<uint64_t>(pending) + state_->output_queue, state_->baud);
 }
 
 bool SerialPort::set_event_mask(uint32_t mask)

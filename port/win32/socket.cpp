@@ -306,6 +306,42 @@ int Socket::send(const void* buffer, int count)
     return n == SOCKET_ERROR ? -1 : n;
 }
 
+SocketWatch::SocketWatch(const Socket& socket, Condition condition)
+    : socket_(socket.native()), condition_(condition)
+{
+    if (socket_ == -1 || condition == Condition::Failed)
+        return; // no notice tells a reset after the close notice
+    WSAEVENT e = WSACreateEvent();
+    if (e == WSA_INVALID_EVENT)
+        return;
+    handle_ = reinterpret_cast<intptr_t>(e);
+    arm();
+}
+
+SocketWatch::~SocketWatch()
+{
+    if (handle_ == -1)
+        return;
+    // The socket is left without a selection; its own waits make theirs.
+    WSAEventSelect(s(socket_), nullptr, 0);
+    WSACloseEvent(reinterpret_cast<WSAEVENT>(handle_));
+}
+
+void SocketWatch::arm()
+{
+    if (handle_ == -1)
+        return;
+    WSAEVENT e = reinterpret_cast<WSAEVENT>(handle_);
+    WSAResetEvent(e);
+    const long events = condition_ == Condition::Readable ? FD_READ | FD_ACCEPT | FD_CLOSE : FD_CLOSE;
+    if (WSAEventSelect(s(socket_), e, events) != 0)
+        return;
+    // What held before the selection: a waiting connection or data
+    // (readable), or an end that has been seen already.
+    if (condition_ == Condition::Readable && wait_for(socket_, false, 0) == 1)
+        WSASetEvent(e);
+}
+
 void Socket::close_with_reset()
 {
     if (handle_ != -1) {
