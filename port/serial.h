@@ -5,7 +5,10 @@
 //
 // Windows: CreateFileA on "\\.\NAME" in overlapped mode, SetupComm,
 // Get/SetCommState, PurgeComm, EscapeCommFunction, ClearCommError,
-// overlapped ReadFile/WriteFile/WaitCommEvent waited on in 1 ms steps.
+// overlapped ReadFile/WriteFile/WaitCommEvent. Where the driver's event
+// wait fails (a driver without modem status, as Wine's on a
+// pseudo-terminal), the wait reads the first byte itself, with time-outs
+// (SetCommTimeouts) that make a read wait for data, and the port goes on.
 //
 // POSIX: the device that port::serial_device_path() names, opened with
 // O_NOCTTY | O_NONBLOCK and held exclusively (TIOCEXCL plus a non-blocking

@@ -99,8 +99,33 @@ struct SerialPort::State {
     }
     long baud = 0; // the line's rate, for the drain at close
     uint32_t output_queue = 0; // the driver's output queue size as asked for
+    // Once the driver's event wait has failed: the waits read the first
+    // byte themselves, which the next read hands over first.
+    bool reads_wait = false;
+    bool have_first = false;
+    char first = 0;
     bool cancel_set() const { return cancelled && WaitForSingleObject(cancelled, 0) == WAIT_OBJECT_0; }
 };
+
+namespace {
+
+// The longest one read of the event wait's stand-in waits for its byte
+// before it looks again; a cancel ends it at once.
+constexpr DWORD FIRST_BYTE_WAIT_MS = 1000;
+
+// Reads that return what is queued, or wait for the first byte when
+// nothing is (at most FIRST_BYTE_WAIT_MS): the one combination of the
+// time-outs that does so. No limit on writes.
+bool set_reads_that_wait(HANDLE port)
+{
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = MAXDWORD;
+    t.ReadTotalTimeoutMultiplier = MAXDWORD;
+    t.ReadTotalTimeoutConstant = FIRST_BYTE_WAIT_MS;
+    return SetCommTimeouts(port, &t) != 0;
+}
+
+} // namespace
 
 SerialPort::SerialPort() : state_(std::make_unique<State>()) {}
 
@@ -123,6 +148,8 @@ bool SerialPort::open(const std::string& name)
     ResetEvent(state_->cancelled);
     state_->handle = port;
     state_->baud = 0;
+    state_->reads_wait = false;
+    state_->have_first = false;
     return true;
 }
 
@@ -227,22 +254,37 @@ int SerialPort::read_checked(void* buffer, uint32_t n, uint32_t& errors)
     errors = status.errors;
     if (errors & (SERIAL_ERR_BREAK | SERIAL_ERR_MODE))
         return 0;
-    return read(buffer, n < status.queued ? n : status.queued);
+    const uint32_t waiting = status.queued + (state_->have_first ? 1 : 0);
+    return read(buffer, n < waiting ? n : waiting);
 }
 
 int SerialPort::read(void* buffer, uint32_t n)
 {
     if (!is_open())
         return -1;
+    // The byte a wait has read already comes first.
+    char* out = static_cast<char*>(buffer);
+    int handed = 0;
+    if (n > 0 && state_->have_first) {
+        *out++ = state_->first;
+        state_->have_first = false;
+        handed = 1;
+        --n;
+    }
+    if (n == 0)
+        return handed;
     Overlapped o;
     if (!o.ov.hEvent)
-        return -1;
+        return handed ? handed : -1;
     DWORD count = 0;
-    if (ReadFile(state_->handle, buffer, n, nullptr, &o.ov))
-        return GetOverlappedResult(state_->handle, &o.ov, &count, FALSE) ? static_cast<int>(count) : -1;
-    if (GetLastError() != ERROR_IO_PENDING)
-        return -1;
-    return finish(state_->handle, o, nullptr, count) == Outcome::Done ? static_cast<int>(count) : -1;
+    bool done = false;
+    if (ReadFile(state_->handle, out, n, nullptr, &o.ov))
+        done = GetOverlappedResult(state_->handle, &o.ov, &count, FALSE) != 0;
+    else if (GetLastError() == ERROR_IO_PENDING)
+        done = finish(state_->handle, o, nullptr, count) == Outcome::Done;
+    if (!done)
+        return handed ? handed : -1;
+    return handed + static_cast<int>(count);
 }
 
 int SerialPort::write(const void* buffer, uint32_t n)
@@ -282,29 +324,72 @@ bool SerialPort::set_event_mask(uint32_t mask)
     return is_open() && SetCommMask(state_->handle, mask);
 }
 
+namespace {
+
+// The event wait's stand-in where the driver's own fails: a read of one
+// byte that waits for it, repeated while none comes.
+SerialWait wait_by_reading(HANDLE port, HANDLE cancelled, bool& have_first, char& first)
+{
+    for (;;) {
+        if (have_first)
+            return SerialWait::Event;
+        if (WaitForSingleObject(cancelled, 0) == WAIT_OBJECT_0)
+            return SerialWait::Cancelled;
+        Overlapped o;
+        if (!o.ov.hEvent)
+            return SerialWait::Failed;
+        DWORD count = 0;
+        if (ReadFile(port, &first, 1, nullptr, &o.ov)) {
+            if (!GetOverlappedResult(port, &o.ov, &count, FALSE))
+                return SerialWait::Failed;
+        } else if (GetLastError() != ERROR_IO_PENDING) {
+            return SerialWait::Failed;
+        } else {
+            switch (finish(port, o, cancelled, count)) {
+            case Outcome::Done: break;
+            case Outcome::Cancelled: return SerialWait::Cancelled;
+            default: return SerialWait::Failed;
+            }
+        }
+        have_first = count == 1; // none: the read's time ran out
+    }
+}
+
+} // namespace
+
 SerialWait SerialPort::wait_event()
 {
     if (!is_open())
         return SerialWait::Failed;
-    if (state_->cancel_set())
+    State& s = *state_;
+    if (s.cancel_set())
         return SerialWait::Cancelled;
+    if (s.reads_wait)
+        return wait_by_reading(s.handle, s.cancelled, s.have_first, s.first);
     Overlapped o;
     if (!o.ov.hEvent)
         return SerialWait::Failed;
     DWORD events = 0;
-    if (WaitCommEvent(state_->handle, &events, &o.ov))
+    if (WaitCommEvent(s.handle, &events, &o.ov))
         return SerialWait::Event;
     DWORD e = GetLastError();
     if (e == ERROR_INVALID_PARAMETER)
         return SerialWait::Event; // a driver without event waits: read what is there
-    if (e != ERROR_IO_PENDING)
-        return SerialWait::Failed;
+    Outcome r = Outcome::Failed;
     DWORD count = 0;
-    switch (finish(state_->handle, o, state_->cancelled, count)) {
-    case Outcome::Done: return SerialWait::Event;
-    case Outcome::Cancelled: return SerialWait::Cancelled;
-    default: return SerialWait::Failed;
-    }
+    if (e == ERROR_IO_PENDING)
+        r = finish(s.handle, o, s.cancelled, count);
+    if (r == Outcome::Done)
+        return SerialWait::Event;
+    if (r == Outcome::Cancelled)
+        return SerialWait::Cancelled;
+    // The event wait failed: a driver without modem status (Wine's on a
+    // pseudo-terminal gives up at the first byte) or a device gone. Reads
+    // that wait tell which: they serve the first, and fail for the second.
+    if (!set_reads_that_wait(s.handle))
+        return SerialWait::Failed;
+    s.reads_wait = true;
+    return wait_by_reading(s.handle, s.cancelled, s.have_first, s.first);
 }
 
 void SerialPort::cancel()
