@@ -1,3 +1,7 @@
+// Serial ports on Linux: the tty device held exclusively, raw termios,
+// non-blocking transfers with poll() waits that a cancel or a wake set ends,
+// the error counters, the DTR test seam.
+
 #include "port/serial.h"
 #include "port/serial_names.h"
 #include "port/posix/deadline.h"

@@ -1,3 +1,7 @@
+// IPv4 TCP sockets on Linux: BSD sockets with errors in the Windows Sockets
+// numbering, poll() waits beside wake objects, keepalive and the bound on
+// unacknowledged data, and epoll watches of a connection's end.
+
 #include "port/socket.h"
 #include "port/posix/deadline.h"
 

@@ -1,5 +1,9 @@
+// Serial ports on Windows: overlapped I/O on the COM device, the line
+// settings in its DCB, the event wait and its stand-in, the DTR test seam.
+
 #include "port/serial.h"
 #include "port/serial_names.h"
+#include "port/win32/line_settings.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -98,7 +102,8 @@ struct SerialPort::State {
             CloseHandle(cancelled);
     }
     long baud = 0; // the line's rate, for the drain at close
-    uint32_t output_queue = 0; // the driver's output queue size as asked for
+    uint32_t input_queue = 0;  // the driver's queue sizes as asked for
+    uint32_t output_queue = 0;
     // Once the driver's event wait has failed: the waits read the first
     // byte themselves, which the next read hands over first.
     bool reads_wait = false;
@@ -159,18 +164,16 @@ bool SerialPort::set_queue_sizes(uint32_t input, uint32_t output)
 {
     if (!is_open() || !SetupComm(state_->handle, input, output))
         return false;
+    state_->input_queue = input;
     state_->output_queue = output;
     return true;
 }
 
-bool SerialPort::apply_line_settings(long baud, int flags)
+void set_transparent_line(DCB& dcb, long baud, int flags, uint32_t input_queue)
 {
-    if (!is_open() || baud <= 0)
-        return false;
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(state_->handle, &dcb))
-        return false;
+    // The driver's default queue where none was asked for.
+    constexpr uint32_t default_queue = 4096;
+    constexpr char xon = 0x11, xoff = 0x13;
     dcb.BaudRate = static_cast<DWORD>(baud);
     dcb.ByteSize = 8;
     if (!(flags & SERIAL_LINE_PARITY))
@@ -185,6 +188,29 @@ bool SerialPort::apply_line_settings(long baud, int flags)
     dcb.fOutX = (flags & SERIAL_LINE_XONXOFF) ? TRUE : FALSE;
     dcb.fInX = dcb.fOutX;
     dcb.fRtsControl = (flags & SERIAL_LINE_RTSCTS) ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    // What another program may have left that alters or drops bytes.
+    dcb.fBinary = TRUE;
+    dcb.fDsrSensitivity = FALSE; // bytes dropped while DSR is low
+    dcb.fNull = FALSE;           // zero bytes dropped
+    dcb.fErrorChar = FALSE;      // bytes with parity errors replaced
+    dcb.fAbortOnError = FALSE;   // every transfer failed after a line error
+    dcb.fTXContinueOnXoff = TRUE; // output held while this side holds the board
+    dcb.XonChar = xon;
+    dcb.XoffChar = xoff;
+    const uint32_t queue = input_queue ? input_queue : default_queue;
+    dcb.XonLim = static_cast<WORD>(queue / 4);
+    dcb.XoffLim = static_cast<WORD>(queue / 4);
+}
+
+bool SerialPort::apply_line_settings(long baud, int flags)
+{
+    if (!is_open() || baud <= 0)
+        return false;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(state_->handle, &dcb))
+        return false;
+    set_transparent_line(dcb, baud, flags, state_->input_queue);
     if (!SetCommState(state_->handle, &dcb))
         return false;
     state_->baud = baud;

@@ -1,3 +1,6 @@
+// IPv4 TCP sockets on Windows: Windows Sockets, readiness waits beside wake
+// objects (WSAEventSelect), keepalive and the retransmission bound.
+
 #include "port/socket.h"
 
 #include <winsock2.h>
