@@ -3,7 +3,8 @@
 //
 // Windows: the Windows directory (GetWindowsDirectoryA). A user who cannot
 // write there (a standard user without elevation) gets a per-user copy in
-// %APPDATA%\Vantrel Server instead, by the rules below.
+// %APPDATA%\Vantrel Server instead, by the rules below; a file there marked
+// read-only is left alone, as somebody wants it kept.
 //
 // POSIX: one machine-wide folder, $VANTREL_CONFIG_DIR when set, else
 // /etc/vantrel. A user who cannot write there gets a per-user copy in

@@ -95,15 +95,16 @@ SaveResult write_in_place(const std::string& path, const std::string& data)
 // The new contents in a temporary file beside the target, flushed to disk,
 // then put in the old file's place: ReplaceFileA keeps the old file's
 // attributes and access rights; a new file is simply moved there. A file
-// that may not be written, in a folder that takes no new one, is left
-// alone: CannotCreate.
+// marked read-only is left alone (Failed): somebody wants it kept as it
+// is. Where this user may not make the file (a standard user in the
+// Windows directory): CannotCreate.
 SaveResult save(const std::string& path, const std::string& contents, const std::string* backup)
 {
     const std::string target = link_target(path);
     const DWORD attributes = GetFileAttributesA(target.c_str());
     const bool existed = attributes != INVALID_FILE_ATTRIBUTES;
     if (existed && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
-        return SaveResult::CannotCreate;
+        return SaveResult::Failed;
     if (existed && backup)
         CopyFileA(target.c_str(), backup->c_str(), FALSE);
 
