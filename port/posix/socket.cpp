@@ -392,7 +392,7 @@ SocketWatch::SocketWatch(const Socket& socket, Condition condition)
 {
     if (socket_ < 0)
         return;
-    if (condition == Condition::Readable) {
+    if (condition_ == Condition::Readable) {
         handle_ = socket_; // a socket polls readable itself
         return;
     }
@@ -400,7 +400,7 @@ SocketWatch::SocketWatch(const Socket& socket, Condition condition)
     // sending side only when asked for.
     const int fd = ::epoll_create1(EPOLL_CLOEXEC);
     epoll_event watched{};
-    watched.events = condition == Condition::Ended ? static_cast<uint32_t>(EPOLLRDHUP) : 0u;
+    watched.events = condition_ == Condition::Ended ? static_cast<uint32_t>(EPOLLRDHUP) : 0u;
     if (fd >= 0 && ::epoll_ctl(fd, EPOLL_CTL_ADD, static_cast<int>(socket_), &watched) == 0) {
         handle_ = fd;
     } else if (fd >= 0) {
