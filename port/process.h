@@ -49,9 +49,10 @@ public:
 
     // Starts command_line, split by the Windows command-line rules (its
     // first word the quoted executable path), hidden, with this process's
-    // standard handles and no other inherited descriptor. False when the
-    // process could not be created (on POSIX also when the program could
-    // not be executed).
+    // standard handles and no other inherited descriptor. On POSIX it runs
+    // in a session of its own, so that a terminal's signals (SIGINT,
+    // SIGHUP) reach only this process. False when the process could not be
+    // created (on POSIX also when the program could not be executed).
     static bool start_hidden(const std::string& command_line, Process& out);
 
     bool valid() const { return state_ != nullptr; }

@@ -5,7 +5,10 @@
 //
 // Windows: CreateFileA on "\\.\NAME" in overlapped mode, SetupComm,
 // Get/SetCommState, PurgeComm, EscapeCommFunction, ClearCommError,
-// overlapped ReadFile/WriteFile/WaitCommEvent waited on in 1 ms steps.
+// overlapped ReadFile/WriteFile/WaitCommEvent. Where the driver's event
+// wait fails (a driver without modem status, as Wine's on a
+// pseudo-terminal), the wait reads the first byte itself, with time-outs
+// (SetCommTimeouts) that make a read wait for data, and the port goes on.
 //
 // POSIX: the device that port::serial_device_path() names, opened with
 // O_NOCTTY | O_NONBLOCK and held exclusively (TIOCEXCL plus a non-blocking
@@ -28,6 +31,8 @@
 // Windows the change is then only recorded, not made (a pseudo-terminal
 // behind a COM port under Wine has no modem lines and refuses it); on POSIX
 // it is made as well.
+
+#include "port/wake.h"
 
 #include <cstdint>
 #include <memory>
@@ -66,14 +71,21 @@ enum : int {
 // queued after that is held by flow control or a stuck line.
 inline constexpr int SERIAL_DRAIN_MARGIN_MS = 250;
 inline constexpr int SERIAL_DRAIN_MAX_MS = 5000;
+// What `bytes` take on the line at `baud` (ten bit times a byte), rounded
+// up; -1 for a rate of 0 or below.
+inline long long serial_line_ms(uint64_t bytes, long baud)
+{
+    if (baud <= 0)
+        return -1;
+    return static_cast<long long>((bytes * 10 * 1000 + static_cast<uint64_t>(baud) - 1) / static_cast<uint64_t>(baud));
+}
 inline int serial_drain_limit_ms(uint64_t queued, long baud)
 {
     if (queued == 0)
         return 0;
     if (baud <= 0)
         return SERIAL_DRAIN_MAX_MS;
-    const uint64_t line_ms = (queued * 10 * 1000 + static_cast<uint64_t>(baud) - 1) / static_cast<uint64_t>(baud);
-    const uint64_t limit = line_ms + SERIAL_DRAIN_MARGIN_MS;
+    const long long limit = serial_line_ms(queued, baud) + SERIAL_DRAIN_MARGIN_MS;
     return limit < SERIAL_DRAIN_MAX_MS ? static_cast<int>(limit) : SERIAL_DRAIN_MAX_MS;
 }
 
@@ -193,6 +205,15 @@ public:
     // holds the line; a cancel() ends the wait. The count written, -1 on
     // failure or when cancelled before anything was written.
     int write(const void* buffer, uint32_t n);
+    // The same, ended early as well once an object of `interrupt` is
+    // signalled or, with a timeout_ms of 0 or more, once that time has
+    // passed: then the count written so far, 0 included (Windows: the write
+    // is cancelled; what the driver took stays taken).
+    int write(const void* buffer, uint32_t n, const WakeSet& interrupt, int timeout_ms = -1);
+    // What the line needs at its baud rate (serial_line_ms) for `pending`
+    // more bytes after the output the driver holds now; -1 when the port
+    // cannot tell.
+    long long line_time_ms(uint32_t pending);
 
     // Event waits (the serial-to-socket direction of a relay).
     bool set_event_mask(uint32_t mask);

@@ -1,6 +1,6 @@
-// Serial ports on Linux: the mapped device opened exclusively in raw mode,
-// line settings by termios, DTR by the modem-control ioctls, and the
-// waits that a stop wakes.
+// Serial ports on Linux: the tty device held exclusively, raw termios,
+// non-blocking transfers with poll() waits that a cancel or a wake set ends,
+// the error counters, the DTR test seam.
 
 #include "port/serial.h"
 #include "port/serial_names.h"
@@ -512,8 +512,14 @@ int SerialPort::read(void* buffer, uint32_t n)
 
 int SerialPort::write(const void* buffer, uint32_t n)
 {
+    return write(buffer, n, WakeSet{});
+}
+
+int SerialPort::write(const void* buffer, uint32_t n, const WakeSet& interrupt, int timeout_ms)
+{
     if (!is_open())
         return -1;
+    const Deadline deadline(timeout_ms);
     const char* p = static_cast<const char*>(buffer);
     uint32_t done = 0;
     while (done < n) {
@@ -530,11 +536,28 @@ int SerialPort::write(const void* buffer, uint32_t n)
         // for room or for a cancel.
         if (state_->cancelled)
             return done ? static_cast<int>(done) : -1;
-        pollfd p2[2] = {{state_->fd, POLLOUT, 0}, {state_->wake, POLLIN, 0}};
-        if (::poll(p2, 2, -1) < 0 && errno != EINTR)
+        pollfd p2[2 + WakeSet::CAPACITY] = {{state_->fd, POLLOUT, 0}, {state_->wake, POLLIN, 0}};
+        for (int i = 0; i < interrupt.size(); ++i)
+            p2[2 + i] = {static_cast<int>(interrupt[i]), POLLIN, 0};
+        const int ready = ::poll(p2, static_cast<nfds_t>(2 + interrupt.size()), deadline.poll_timeout());
+        if (ready < 0 && errno != EINTR)
             return done ? static_cast<int>(done) : -1;
+        if (ready == 0 && deadline.passed())
+            return static_cast<int>(done);
+        for (int i = 0; i < interrupt.size(); ++i) {
+            if (p2[2 + i].revents)
+                return static_cast<int>(done);
+        }
     }
     return static_cast<int>(done);
+}
+
+long long SerialPort::line_time_ms(uint32_t pending)
+{
+    int queued = 0;
+    if (!is_open() || ::ioctl(state_->fd, TIOCOUTQ, &queued) != 0 || queued < 0)
+        queued = 0;
+    return serial_line_ms(static_cast<uint64_t>(pending) + static_cast<uint64_t>(queued), state_->baud);
 }
 
 bool SerialPort::set_event_mask(uint32_t mask)

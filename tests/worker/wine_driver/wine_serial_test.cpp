@@ -8,9 +8,11 @@
 // as a pseudo-terminal keeps them; the DTR changes come from the serial
 // layer's log (VANTREL_DTR_LOG), since a pseudo-terminal has no modem lines.
 // For the same reason Wine's serial event wait fails on a pseudo-terminal
-// at once (its TIOCMGET answers ENOTTY): the Wine processes run with
-// modem_lines.c preloaded, which answers the modem ioctls of a terminal
-// without modem lines.
+// at the first byte (its TIOCMGET answers ENOTTY), and the worker then
+// goes on with reads that wait for data themselves: one test shows that
+// under plain Wine. The others run the Wine processes with modem_lines.c
+// preloaded, which answers the modem ioctls of a terminal without modem
+// lines, so that they take the event wait that real ports take.
 //
 // Under Wine 8 a pending WaitCommEvent is not ended by CancelIoEx alone
 // (its wait thread only notices a new event mask or a port event); the
@@ -620,6 +622,30 @@ TEST_F(WineSerial, StopDuringATransferEndsTheWorkerSilently)
     done = true;
     sender.join();
     feeder.join();
+}
+
+// Without modem_lines.c, as under plain Wine: the serial event wait fails
+// on the terminal at its first byte, and the worker goes on with reads
+// that wait for data themselves.
+TEST_F(WineSerial, RelaysWithoutModemLinesWithReadsThatWait)
+{
+    ScopedEnv plain_wine{"LD_PRELOAD", std::nullopt};
+    ASSERT_NO_FATAL_FAILURE(start(0, "19200"));
+    {
+        Client first;
+        ASSERT_TRUE(first.connect(tcp, 60000));
+        ASSERT_NO_FATAL_FAILURE(round_trip(first, "first"));
+        // Longer than one such read waits: the quiet line keeps the client.
+        EXPECT_EQ(first.recv(1, 2500), "");
+        ASSERT_NO_FATAL_FAILURE(round_trip(first, "again"));
+    }
+    // The relay's end ends the read that waits as well: the next client is
+    // served.
+    Client second;
+    ASSERT_TRUE(second.connect(tcp, 60000));
+    ASSERT_NO_FATAL_FAILURE(round_trip(second, "second"));
+    second.close();
+    stop_silently();
 }
 
 TEST_F(WineSerial, NextClientIsServedAfterADisconnect)
