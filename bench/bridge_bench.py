@@ -11,7 +11,9 @@ Per bridge and round, in two runs of the bridge:
   client to board, board to client and both ways at once (every byte
   compared) with the CPU time per MiB, then with the client connected and
   idle: wake-ups per second, CPU, private dirty memory and the libraries
-  mapped, and stop to exit.
+  mapped, and stop to exit;
+- serving one client after another: from a client's close to the next
+  client's first byte through both ways, the board silent meanwhile.
 
 Rounds alternate the order of the bridges; the table shows the median of
 the rounds.
@@ -187,7 +189,7 @@ class Vantrel:
         self.counter = 0
         self.process = self.client = None
 
-    def start(self, connect_client=False):
+    def start(self, connect_client=False, clients=1):
         self.counter += 1
         event = f"VantrelBench{os.getpid()}_{self.counter}"
         self.event_path = event_path(event)
@@ -219,11 +221,17 @@ class Socat:
         self.board = board
         self.process = self.client = None
 
-    def start(self, connect_client=False):
+    def start(self, connect_client=False, clients=1):
+        """With clients > 1 it serves one client after another: a process of
+        its own for each (fork), one at a time (max-children=1), closing the
+        terminal at once when the client has gone (-t 0; socat's own default
+        waits half a second for the board first)."""
         self.port = free_port()
-        return start_and_time(
-            self, ["socat", f"TCP-LISTEN:{self.port},bind=127.0.0.1,reuseaddr,nodelay",
-                   f"OPEN:{self.board.slave_path},rawer,echo=0"], None, connect_client)
+        listen = f"TCP-LISTEN:{self.port},bind=127.0.0.1,reuseaddr,nodelay"
+        argv = ["socat", listen, f"OPEN:{self.board.slave_path},rawer,echo=0"]
+        if clients > 1:
+            argv = ["socat", "-t", "0", listen + ",fork,max-children=1", argv[2]]
+        return start_and_time(self, argv, None, connect_client)
 
     def signal_stop(self):
         self.process.send_signal(signal.SIGTERM)
@@ -322,6 +330,49 @@ def transfer(client, board, up, down):
     if not down:
         end = start
     return max(board_end, end) - start, up_ok and bytes(got) == down
+
+
+def board_byte(board, timeout=30):
+    """One byte from the board's terminal; the bridge may have closed its
+    side between two clients (the read then fails until it opens again)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([board.master], [], [], 1)
+        if ready:
+            try:
+                return os.read(board.master, 1)
+            except OSError:
+                time.sleep(0.0001)
+    raise RuntimeError("no byte reached the board")
+
+
+def reconnects(bridge, board, cycles):
+    """Milliseconds from a client's close to the next client's first byte
+    through both ways (client to board, then the board's answer back), for
+    `cycles` clients one after another; the next client connects right
+    after the close, and the board sends nothing meanwhile. Median and
+    maximum."""
+    client = bridge.client
+    client.sendall(b"!")
+    if board_byte(board) != b"!":
+        raise RuntimeError(f"{bridge.name} relays nothing")
+    samples = []
+    try:
+        for _ in range(cycles):
+            t0 = time.perf_counter()
+            client.close()
+            client = socket.create_connection(("127.0.0.1", bridge.port), timeout=30)
+            client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            client.sendall(b"r")
+            if board_byte(board) != b"r":
+                raise RuntimeError("reconnect byte lost on the way to the board")
+            os.write(board.master, b"R")
+            if client.recv(1) != b"R":
+                raise RuntimeError("reconnect byte lost on the way to the client")
+            samples.append((time.perf_counter() - t0) * 1000.0)
+    finally:
+        bridge.client = client
+    return statistics.median(samples), max(samples)
 
 
 def cpu_ticks(pid):
@@ -432,6 +483,19 @@ def serving_run(bridge, board, args, data, result):
         board.drain()
 
 
+def reconnect_run(bridge, board, args, result):
+    """The bridge started to serve one client after another: the time
+    from each client's close to the next one served."""
+    started = bridge.start(connect_client=True, clients=args.reconnects + 1)
+    if started is None:
+        raise RuntimeError(f"{bridge.name} did not start listening")
+    try:
+        result["reconnect_med"], result["reconnect_max"] = reconnects(bridge, board, args.reconnects)
+    finally:
+        bridge.cleanup()
+        board.drain()
+
+
 def load_average():
     with open("/proc/loadavg") as f:
         return " ".join(f.read().split()[:3])
@@ -445,6 +509,7 @@ def main():
     parser.add_argument("--pings", type=int, default=2000)
     parser.add_argument("--idle", type=float, default=20.0,
                         help="seconds of each idle sample (wake-ups, CPU)")
+    parser.add_argument("--reconnects", type=int, default=50, help="clients one after another per round")
     args = parser.parse_args()
     if not os.access(args.vantrel, os.X_OK):
         sys.exit(f"no vantrel binary at {args.vantrel}")
@@ -466,6 +531,7 @@ def main():
                 result = {}
                 waiting_run(bridge, args, result)
                 serving_run(bridge, board, args, data, result)
+                reconnect_run(bridge, board, args, result)
                 results[bridge.name].append(result)
     finally:
         board.close()
@@ -495,6 +561,9 @@ def main():
         ("client → board (MiB/s)", "up", "{:.1f}", "≥ socat", lambda a, b: a >= b),
         ("board → client (MiB/s)", "down", "{:.1f}", "≥ socat", lambda a, b: a >= b),
         ("both ways (MiB/s, sum)", "both", "{:.1f}", "≥ socat", lambda a, b: a >= b),
+        ("close → next client through both ways, median (ms)", "reconnect_med", "{:.2f}", "≤ 5",
+         lambda a, b: a <= 5),
+        ("close → next client through both ways, max (ms)", "reconnect_max", "{:.2f}", "", None),
         ("stop → exit, client connected (ms)", "stop_connected", "{:.1f}", "≤ 100", lambda a, b: a <= 100),
         ("stop → exit, waiting for a client (ms)", "stop_waiting", "{:.1f}", "≤ 100", lambda a, b: a <= 100),
     ]

@@ -1,12 +1,16 @@
 #pragma once
 // Where the manager keeps its configuration file, and how it is replaced.
 //
-// Windows: the Windows directory (GetWindowsDirectoryA); the platform's own
-// redirection applies there.
+// Windows: the Windows directory (GetWindowsDirectoryA). A user who cannot
+// write there (a standard user without elevation) gets a per-user copy in
+// %APPDATA%\Vantrel Server instead, by the rules below; a file there marked
+// read-only is left alone, as somebody wants it kept.
 //
 // POSIX: one machine-wide folder, $VANTREL_CONFIG_DIR when set, else
 // /etc/vantrel. A user who cannot write there gets a per-user copy in
-// $XDG_CONFIG_HOME/vantrel (default ~/.config/vantrel) instead:
+// $XDG_CONFIG_HOME/vantrel (default ~/.config/vantrel) instead.
+//
+// The per-user copy, on both:
 //   - reading uses the per-user copy when it exists, else the machine-wide
 //     file;
 //   - saving goes to the per-user copy when it exists; otherwise to the

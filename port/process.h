@@ -58,9 +58,10 @@ public:
     // Starts command_line, split by the Windows command-line rules (its
     // first word the quoted executable path), hidden, with this process's
     // standard handles and no other inherited descriptor, and this
-    // process's environment changed by `environment`. False when the
-    // process could not be created (on POSIX also when the program could
-    // not be executed).
+    // process's environment changed by `environment`. On POSIX it runs in
+    // a session of its own, so that a terminal's signals (SIGINT, SIGHUP)
+    // reach only this process. False when the process could not be
+    // created (on POSIX also when the program could not be executed).
     static bool start_hidden(const std::string& command_line, Process& out, const Environment& environment = {});
 
     bool valid() const { return state_ != nullptr; }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace port {
 
@@ -19,6 +20,14 @@ void send_report(uintptr_t target, uint32_t process_id, const char* text);
 // Worker side: true while a receiver holds the target (Windows: a window
 // with that handle exists; POSIX: somebody has the report endpoint bound).
 bool report_target_present(uintptr_t target);
+
+// Manager side, Windows: the report a WM_COPYDATA message carries (its
+// wParam and lParam): the process id and the text, cut at the bytes that
+// came. True only when it comes from the worker process it names: its
+// sender window (wParam) belongs to that process and confirms the text
+// while the worker waits (see win32/report.cpp). POSIX has no such
+// message: false.
+bool read_report(uintptr_t wparam, intptr_t lparam, uint32_t& process_id, std::string& text);
 
 // Manager side. POSIX: a datagram endpoint. Windows: a message-only window
 // that takes WM_COPYDATA (the manager's main window handles the message
@@ -40,9 +49,10 @@ public:
     // Handles every waiting report without blocking: calls handler(process
     // id, text) and acknowledges to the sender when it returns (the handler's
     // answer is the message's result). Returns the number of reports
-    // handled. POSIX: a report from another user, or from a process other
-    // than the one whose id it carries, is dropped unanswered. Windows:
-    // call it on the thread that opened the receiver.
+    // handled. A report from another user, or from a process other than the
+    // one whose id it carries, is dropped unanswered (Windows: as
+    // read_report() decides). Windows: call it on the thread that opened
+    // the receiver.
     int dispatch(const std::function<bool(uint32_t process_id, const char* text)>& handler);
 
 private:

@@ -5,7 +5,10 @@
 //
 // Windows: CreateFileA on "\\.\NAME" in overlapped mode, SetupComm,
 // Get/SetCommState, PurgeComm, EscapeCommFunction, ClearCommError,
-// overlapped ReadFile/WriteFile/WaitCommEvent waited on in 1 ms steps.
+// overlapped ReadFile/WriteFile/WaitCommEvent. Where the driver's event
+// wait fails (a driver without modem status, as Wine's on a
+// pseudo-terminal), the wait reads the first byte itself, with time-outs
+// (SetCommTimeouts) that make a read wait for data, and the port goes on.
 //
 // POSIX: the device that port::serial_device_path() names, opened with
 // O_NOCTTY | O_NONBLOCK and held exclusively (TIOCEXCL plus a non-blocking
@@ -14,12 +17,22 @@
 // in for boards. Error flags come from the driver's counters (TIOCGICOUNT)
 // where it keeps them; a device without them never reports a line error.
 //
-// DTR test seam: when the environment variable VANTREL_DTR_LOG names a
-// file, every DTR change, the raise at open included, appends one line
-// "<milliseconds> <0|1>\n" to it, the time from CLOCK_MONOTONIC on POSIX and
-// from GetTickCount64 on Windows. On Windows the change is then only
-// recorded, not made (a pseudo-terminal behind a COM port under Wine has no
-// modem lines and refuses it); on POSIX it is made as well.
+// Linux: while the port is open it asks the driver for low latency
+// (ASYNC_LOW_LATENCY through TIOCGSERIAL/TIOCSSERIAL; a USB adapter then
+// hands on received bytes at once rather than after its latency timer) and
+// puts the old setting back at close. A device that has no such setting (a
+// pseudo-terminal) is used as it is.
+//
+// Line-control test seam: when the environment variable VANTREL_DTR_LOG
+// names a file, every DTR change, the raise at open included, appends one
+// line "<milliseconds> <0|1>\n" to it, and every RTS or break change one
+// line "<milliseconds> <0|1> RTS\n" or "<milliseconds> <0|1> BREAK\n", the
+// time from CLOCK_MONOTONIC on POSIX and from GetTickCount64 on Windows. On
+// Windows the change is then only recorded, not made (a pseudo-terminal
+// behind a COM port under Wine has no modem lines and refuses it); on POSIX
+// it is made as well.
+
+#include "port/wake.h"
 
 #include <cstdint>
 #include <memory>
@@ -58,16 +71,54 @@ enum : int {
 // queued after that is held by flow control or a stuck line.
 inline constexpr int SERIAL_DRAIN_MARGIN_MS = 250;
 inline constexpr int SERIAL_DRAIN_MAX_MS = 5000;
+// What `bytes` take on the line at `baud` (ten bit times a byte), rounded
+// up; -1 for a rate of 0 or below.
+inline long long serial_line_ms(uint64_t bytes, long baud)
+{
+    if (baud <= 0)
+        return -1;
+    return static_cast<long long>((bytes * 10 * 1000 + static_cast<uint64_t>(baud) - 1) / static_cast<uint64_t>(baud));
+}
 inline int serial_drain_limit_ms(uint64_t queued, long baud)
 {
     if (queued == 0)
         return 0;
     if (baud <= 0)
         return SERIAL_DRAIN_MAX_MS;
-    const uint64_t line_ms = (queued * 10 * 1000 + static_cast<uint64_t>(baud) - 1) / static_cast<uint64_t>(baud);
-    const uint64_t limit = line_ms + SERIAL_DRAIN_MARGIN_MS;
+    const long long limit = serial_line_ms(queued, baud) + SERIAL_DRAIN_MARGIN_MS;
     return limit < SERIAL_DRAIN_MAX_MS ? static_cast<int>(limit) : SERIAL_DRAIN_MAX_MS;
 }
+
+// Line settings one at a time (a remote client's line control).
+enum class SerialParity : uint8_t { None, Odd, Even, Mark, Space };
+enum class SerialStopBits : uint8_t { One, OneAndHalf, Two };
+enum class SerialFlow : uint8_t { None, XonXoff, RtsCts };
+
+// Modem status lines of modem_lines(), in the Windows numbering (MS_*_ON).
+enum : uint32_t {
+    SERIAL_MODEM_CTS = 0x10,
+    SERIAL_MODEM_DSR = 0x20,
+    SERIAL_MODEM_RING = 0x40,
+    SERIAL_MODEM_CD = 0x80,
+};
+
+// The line settings in force, as the driver reports them.
+struct SerialSettings {
+    long baud = 0;
+    int data_bits = 8;
+    SerialParity parity = SerialParity::None;
+    SerialStopBits stop_bits = SerialStopBits::One;
+    SerialFlow outbound = SerialFlow::None; // what holds our output: XOFF from the board, or CTS
+    SerialFlow inbound = SerialFlow::None;  // how we hold the board: XOFF sent, or RTS
+};
+
+// The lines the port drives: as the driver reports them where it can,
+// otherwise as they were last set.
+struct SerialControl {
+    bool dtr = true;
+    bool rts = true;
+    bool break_on = false;
+};
 
 struct SerialStatus {
     uint32_t errors = 0; // SERIAL_ERR_* raised since the last fetch
@@ -107,6 +158,32 @@ public:
     // Sets the DTR control of the line settings on or off.
     bool set_dtr(bool on);
 
+    // Line control while the port is open, one setting at a time; the
+    // others stay as they are. Each answers false when the driver refuses
+    // (or the device cannot do it); settings() then tells what is in force.
+    // POSIX: one RTS/CTS handshake serves both directions, so hardware
+    // flow set or cleared for one direction is so for the other; one and a
+    // half stop bits exist only with 5 data bits (two stop bits there), and
+    // settings() reports two stop bits with 5 data bits as one and a half.
+    bool settings(SerialSettings& out);
+    bool set_baud_rate(long baud);
+    bool set_data_bits(int bits); // 5 to 8
+    bool set_parity(SerialParity parity);
+    bool set_stop_bits(SerialStopBits stop);
+    bool set_outbound_flow(SerialFlow flow);
+    bool set_inbound_flow(SerialFlow flow);
+    // RTS on or off (refused while the RTS/CTS handshake drives it), and a
+    // break held on the line until it is cleared.
+    bool set_rts(bool on);
+    bool set_break(bool on);
+    bool control_lines(SerialControl& out);
+    // Discards what the board sent and is still queued (input) and what is
+    // queued for the board (output).
+    bool purge(bool input, bool output);
+    // The modem status lines now (SERIAL_MODEM_*); none on a device without
+    // modem lines. False when the port cannot be asked.
+    bool modem_lines(uint32_t& lines);
+
     // Fetches and clears the error flags, with the count of queued input.
     // False when the port cannot be asked (a device gone, a closed port).
     bool fetch_status(SerialStatus& status);
@@ -128,6 +205,15 @@ public:
     // holds the line; a cancel() ends the wait. The count written, -1 on
     // failure or when cancelled before anything was written.
     int write(const void* buffer, uint32_t n);
+    // The same, ended early as well once an object of `interrupt` is
+    // signalled or, with a timeout_ms of 0 or more, once that time has
+    // passed: then the count written so far, 0 included (Windows: the write
+    // is cancelled; what the driver took stays taken).
+    int write(const void* buffer, uint32_t n, const WakeSet& interrupt, int timeout_ms = -1);
+    // What the line needs at its baud rate (serial_line_ms) for `pending`
+    // more bytes after the output the driver holds now; -1 when the port
+    // cannot tell.
+    long long line_time_ms(uint32_t pending);
 
     // Event waits (the serial-to-socket direction of a relay).
     bool set_event_mask(uint32_t mask);

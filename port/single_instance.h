@@ -10,7 +10,9 @@ namespace port {
 
 // Machine-wide single-instance claim under `name`. True when this process
 // now holds it; the claim lasts until the process ends. False when another
-// live process holds it.
+// live process holds it, in any session of the machine (Windows: the mutex
+// "Global\<name>"; the session's own "<name>" only where the system has no
+// machine-wide namespace).
 bool claim_single_instance(const std::string& name);
 
 // Whether some process holds the claim under `name` now; asks without

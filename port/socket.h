@@ -1,9 +1,9 @@
 #pragma once
-// IPv4 TCP sockets in the manner of Windows Sockets 1.1. Every failing call
-// leaves its error number in socket_last_error() (per thread), in the
-// Windows Sockets numbering on every platform (10035 would block, 10048
-// address in use, 11001 host not found, ...), so that one text table
-// serves both.
+// TCP sockets in the manner of Windows Sockets 1.1, IPv4 and (through the
+// functions that take an IpAddress) IPv6. Every failing call leaves its
+// error number in socket_last_error() (per thread), in the Windows Sockets
+// numbering on every platform (10035 would block, 10048 address in use,
+// 11001 host not found, ...), so that one text table serves both.
 //
 // Windows: ws2_32 (WSAStartup, socket, ioctlsocket, select, ...).
 // POSIX: BSD sockets; errno values are mapped to the same numbers, sends
@@ -18,6 +18,28 @@
 #include <utility>
 
 namespace port {
+
+// The error numbers the library's logic tells apart, in the Windows Sockets
+// numbering above (the text table of tarn_socket_error_text has them all).
+enum : int {
+    SOCKET_ERR_INTERRUPTED = 10004,          // WSAEINTR: a call was interrupted
+    SOCKET_ERR_INVALID_ARGUMENT = 10022,     // WSAEINVAL
+    SOCKET_ERR_WOULD_BLOCK = 10035,          // WSAEWOULDBLOCK: nothing can be moved now
+    SOCKET_ERR_IN_PROGRESS = 10036,          // WSAEINPROGRESS
+    SOCKET_ERR_ALREADY = 10037,              // WSAEALREADY: a connection attempt is still running
+    SOCKET_ERR_NO_ADDRESS_FAMILY = 10047,    // WSAEAFNOSUPPORT: no TCP/IP configured
+    SOCKET_ERR_CONNECTION_ABORTED = 10053,   // WSAECONNABORTED
+    SOCKET_ERR_CONNECTION_RESET = 10054,     // WSAECONNRESET
+    SOCKET_ERR_CONNECTED = 10056,            // WSAEISCONN: the connection is made
+    SOCKET_ERR_TIMED_OUT = 10060,            // WSAETIMEDOUT
+    SOCKET_ERR_REFUSED = 10061,              // WSAECONNREFUSED
+    SOCKET_ERR_SYSTEM_NOT_READY = 10091,     // WSASYSNOTREADY: the network subsystem is down
+    SOCKET_ERR_VERSION_NOT_SUPPORTED = 10092, // WSAVERNOTSUPPORTED
+    SOCKET_ERR_HOST_NOT_FOUND = 11001,       // WSAHOST_NOT_FOUND
+    SOCKET_ERR_TRY_AGAIN = 11002,            // WSATRY_AGAIN: host not found, non-authoritative
+    SOCKET_ERR_NO_RECOVERY = 11003,          // WSANO_RECOVERY
+    SOCKET_ERR_NO_DATA = 11004,              // WSANO_DATA: a valid name without the record asked for
+};
 
 // What a readiness wait beside wake objects answers when one of them was
 // signalled (beside 1 ready, 0 timed out, -1 failure).
@@ -94,6 +116,16 @@ public:
         int count = -1;
     };
     bool keepalive(Keepalive& out) const;
+    // The longest that sent data may stay unacknowledged before the
+    // connection fails, so that a peer gone while data is in flight does
+    // not hold it for the system's own retransmission time (a quarter of
+    // an hour on Linux). Linux: TCP_USER_TIMEOUT, in milliseconds (it also
+    // bounds the keepalive probes). Windows: TCP_MAXRT, in whole seconds,
+    // where the system has it. False with the last error.
+    bool set_user_timeout(int timeout_ms);
+    // That bound as the system tells it: 0 for the system's own, -1 where
+    // the system does not tell.
+    int user_timeout_ms() const;
 
     // Addresses and ports in host order; INADDR_ANY is 0.
     bool bind(uint32_t address, uint16_t port);
@@ -160,6 +192,44 @@ private:
     // socket signal (WSAEventSelect), made at the first such wait and
     // closed with the socket. Unused elsewhere.
     mutable intptr_t wait_event_ = 0;
+};
+
+// A wake object (port/wake.h) for one condition of a socket, so that a wait
+// on something else (a serial write, a thread's end) also ends when it
+// holds:
+//   Readable: a listening socket has a connection waiting, or a connected
+//             one has data or its end to read;
+//   Ended:    the peer of a connected socket has ended its sending side
+//             (whatever it sent before is still unread), or the connection
+//             failed;
+//   Failed:   the connection failed (the peer reset it).
+// POSIX: the socket itself (Readable) or an epoll descriptor watching it,
+// readable while the condition holds. Windows: an event of the watch's own
+// that the socket signals (WSAEventSelect), which takes the socket's one
+// event selection from every other wait on it: arm() selects it again
+// before each wait, and the watch gives it up when destroyed. There, Ended
+// is the close notice, which the system gives for an orderly end only once
+// every byte before it has been read (at once for a reset), and Failed
+// cannot be watched. native() is -1 where the condition cannot be watched;
+// a wake set leaves such an object out.
+class SocketWatch {
+public:
+    enum class Condition { Readable, Ended, Failed };
+    SocketWatch(const Socket& socket, Condition condition);
+    SocketWatch(const SocketWatch&) = delete;
+    SocketWatch& operator=(const SocketWatch&) = delete;
+    ~SocketWatch();
+
+    // Windows: selects the condition for the watch's event again (after a
+    // wait of the socket's own took the selection); a condition that holds
+    // already signals it at once. POSIX: nothing to do.
+    void arm();
+    intptr_t native() const { return handle_; }
+
+private:
+    intptr_t socket_ = -1;
+    Condition condition_;
+    intptr_t handle_ = -1;
 };
 
 } // namespace port

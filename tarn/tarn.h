@@ -93,8 +93,10 @@ void tarn_close(int descriptor);
 int tarn_poll_abort();
 
 // Servers: drop the current client and wait for the next one. A client
-// that already left without sending a byte, or whose socket refuses its
-// options (Nagle off, keepalive), is dropped unserved and the wait goes on.
+// that already left without sending a byte is dropped unserved and the
+// wait goes on. Each client gets Nagle off, keepalive and a bound on
+// unacknowledged data (a client gone is let go within about a minute),
+// each where the system takes it: a refused option refuses no client.
 int tarn_accept(int descriptor);
 
 // Serial ports: raise (on != 0) or drop the DTR line.

@@ -136,7 +136,17 @@ bool ends_with_colon(const char* s)
     return n > 0 && s[n - 1] == ':';
 }
 
-
+// Whether a name and a parameter open a TCP socket rather than a serial
+// port, tested in this order. " server " is the listening socket. A serial
+// port's parameter is its baud rate, a number: one that begins with a
+// letter is a TCP service name, 23 is the telnet port, and a number above
+// 2400 and below 65536 that is no multiple of 1200 is none of the standard
+// rates from 2400 up (4800, 9600, 14400, 19200, 38400, 57600; the faster
+// ones are above 65535), so it is a TCP port. Rates up to 2400 and the
+// multiples of 1200 stay serial, which leaves those TCP ports to service
+// names. Last, a name that is an existing folder is no device but a host
+// reached through the file system's network names; a name that ends in ':'
+// is a device name in the DOS manner and is not looked up.
 bool is_socket_kind(const char* name, const char* parameter)
 {
     if (std::strcmp(name, " server ") == 0)
@@ -322,6 +332,7 @@ int tarn_open(const char* name, const char* parameter, int flags, tarn_abort_fn 
     s.close_hook = nullptr;
     s.read_fn = nullptr;
     s.write_fn = nullptr;
+    s.watched_write_fn = nullptr;
     s.idle_fn = nullptr;
     s.abort_callback = nullptr;
     s.wake = nullptr;
@@ -362,6 +373,13 @@ int tarn_slot_kind(int d) { return tarn_valid(d) ? tarn_slots[d].kind.load() : T
 int tarn_slot_read(int d, void* buffer, int size) { return tarn_slots[d].read_fn(d, buffer, size); }
 
 int tarn_slot_write(int d, const void* buffer, int count) { return tarn_slots[d].write_fn(d, buffer, count); }
+
+int tarn_slot_write_watched(int d, const void* buffer, int count, const port::WakeSet& interrupt, int timeout_ms)
+{
+    const tarn_slot& s = tarn_slots[d];
+    return s.watched_write_fn ? s.watched_write_fn(d, buffer, count, interrupt, timeout_ms)
+                              : s.write_fn(d, buffer, count);
+}
 
 port::SerialPort* tarn_slot_serial(int d)
 {

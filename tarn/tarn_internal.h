@@ -25,11 +25,20 @@ int tarn_slot_kind(int descriptor);
 // The descriptor must be open.
 int tarn_slot_read(int descriptor, void* buffer, int size);
 int tarn_slot_write(int descriptor, const void* buffer, int count);
+// The same write, on a serial port ended early as well, with the count
+// written so far (0 included), once an object of `interrupt` is signalled
+// or timeout_ms (when 0 or more) have passed while the driver or flow
+// control holds it. Other kinds ignore both.
+int tarn_slot_write_watched(int descriptor, const void* buffer, int count, const port::WakeSet& interrupt,
+                            int timeout_ms = -1);
 
 // The descriptor's connected socket (a server's current client or a
 // client's connection) for readiness waits; null when the descriptor is not
 // a socket or has no connection.
 port::Socket* tarn_slot_socket(int descriptor);
+// A server descriptor's listening socket, where the next clients wait;
+// null for any other descriptor.
+port::Socket* tarn_slot_listener(int descriptor);
 
 // The descriptor's open serial port, for status fetches, the event mask
 // and the cancellable event wait; null when the descriptor is not a serial

@@ -29,7 +29,7 @@ int serial_read(int d, void* buffer, int size)
     return got;
 }
 
-int serial_write(int d, const void* buffer, int count)
+int serial_write_watched(int d, const void* buffer, int count, const port::WakeSet& interrupt, int timeout_ms)
 {
     if (count <= 0)
         return 0;
@@ -39,16 +39,19 @@ int serial_write(int d, const void* buffer, int count)
         tarn_error = TARN_ERR_COMMUNICATION;
         return -1;
     }
-    int put = p.write(buffer, static_cast<uint32_t>(count));
+    int put = p.write(buffer, static_cast<uint32_t>(count), interrupt, timeout_ms);
     if (put < 0)
         tarn_error = TARN_ERR_COMMUNICATION;
     return put;
 }
 
+int serial_write(int d, const void* buffer, int count) { return serial_write_watched(d, buffer, count, {}, -1); }
+
 int serial_open_hook(int d)
 {
     tarn_slots[d].read_fn = serial_read;
     tarn_slots[d].write_fn = serial_write;
+    tarn_slots[d].watched_write_fn = serial_write_watched;
     return 0;
 }
 

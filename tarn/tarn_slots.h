@@ -21,6 +21,9 @@ struct tarn_slot {
     const port::WakeSet* wake = nullptr; // the caller's wake objects, or none
     int (*read_fn)(int, void*, int) = nullptr;
     int (*write_fn)(int, const void*, int) = nullptr;
+    // write_fn, ended early by a wake object or a time limit; null when
+    // the kind's writes never wait.
+    int (*watched_write_fn)(int, const void*, int, const port::WakeSet&, int) = nullptr;
     // Waits for the device to take or give more after read_fn or
     // write_fn moved nothing; null when the kind has no such wait.
     void (*idle_fn)(int, bool writing) = nullptr;

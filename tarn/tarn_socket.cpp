@@ -25,17 +25,22 @@ port::SocketLibraryInfo library_info;
 constexpr int keepalive_idle_s = 30;
 constexpr int keepalive_interval_s = 10;
 constexpr int keepalive_probes = 3;
+// Keepalive sends no probe while sent data waits for its acknowledgement;
+// this bound covers that case (a client gone while the board talks), so
+// that such a client too frees the server within about a minute rather
+// than after the system's retransmission time of a quarter of an hour.
+constexpr int unacknowledged_limit_ms = 60000;
 
 const char* last_error_text() { return tarn_socket_error_text(port::socket_last_error()); }
 
-bool transient(int e) { return e == 10035 || e == 10036; }
+bool transient(int e) { return e == port::SOCKET_ERR_WOULD_BLOCK || e == port::SOCKET_ERR_IN_PROGRESS; }
 
 // Creates a non-blocking IPv4 stream socket.
 port::Socket new_socket()
 {
     port::Socket s = port::Socket::stream();
     if (!s.valid()) {
-        if (port::socket_last_error() == 10047)
+        if (port::socket_last_error() == port::SOCKET_ERR_NO_ADDRESS_FAMILY)
             tarn_fail("socket: %s\nhas TCP/IP been configured?", last_error_text());
         else
             tarn_fail("socket: %s", last_error_text());
@@ -58,16 +63,18 @@ bool nagle_off(int d)
 
 // Makes a just-accepted client the server's current one, unless it is not
 // worth serving: it already left without a byte to read (say it connected
-// while another client was served and gave up), or its socket refuses the
-// options (it reset at once). Such a client is dropped, and the server
-// keeps listening: false.
+// while another client was served and gave up). Such a client is dropped,
+// and the server keeps listening: false. The options are best effort: a
+// system that refuses one (Nagle off, keepalive, the bound on
+// unacknowledged data) serves the client without it rather than refusing
+// every client while the service looks active.
 bool take_client(socket_pair& sp, port::Socket client)
 {
     if (client.peer_gone())
         return false;
-    if (!client.set_nodelay(true)
-        || !client.set_keepalive(keepalive_idle_s, keepalive_interval_s, keepalive_probes))
-        return false;
+    client.set_nodelay(true);
+    client.set_keepalive(keepalive_idle_s, keepalive_interval_s, keepalive_probes);
+    client.set_user_timeout(unacknowledged_limit_ms);
     sp.data_socket = std::move(client);
     return true;
 }
@@ -76,7 +83,7 @@ int socket_read(int d, void* buffer, int size)
 {
     int n = sockets[d].data_socket.recv(buffer, size);
     if (n < 0) {
-        if (port::socket_last_error() == 10035)
+        if (port::socket_last_error() == port::SOCKET_ERR_WOULD_BLOCK)
             return 0;
         tarn_fail("recv: %s", last_error_text());
         return -1;
@@ -92,7 +99,7 @@ int socket_write(int d, const void* buffer, int count)
 {
     int n = sockets[d].data_socket.send(buffer, count);
     if (n < 0) {
-        if (port::socket_last_error() == 10035)
+        if (port::socket_last_error() == port::SOCKET_ERR_WOULD_BLOCK)
             return 0;
         tarn_fail("send: %s", last_error_text());
         return -1;
@@ -122,11 +129,11 @@ int socket_open_hook(int d)
     tarn_slots[d].serial.close();
     if (library_users == 0) {
         int r = port::socket_startup(library_info);
-        if (r == 10022 || r == 10092) {
+        if (r == port::SOCKET_ERR_INVALID_ARGUMENT || r == port::SOCKET_ERR_VERSION_NOT_SUPPORTED) {
             tarn_error = TARN_ERR_WINSOCK_RANGE;
             return -1;
         }
-        if (r == 10091) {
+        if (r == port::SOCKET_ERR_SYSTEM_NOT_READY) {
             tarn_error = TARN_ERR_NO_TCPIP;
             return -1;
         }
@@ -216,24 +223,24 @@ int client_open(const char* service, int d, const char* host)
     for (;;) {
         bool made = s.connect(*address, *port);
         int e = made ? 0 : port::socket_last_error();
-        if (e == 10022) {
+        if (e == port::SOCKET_ERR_INVALID_ARGUMENT) {
             made = s.connect(*address, *port);
             e = made ? 0 : port::socket_last_error();
-            if (e == 10022) {
+            if (e == port::SOCKET_ERR_INVALID_ARGUMENT) {
                 tarn_time deadline;
                 tarn_now(&deadline);
                 tarn_time_add(&deadline, 3, 0);
-                while (e == 10022 && !tarn_time_passed(&deadline)) {
+                while (e == port::SOCKET_ERR_INVALID_ARGUMENT && !tarn_time_passed(&deadline)) {
                     made = s.connect(*address, *port);
                     e = made ? 0 : port::socket_last_error();
                 }
             }
         }
-        if (made || e == 10056)
+        if (made || e == port::SOCKET_ERR_CONNECTED)
             return nagle_off(d) ? d : fail_open(d);
         // A repeated connect on an attempt still in progress answers
         // "already in progress" on some socket layers: still waiting.
-        if (transient(e) || e == 10037) {
+        if (transient(e) || e == port::SOCKET_ERR_ALREADY) {
             if (tarn_poll_abort()) {
                 tarn_error = TARN_ERR_ABORTED;
                 return fail_open(d);
@@ -242,7 +249,7 @@ int client_open(const char* service, int d, const char* host)
             if (idle_wait(s, true) == 1) {
                 if (int pending = s.pending_error(); pending != 0) {
                     if (ftp_mode)
-                        pending = tarn_time_passed(&ftp_deadline) ? 10060 : 10061;
+                        pending = tarn_time_passed(&ftp_deadline) ? port::SOCKET_ERR_TIMED_OUT : port::SOCKET_ERR_REFUSED;
                     port::socket_set_last_error(pending);
                     tarn_fail("connect: %s", last_error_text());
                     return fail_open(d);
@@ -296,7 +303,8 @@ int tarn_accept(int d)
             int e = port::socket_last_error();
             // A client that gave up before it was accepted is no reason to
             // stop serving: wait for the next one.
-            if (!transient(e) && e != 10004 && e != 10053 && e != 10054) {
+            if (!transient(e) && e != port::SOCKET_ERR_INTERRUPTED && e != port::SOCKET_ERR_CONNECTION_ABORTED
+                && e != port::SOCKET_ERR_CONNECTION_RESET) {
                 tarn_fail("accept: %s", last_error_text());
                 return -1;
             }
@@ -306,6 +314,13 @@ int tarn_accept(int d)
             return -1;
         }
     }
+}
+
+port::Socket* tarn_slot_listener(int d)
+{
+    if (tarn_slot_kind(d) != TARN_SOCKET || !sockets[d].listen_socket.valid())
+        return nullptr;
+    return &sockets[d].listen_socket;
 }
 
 port::Socket* tarn_slot_socket(int d)
@@ -335,7 +350,7 @@ std::optional<uint16_t> tarn_lookup_service(const char* text)
         return 23;
     if (std::strcmp(text, "ftxp") == 0)
         return 3010;
-    if (e != 11004)
+    if (e != port::SOCKET_ERR_NO_DATA)
         tarn_fail("on attempt to lookup TCP service \"%s\": %s", text, tarn_socket_error_text(e));
     else
         tarn_error = TARN_ERR_UNKNOWN_SERVICE;
@@ -367,7 +382,7 @@ std::optional<uint32_t> tarn_lookup_host(const char* text)
     if (port::lookup_host(text, address))
         return address;
     int e = port::socket_last_error();
-    if (e == 11001 || e == 11002 || e == 11004)
+    if (e == port::SOCKET_ERR_HOST_NOT_FOUND || e == port::SOCKET_ERR_TRY_AGAIN || e == port::SOCKET_ERR_NO_DATA)
         tarn_error = TARN_ERR_UNKNOWN_HOST;
     else
         tarn_fail("on attempt to lookup host name \"%s\": %s", text, tarn_socket_error_text(e));

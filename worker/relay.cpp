@@ -10,10 +10,30 @@
 // while is waited for, both watching the stop flag. The relay returns only
 // after both pumps have ended.
 //
-// A client that ends its sending side (a half-close) still gets the
-// board's answer: the socket pump then stays until the board has been
-// quiet for a while, so that the relay does not end under the serial
-// pump's feet.
+// The client's end. From here a client that ended only its sending side (a
+// half-close: it still waits for the board's answer) looks the same as one
+// that closed its connection entirely, until a write to it fails, and a
+// quiet board writes nothing. So at the client's end of stream the socket
+// pump ends, and the relay's own thread keeps the connection while the
+// board answers, until the board has been quiet for half a second or 5 s
+// have passed, and ends it at once
+//   - when the next client waits in the listening socket's queue: a client
+//     that reconnects is served without the wait (a half-closed client
+//     that still waits for an answer then loses the rest of it to the one
+//     that is waiting);
+//   - when the connection fails: the client reset it, or a write to it
+//     failed (the serial pump ends);
+//   - on a stop.
+// Either pump failing ends the relay at once as well.
+//
+// A serial write that waits (the driver's queue is full, or flow control
+// holds the line: XOFF from the board, CTS low) watches the client
+// meanwhile. Once the client has ended, what it sent still goes out for as
+// long as the line takes it; a write that then moves nothing in the time
+// its bytes need on the line (plus a second) finds the line held, which
+// nobody will let go for a client that has gone: the rest is given up and
+// the relay goes on as at the end of stream. A reset seen there ends the
+// relay at once.
 
 #include "worker/worker.h"
 
@@ -23,6 +43,7 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -34,8 +55,11 @@ namespace {
 constexpr int BLOCK = 8192;
 // After the client's end of stream: how long the board must have been
 // quiet, and how long the connection stays at most.
-constexpr long long HALF_CLOSE_QUIET_MS = 500;
-constexpr long long HALF_CLOSE_MAX_MS = 5000;
+constexpr long long CLIENT_END_QUIET_MS = 500;
+constexpr long long CLIENT_END_MAX_MS = 5000;
+// After the client's end: how much longer than its bytes need on the line
+// a serial write may take before the line counts as held.
+constexpr long long HELD_LINE_MARGIN_MS = 1000;
 // The board's last-moved time while a block is on its way to the client.
 constexpr long long BOARD_WRITING = std::numeric_limits<long long>::max() / 2;
 
@@ -46,23 +70,59 @@ long long now_ms()
         .count();
 }
 
-// Writes all count bytes to the serial port. The driver waits while its
-// queue is full or flow control holds the line, until the relay cancels.
-int write_serial(pump_params& p, const char* data, int count)
+// The socket pump has seen the client's end: the relay's thread takes over.
+void report_client_end(pump_params& p)
 {
+    p.client_ended->store(true);
+    p.client_ended_event->set();
+}
+
+enum class Written { All, Stopped, Held, Failed };
+
+// Writes all count bytes to the serial port. The driver waits while its
+// queue is full or flow control holds the line, until the relay cancels;
+// meanwhile the client's end is watched, unless it has been seen already
+// (client_gone). After it each attempt has the time its bytes need on the
+// line plus the margin: one that moves nothing in that time finds the
+// line held.
+Written write_serial(pump_params& p, port::Socket& client, port::SocketWatch& client_end, bool& client_gone,
+                     const char* data, int count)
+{
+    port::SerialPort* serial = tarn_slot_serial(p.serial_descriptor);
     int done = 0;
     while (done < count) {
-        int n = tarn_slot_write(p.serial_descriptor, data + done, count - done);
+        port::WakeSet watch;
+        int limit = -1;
+        if (!client_gone) {
+            client_end.arm();
+            watch.add(client_end.native());
+        } else if (serial) {
+            const long long line = serial->line_time_ms(static_cast<uint32_t>(count - done));
+            if (line >= 0)
+                limit = static_cast<int>(std::min<long long>(line + HELD_LINE_MARGIN_MS, std::numeric_limits<int>::max()));
+        }
+        const int n = tarn_slot_write_watched(p.serial_descriptor, data + done, count - done, watch, limit);
         if (n < 0)
-            return -1; // a failed serial write ends the pump, whatever went before
+            return Written::Failed; // a failed serial write ends the pump, whatever went before
         done += n;
-        // Short only when the relay cancelled the write: it is ending.
-        if (done < count && p.stop)
+        if (done == count)
             break;
-        if (n == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (p.stop)
+            return Written::Stopped; // short only when the relay cancelled the write: it is ending
+        if (!client_gone && watch.signalled()) {
+            // The client ended while its bytes wait for the line. A reset
+            // has taken the rest of what it sent; after an orderly end it
+            // still goes out while the line takes it.
+            if (client.pending_error() != 0)
+                return Written::Failed;
+            client_gone = true;
+        } else if (client_gone && limit >= 0 && n == 0) {
+            return Written::Held;
+        } else if (n == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1)); // a driver that took nothing and did not wait
+        }
     }
-    return done;
+    return Written::All;
 }
 
 // Sends all count bytes to the client, waiting while its socket
@@ -88,20 +148,34 @@ int write_client(pump_params& p, port::Socket& client, const char* data, int cou
     return done;
 }
 
-// The client has ended its sending side: keep the connection while the
-// board still answers, until it has been quiet for HALF_CLOSE_QUIET_MS,
-// HALF_CLOSE_MAX_MS have passed or the relay ends.
-void linger(pump_params& p)
+// The client has ended: keep the connection while the board still answers,
+// until it has been quiet for CLIENT_END_QUIET_MS or CLIENT_END_MAX_MS have
+// passed, and no longer once the next client waits, the connection fails,
+// the serial pump ends or a stop comes.
+void wait_after_client_end(int socket_descriptor, const port::WakeSet& stop, const port::Thread& serial_thread,
+                           const std::atomic<long long>& board_moved_at)
 {
-    const long long closed_at = now_ms();
-    const long long last_end = closed_at + HALF_CLOSE_MAX_MS;
+    port::WakeSet wake = stop;
+    std::optional<port::SocketWatch> next_client, failed;
+    if (port::Socket* listener = tarn_slot_listener(socket_descriptor)) {
+        next_client.emplace(*listener, port::SocketWatch::Condition::Readable);
+        wake.add(next_client->native());
+    }
+    if (port::Socket* client = tarn_slot_socket(socket_descriptor)) {
+        failed.emplace(*client, port::SocketWatch::Condition::Failed);
+        wake.add(failed->native());
+    }
+    const long long ended_at = now_ms();
+    const long long last_end = ended_at + CLIENT_END_MAX_MS;
     // Waits at most one quiet time at once, so that a block that took long
     // to reach the client counts from the moment it was out.
-    for (int turn = 0; turn < 1000 && !p.stop; ++turn) {
+    for (int turn = 0; turn < 1000; ++turn) {
         const long long now = now_ms();
-        const long long quiet_end = std::max(closed_at, p.board_moved_at->load()) + HALF_CLOSE_QUIET_MS;
-        const long long left = std::min({quiet_end, last_end, now + HALF_CLOSE_QUIET_MS}) - now;
-        if (quiet_end <= now || last_end <= now || p.ending->wait(static_cast<int>(left)))
+        const long long quiet_end = std::max(ended_at, board_moved_at.load()) + CLIENT_END_QUIET_MS;
+        if (quiet_end <= now || last_end <= now)
+            return;
+        const long long left = std::min({quiet_end, last_end, now + CLIENT_END_QUIET_MS}) - now;
+        if (port::wait_any(wake, {&serial_thread}, static_cast<int>(left)) != port::WAITED_TIMEOUT)
             return;
     }
 }
@@ -114,6 +188,8 @@ int socket_pump(pump_params& p)
     port::Socket* client = tarn_slot_socket(p.socket_descriptor);
     if (!client)
         return -1;
+    port::SocketWatch client_end(*client, port::SocketWatch::Condition::Ended);
+    bool client_gone = false;
     int result = 0;
     while (!p.stop && result != -1) {
         int ready = client->wait_readable(-1, *p.ending);
@@ -126,11 +202,17 @@ int socket_pump(pump_params& p)
         } else {
             result = tarn_slot_read(p.socket_descriptor, buffer, BLOCK);
             if (result > 0) {
-                result = write_serial(p, buffer, result);
+                switch (write_serial(p, *client, client_end, client_gone, buffer, result)) {
+                case Written::All: break;
+                case Written::Stopped: return result;
+                case Written::Held: report_client_end(p); return 0;
+                case Written::Failed: return -1;
+                }
             } else if (result < 0 && tarn_error == TARN_ERR_PEER_CLOSED) {
                 // Read just now by this thread: a failure of the other pump
                 // would end the relay anyway.
-                linger(p);
+                report_client_end(p);
+                return 0;
             }
         }
     }
@@ -185,6 +267,8 @@ void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSe
     port::WakeSet pump_wake;
     pump_wake.add(ending.native());
     std::atomic<long long> board_moved_at{0};
+    std::atomic<bool> client_ended{false};
+    port::WakeEvent client_ended_event;
 
     pump_params to_serial, to_client;
     for (pump_params* p : {&to_serial, &to_client}) {
@@ -192,14 +276,24 @@ void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSe
         p->serial_descriptor = serial_descriptor;
         p->ending = &pump_wake;
         p->board_moved_at = &board_moved_at;
+        p->client_ended = &client_ended;
+        p->client_ended_event = &client_ended_event;
     }
 
     port::Thread socket_thread, serial_thread;
-    bool started = ending.valid() && socket_thread.start([&] { socket_pump(to_serial); }, "socket_pump")
+    bool started = ending.valid() && client_ended_event.valid()
+                   && socket_thread.start([&] { socket_pump(to_serial); }, "socket_pump")
                    && serial_thread.start([&] { serial_pump(to_client); }, "serial_pump");
     // Without a stop object the wait fails and the relay ends at once.
-    if (started)
-        port::wait_any(stop, {&socket_thread, &serial_thread}, -1);
+    if (started) {
+        port::WakeSet first = stop;
+        first.add(client_ended_event.native());
+        const int seen = port::wait_any(first, {&socket_thread, &serial_thread}, -1);
+        // The socket pump has ended at the client's end; nothing else has
+        // happened yet.
+        if (seen != port::WAITED_FAILED && client_ended.load() && !stop.signalled() && !serial_thread.ended())
+            wait_after_client_end(socket_descriptor, stop, serial_thread, board_moved_at);
+    }
 
     to_client.stop = 1;
     to_serial.stop = 1;

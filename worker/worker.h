@@ -41,12 +41,16 @@ struct pump_params {
     std::atomic<int> stop{0};                     // raised by the relay when it ends
     const port::WakeSet* ending = nullptr;        // signalled by the relay when it ends
     std::atomic<long long>* board_moved_at = nullptr; // when the last board bytes reached the client (ms)
+    std::atomic<bool>* client_ended = nullptr;    // set by the socket pump at the client's end
+    port::WakeEvent* client_ended_event = nullptr; // set with it, for the relay's wait
 };
 
 // Joins the client of socket_descriptor and the serial port of
 // serial_descriptor until one of the stop objects is signalled or either
-// direction ends (the client's end of stream once the board has been
-// quiet for 500 ms, at most 5 s after it). Returns after both pumps have
+// direction ends. After the client's end of stream the connection stays
+// while the board answers: until the board has been quiet for 500 ms, at
+// most 5 s, and no longer once the next client waits in the listening
+// socket's queue or the connection fails. Returns after both pumps have
 // ended. An empty stop set ends it at once.
 void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSet& stop);
 

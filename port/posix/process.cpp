@@ -274,7 +274,11 @@ bool Process::start_hidden(const std::string& command_line, Process& out, const 
         sigaddset(&defaults, sig);
     posix_spawnattr_setsigmask(&attr, &mask);
     posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A session of its own, without a controlling terminal: the signals of
+    // the terminal this process was started from (Ctrl+C, a hang-up) reach
+    // this process, which stops its children in order, and never the
+    // children directly.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
     // A copy of this program (a worker) starts from the running image, not
     // from the file: an upgrade may have replaced or removed that file,

@@ -118,6 +118,11 @@ void send_report(uintptr_t target, uint32_t process_id, const char* text)
     ::close(fd);
 }
 
+bool read_report(uintptr_t, intptr_t, uint32_t&, std::string&)
+{
+    return false; // reports come as datagrams here (ReportReceiver)
+}
+
 bool report_target_present(uintptr_t target)
 {
     if (target == 0)

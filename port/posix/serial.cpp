@@ -1,6 +1,6 @@
-// Serial ports on Linux: the mapped device opened exclusively in raw mode,
-// line settings by termios, DTR by the modem-control ioctls, and the
-// waits that a stop wakes.
+// Serial ports on Linux: the tty device held exclusively, raw termios,
+// non-blocking transfers with poll() waits that a cancel or a wake set ends,
+// the error counters, the DTR test seam.
 
 #include "port/serial.h"
 #include "port/serial_names.h"
@@ -27,6 +27,7 @@
 namespace port {
 
 bool set_custom_baud(int fd, long baud); // serial_baud.cpp
+long current_baud(int fd);               // serial_baud.cpp
 
 namespace {
 
@@ -93,8 +94,9 @@ speed_t standard_speed(long baud)
     }
 }
 
-// The test seam: one line per DTR change when VANTREL_DTR_LOG names a file.
-void log_dtr(bool on)
+// The test seam: one line per change of DTR (no name), RTS or break when
+// VANTREL_DTR_LOG names a file.
+void log_change(bool on, const char* line_name = nullptr)
 {
     const char* path = std::getenv("VANTREL_DTR_LOG");
     if (!path || !*path)
@@ -102,14 +104,56 @@ void log_dtr(bool on)
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     char line[48];
-    int n = std::snprintf(line, sizeof line, "%lld %d\n",
-                          static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000, on ? 1 : 0);
+    int n = std::snprintf(line, sizeof line, "%lld %d%s%s\n",
+                          static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000, on ? 1 : 0,
+                          line_name ? " " : "", line_name ? line_name : "");
     int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
     ssize_t w = ::write(fd, line, n);
     (void)w;
     ::close(fd);
+}
+
+// A modem-control ioctl that a line without modem control (a
+// pseudo-terminal) refuses as not its kind: the change counts as made.
+bool modem_control(int fd, unsigned long request, int bits)
+{
+    return ::ioctl(fd, request, &bits) == 0 || errno == EINVAL || errno == ENOTTY;
+}
+
+// Read-modify-write of the termios in force. False also when the device
+// kept only part of it (the C library checks the data size and parity it
+// asked for, which a pseudo-terminal does not keep).
+template <typename Change>
+bool change_termios(int fd, Change change)
+{
+    termios t{};
+    if (tcgetattr(fd, &t) != 0)
+        return false;
+    if (!change(t))
+        return false;
+    return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+// Asks the driver for low latency; true when it was off and is now on, so
+// that close() puts it back. A device without the setting answers false.
+bool request_low_latency(int fd)
+{
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY))
+        return false;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    return ::ioctl(fd, TIOCSSERIAL, &serial) == 0;
+}
+
+void release_low_latency(int fd)
+{
+    serial_struct serial{};
+    if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || !(serial.flags & ASYNC_LOW_LATENCY))
+        return;
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &serial);
 }
 
 } // namespace
@@ -123,6 +167,12 @@ struct SerialPort::State {
     std::mutex status_lock;    // guards the driver counters below
     uint32_t counters[5] = {}; // the last TIOCGICOUNT (brk, frame, overrun, parity, buf_overrun)
     bool have_counters = false;
+    // Line control: what was last set where the driver cannot tell, and
+    // whether open() turned low latency on.
+    bool rts = true;
+    bool break_on = false;
+    bool dtr = true;
+    bool low_latency_set = false;
 };
 
 SerialPort::SerialPort() : state_(std::make_unique<State>()) {}
@@ -164,6 +214,10 @@ bool SerialPort::open(const std::string& name)
     s.counters[2] = c.overrun;
     s.counters[3] = c.parity;
     s.counters[4] = c.buf_overrun;
+    s.rts = true;
+    s.dtr = true;
+    s.break_on = false;
+    s.low_latency_set = request_low_latency(fd);
     return true;
 }
 
@@ -217,7 +271,176 @@ bool SerialPort::set_dtr(bool on)
     if (::ioctl(state_->fd, on ? TIOCMBIS : TIOCMBIC, &bit) != 0 && errno != EINVAL &&
         errno != ENOTTY)
         return false; // a line without modem control (a pseudo-terminal) takes any change
-    log_dtr(on);
+    state_->dtr = on;
+    log_change(on);
+    return true;
+}
+
+bool SerialPort::settings(SerialSettings& out)
+{
+    termios t{};
+    if (!is_open() || tcgetattr(state_->fd, &t) != 0)
+        return false;
+    out.baud = current_baud(state_->fd);
+    switch (t.c_cflag & CSIZE) {
+    case CS5: out.data_bits = 5; break;
+    case CS6: out.data_bits = 6; break;
+    case CS7: out.data_bits = 7; break;
+    default: out.data_bits = 8; break;
+    }
+    if (!(t.c_cflag & PARENB))
+        out.parity = SerialParity::None;
+    else if (t.c_cflag & CMSPAR)
+        out.parity = (t.c_cflag & PARODD) ? SerialParity::Mark : SerialParity::Space;
+    else
+        out.parity = (t.c_cflag & PARODD) ? SerialParity::Odd : SerialParity::Even;
+    if (!(t.c_cflag & CSTOPB))
+        out.stop_bits = SerialStopBits::One;
+    else
+        out.stop_bits = out.data_bits == 5 ? SerialStopBits::OneAndHalf : SerialStopBits::Two;
+    const bool rtscts = t.c_cflag & CRTSCTS;
+    out.outbound = rtscts ? SerialFlow::RtsCts : (t.c_iflag & IXON) ? SerialFlow::XonXoff : SerialFlow::None;
+    out.inbound = rtscts ? SerialFlow::RtsCts : (t.c_iflag & IXOFF) ? SerialFlow::XonXoff : SerialFlow::None;
+    return true;
+}
+
+bool SerialPort::set_baud_rate(long baud)
+{
+    if (!is_open() || baud <= 0 || baud > INT_MAX)
+        return false;
+    const int fd = state_->fd;
+    const speed_t speed = standard_speed(baud);
+    const bool set = speed == B0 ? set_custom_baud(fd, baud) : change_termios(fd, [&](termios& t) {
+        return cfsetispeed(&t, speed) == 0 && cfsetospeed(&t, speed) == 0;
+    });
+    if (!set)
+        return false;
+    state_->baud = baud;
+    return true;
+}
+
+bool SerialPort::set_data_bits(int bits)
+{
+    static constexpr tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    if (!is_open() || bits < 5 || bits > 8)
+        return false;
+    return change_termios(state_->fd, [&](termios& t) {
+        t.c_cflag = (t.c_cflag & ~CSIZE) | sizes[bits - 5];
+        return true;
+    });
+}
+
+bool SerialPort::set_parity(SerialParity parity)
+{
+    if (!is_open())
+        return false;
+    return change_termios(state_->fd, [&](termios& t) {
+        t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+        switch (parity) {
+        case SerialParity::None: break;
+        case SerialParity::Odd: t.c_cflag |= PARENB | PARODD; break;
+        case SerialParity::Even: t.c_cflag |= PARENB; break;
+        case SerialParity::Mark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+        case SerialParity::Space: t.c_cflag |= PARENB | CMSPAR; break;
+        }
+        return true;
+    });
+}
+
+bool SerialPort::set_stop_bits(SerialStopBits stop)
+{
+    if (!is_open())
+        return false;
+    return change_termios(state_->fd, [&](termios& t) {
+        const bool five = (t.c_cflag & CSIZE) == CS5;
+        if ((stop == SerialStopBits::OneAndHalf) != five && stop != SerialStopBits::One)
+            return false; // 1.5 only with 5 data bits, where two is 1.5
+        if (stop == SerialStopBits::One)
+            t.c_cflag &= ~CSTOPB;
+        else
+            t.c_cflag |= CSTOPB;
+        return true;
+    });
+}
+
+bool SerialPort::set_outbound_flow(SerialFlow flow)
+{
+    if (!is_open())
+        return false;
+    return change_termios(state_->fd, [&](termios& t) {
+        t.c_iflag = flow == SerialFlow::XonXoff ? t.c_iflag | IXON : t.c_iflag & ~IXON;
+        t.c_cflag = flow == SerialFlow::RtsCts ? t.c_cflag | CRTSCTS : t.c_cflag & ~CRTSCTS;
+        return true;
+    });
+}
+
+bool SerialPort::set_inbound_flow(SerialFlow flow)
+{
+    if (!is_open())
+        return false;
+    return change_termios(state_->fd, [&](termios& t) {
+        t.c_iflag = flow == SerialFlow::XonXoff ? t.c_iflag | IXOFF : t.c_iflag & ~IXOFF;
+        t.c_cflag = flow == SerialFlow::RtsCts ? t.c_cflag | CRTSCTS : t.c_cflag & ~CRTSCTS;
+        return true;
+    });
+}
+
+bool SerialPort::set_rts(bool on)
+{
+    if (!is_open() || !modem_control(state_->fd, on ? TIOCMBIS : TIOCMBIC, TIOCM_RTS))
+        return false;
+    state_->rts = on;
+    log_change(on, "RTS");
+    return true;
+}
+
+bool SerialPort::set_break(bool on)
+{
+    if (!is_open() || ::ioctl(state_->fd, on ? TIOCSBRK : TIOCCBRK) != 0)
+        return false;
+    state_->break_on = on;
+    log_change(on, "BREAK");
+    return true;
+}
+
+bool SerialPort::control_lines(SerialControl& out)
+{
+    if (!is_open())
+        return false;
+    const State& s = *state_;
+    int bits = 0;
+    const bool asked = ::ioctl(s.fd, TIOCMGET, &bits) == 0;
+    out.dtr = asked ? (bits & TIOCM_DTR) != 0 : s.dtr;
+    out.rts = asked ? (bits & TIOCM_RTS) != 0 : s.rts;
+    out.break_on = s.break_on;
+    return true;
+}
+
+bool SerialPort::purge(bool input, bool output)
+{
+    if (!is_open())
+        return false;
+    if (!input && !output)
+        return true;
+    return tcflush(state_->fd, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH) == 0;
+}
+
+bool SerialPort::modem_lines(uint32_t& lines)
+{
+    lines = 0;
+    if (!is_open())
+        return false;
+    int bits = 0;
+    if (::ioctl(state_->fd, TIOCMGET, &bits) != 0)
+        return errno == EINVAL || errno == ENOTTY; // no modem lines
+    if (bits & TIOCM_CTS)
+        lines |= SERIAL_MODEM_CTS;
+    if (bits & TIOCM_DSR)
+        lines |= SERIAL_MODEM_DSR;
+    if (bits & TIOCM_RNG)
+        lines |= SERIAL_MODEM_RING;
+    if (bits & TIOCM_CAR)
+        lines |= SERIAL_MODEM_CD;
     return true;
 }
 
@@ -289,8 +512,14 @@ int SerialPort::read(void* buffer, uint32_t n)
 
 int SerialPort::write(const void* buffer, uint32_t n)
 {
+    return write(buffer, n, WakeSet{});
+}
+
+int SerialPort::write(const void* buffer, uint32_t n, const WakeSet& interrupt, int timeout_ms)
+{
     if (!is_open())
         return -1;
+    const Deadline deadline(timeout_ms);
     const char* p = static_cast<const char*>(buffer);
     uint32_t done = 0;
     while (done < n) {
@@ -307,11 +536,28 @@ int SerialPort::write(const void* buffer, uint32_t n)
         // for room or for a cancel.
         if (state_->cancelled)
             return done ? static_cast<int>(done) : -1;
-        pollfd p2[2] = {{state_->fd, POLLOUT, 0}, {state_->wake, POLLIN, 0}};
-        if (::poll(p2, 2, -1) < 0 && errno != EINTR)
+        pollfd p2[2 + WakeSet::CAPACITY] = {{state_->fd, POLLOUT, 0}, {state_->wake, POLLIN, 0}};
+        for (int i = 0; i < interrupt.size(); ++i)
+            p2[2 + i] = {static_cast<int>(interrupt[i]), POLLIN, 0};
+        const int ready = ::poll(p2, static_cast<nfds_t>(2 + interrupt.size()), deadline.poll_timeout());
+        if (ready < 0 && errno != EINTR)
             return done ? static_cast<int>(done) : -1;
+        if (ready == 0 && deadline.passed())
+            return static_cast<int>(done);
+        for (int i = 0; i < interrupt.size(); ++i) {
+            if (p2[2 + i].revents)
+                return static_cast<int>(done);
+        }
     }
     return static_cast<int>(done);
+}
+
+long long SerialPort::line_time_ms(uint32_t pending)
+{
+    int queued = 0;
+    if (!is_open() || ::ioctl(state_->fd, TIOCOUTQ, &queued) != 0 || queued < 0)
+        queued = 0;
+    return serial_line_ms(static_cast<uint64_t>(pending) + static_cast<uint64_t>(queued), state_->baud);
 }
 
 bool SerialPort::set_event_mask(uint32_t mask)
@@ -376,6 +622,9 @@ void SerialPort::close()
     State& s = *state_;
     if (s.fd != -1) {
         drain_output(s.fd, s.baud);
+        if (s.low_latency_set)
+            release_low_latency(s.fd);
+        s.low_latency_set = false;
         ::ioctl(s.fd, TIOCNXCL);
         ::close(s.fd);
         s.fd = -1;

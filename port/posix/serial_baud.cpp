@@ -1,5 +1,6 @@
-// Baud rates without a Bxxx constant, through termios2 and BOTHER. The
-// kernel's termios headers clash with <termios.h>, hence a file of its own.
+// Baud rates without a Bxxx constant, through termios2 and BOTHER, and the
+// rate in force whichever way it was set. The kernel's termios headers
+// clash with <termios.h>, hence a file of its own.
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
@@ -17,6 +18,12 @@ bool set_custom_baud(int fd, long baud)
     t.c_ispeed = static_cast<speed_t>(baud);
     t.c_ospeed = static_cast<speed_t>(baud);
     return ioctl(fd, TCSETS2, &t) == 0;
+}
+
+long current_baud(int fd)
+{
+    struct termios2 t;
+    return ioctl(fd, TCGETS2, &t) == 0 ? static_cast<long>(t.c_ospeed) : 0;
 }
 
 } // namespace port

@@ -1,5 +1,6 @@
-// TCP sockets on Linux: BSD sockets behind the Windows Sockets interface,
-// with errno mapped to its error numbers.
+// TCP sockets (IPv4 and IPv6) on Linux: BSD sockets with errors in the
+// Windows Sockets numbering, poll() waits beside wake objects, keepalive and
+// the bound on unacknowledged data, and epoll watches of a connection's end.
 
 #include "port/socket.h"
 #include "port/posix/deadline.h"
@@ -10,6 +11,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -148,7 +150,7 @@ bool lookup_service(const char* name, uint16_t& port)
            buffer.size() < (1u << 20))
         buffer.resize(buffer.size() * 2);
     if (r != 0 || !found) {
-        last_error = 11004;
+        last_error = SOCKET_ERR_NO_DATA;
         return false;
     }
     port = ntohs(static_cast<uint16_t>(found->s_port));
@@ -167,15 +169,15 @@ bool lookup_host(const char* name, uint32_t& address)
         buffer.resize(buffer.size() * 2);
     if (r != 0 || !found) {
         switch (herr) {
-        case HOST_NOT_FOUND: last_error = 11001; break;
-        case TRY_AGAIN: last_error = 11002; break;
-        case NO_RECOVERY: last_error = 11003; break;
-        default: last_error = 11004; break;
+        case HOST_NOT_FOUND: last_error = SOCKET_ERR_HOST_NOT_FOUND; break;
+        case TRY_AGAIN: last_error = SOCKET_ERR_TRY_AGAIN; break;
+        case NO_RECOVERY: last_error = SOCKET_ERR_NO_RECOVERY; break;
+        default: last_error = SOCKET_ERR_NO_DATA; break;
         }
         return false;
     }
     if (found->h_addrtype != AF_INET || found->h_length != 4 || !found->h_addr_list[0]) {
-        last_error = 11004;
+        last_error = SOCKET_ERR_NO_DATA;
         return false;
     }
     in_addr a;
@@ -239,6 +241,21 @@ bool Socket::keepalive(Keepalive& out) const
     return true;
 }
 
+bool Socket::set_user_timeout(int timeout_ms)
+{
+    const unsigned value = timeout_ms > 0 ? static_cast<unsigned>(timeout_ms) : 0;
+    return ::setsockopt(handle_, IPPROTO_TCP, TCP_USER_TIMEOUT, &value, sizeof value) == 0 || fail();
+}
+
+int Socket::user_timeout_ms() const
+{
+    unsigned value = 0;
+    socklen_t len = sizeof value;
+    if (::getsockopt(handle_, IPPROTO_TCP, TCP_USER_TIMEOUT, &value, &len) != 0)
+        return -1;
+    return static_cast<int>(value);
+}
+
 bool Socket::set_reuse_address(bool on)
 {
     int v = on ? 1 : 0;
@@ -282,7 +299,7 @@ bool Socket::accept(Socket& out)
     if (fd < 0) {
         if (!client_trouble(errno))
             return fail();
-        last_error = 10053;
+        last_error = SOCKET_ERR_CONNECTION_ABORTED;
         return false;
     }
     out = Socket(fd);
@@ -370,6 +387,35 @@ int Socket::send(const void* buffer, int count)
     }
     return n >= 0 ? static_cast<int>(n) : fail_int();
 }
+
+SocketWatch::SocketWatch(const Socket& socket, Condition condition)
+    : socket_(socket.native()), condition_(condition)
+{
+    if (socket_ < 0)
+        return;
+    if (condition_ == Condition::Readable) {
+        handle_ = socket_; // a socket polls readable itself
+        return;
+    }
+    // Errors and hang-ups are always reported; the end of the peer's
+    // sending side only when asked for.
+    const int fd = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event watched{};
+    watched.events = condition_ == Condition::Ended ? static_cast<uint32_t>(EPOLLRDHUP) : 0u;
+    if (fd >= 0 && ::epoll_ctl(fd, EPOLL_CTL_ADD, static_cast<int>(socket_), &watched) == 0) {
+        handle_ = fd;
+    } else if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+SocketWatch::~SocketWatch()
+{
+    if (handle_ >= 0 && handle_ != socket_)
+        ::close(static_cast<int>(handle_));
+}
+
+void SocketWatch::arm() {}
 
 void Socket::close_with_reset()
 {

@@ -2,36 +2,106 @@
 // synchronously with a bound of 5 s, to the window whose handle is the
 // worker's eighth argument.
 //
+// The message names its sender: a message-only window that the worker
+// makes for the report (wParam, as WM_COPYDATA has it). The receiver takes
+// a report only when that window belongs to the process the report names
+// and, asked with a WM_COPYDATA of its own while the worker's send is
+// still waiting, confirms the very text: the window's thread is the one
+// that sends, so it answers from inside its own send. Another process can
+// name a worker's process id, but it has no window of that process, and a
+// worker's window that it borrows confirms no text but the worker's own.
+// What this cannot tell apart is code run inside the worker process itself
+// (another program of the same user that injects it), which could do
+// anything the worker can.
+//
 // ReportReceiver is the same receiving end as a message-only window, for a
 // manager-like program that has no window of its own (the main window
-// handles WM_COPYDATA itself).
+// handles WM_COPYDATA itself, through read_report()).
 
 #include "port/report.h"
 
 #include <cstring>
+#include <string>
 #include <windows.h>
 
 namespace port {
 
 namespace {
-// How long a worker waits for the manager to take its report.
+// How long a worker waits for the manager to take its report, and the
+// manager for the worker's confirmation.
 constexpr UINT REPORT_TIMEOUT_MS = 5000;
+constexpr UINT CONFIRM_TIMEOUT_MS = 2000;
+// The data word of the receiver's question (the report's is a process id,
+// which is never this).
+constexpr ULONG_PTR CONFIRM_QUESTION = 0x5652'4331;
+
+const char* const SENDER_CLASS = "VantrelReportSender";
+
+// The text the report being sent on this thread carries.
+thread_local const char* text_being_sent = nullptr;
+
+LRESULT CALLBACK sender_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (message == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+        const char* text = text_being_sent;
+        return data && text && data->dwData == CONFIRM_QUESTION && data->lpData
+               && data->cbData == std::strlen(text) + 1 && std::memcmp(data->lpData, text, data->cbData) == 0;
+    }
+    return DefWindowProcA(window, message, wparam, lparam);
+}
+
 } // namespace
 
 void send_report(uintptr_t target, uint32_t process_id, const char* text)
 {
     if (target == 0 || text == nullptr)
         return;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = sender_procedure;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = SENDER_CLASS;
+    RegisterClassA(&wc); // fails harmlessly when registered already
+    HWND sender = CreateWindowExA(0, SENDER_CLASS, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
     COPYDATASTRUCT data{};
     data.dwData = process_id;
     data.cbData = static_cast<DWORD>(std::strlen(text) + 1);
     data.lpData = const_cast<char*>(text);
     // Bounded, as a manager busy elsewhere (in its wait for stopping
     // workers, say) must not hold the worker, and the worker's end must not
-    // wait on a window that has stopped taking messages.
+    // wait on a window that has stopped taking messages. Not SMTO_BLOCK:
+    // the receiver's question must reach the sender window meanwhile.
+    text_being_sent = text;
     DWORD_PTR result = 0;
-    SendMessageTimeoutA(reinterpret_cast<HWND>(target), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
-                        SMTO_ABORTIFHUNG, REPORT_TIMEOUT_MS, &result);
+    SendMessageTimeoutA(reinterpret_cast<HWND>(target), WM_COPYDATA, reinterpret_cast<WPARAM>(sender),
+                        reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, REPORT_TIMEOUT_MS, &result);
+    text_being_sent = nullptr;
+    if (sender)
+        DestroyWindow(sender);
+}
+
+bool read_report(uintptr_t wparam, intptr_t lparam, uint32_t& process_id, std::string& text)
+{
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+    if (!data || data->dwData == CONFIRM_QUESTION)
+        return false;
+    process_id = static_cast<uint32_t>(data->dwData);
+    // The text ends at its terminating zero, but never beyond the bytes
+    // that came with the message.
+    const char* bytes = static_cast<const char*>(data->lpData);
+    text = bytes ? std::string(bytes, strnlen(bytes, data->cbData)) : std::string();
+    HWND sender = reinterpret_cast<HWND>(wparam);
+    DWORD owner = 0;
+    if (!sender || !GetWindowThreadProcessId(sender, &owner) || owner != process_id)
+        return false;
+    COPYDATASTRUCT question{};
+    question.dwData = CONFIRM_QUESTION;
+    question.cbData = static_cast<DWORD>(text.size() + 1);
+    question.lpData = const_cast<char*>(text.c_str());
+    DWORD_PTR answer = FALSE;
+    return SendMessageTimeoutA(sender, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&question), SMTO_ABORTIFHUNG,
+                               CONFIRM_TIMEOUT_MS, &answer)
+           && answer == TRUE;
 }
 
 bool report_target_present(uintptr_t target)
@@ -50,13 +120,12 @@ thread_local int handled_count = 0;
 LRESULT CALLBACK receiver_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     if (message == WM_COPYDATA) {
-        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
-        // The text must end within the copied bytes.
-        if (!active_handler || !data || !data->lpData || data->cbData == 0
-            || static_cast<const char*>(data->lpData)[data->cbData - 1] != '\0')
+        uint32_t process_id = 0;
+        std::string text;
+        if (!active_handler || !read_report(wparam, lparam, process_id, text))
             return FALSE;
         ++handled_count;
-        return (*active_handler)(static_cast<uint32_t>(data->dwData), static_cast<const char*>(data->lpData));
+        return (*active_handler)(process_id, text.c_str());
     }
     return DefWindowProcA(window, message, wparam, lparam);
 }

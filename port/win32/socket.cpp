@@ -1,5 +1,6 @@
-// TCP sockets on Windows: Windows Sockets (ws2_32) behind the port
-// interface.
+// TCP sockets (IPv4 and IPv6) on Windows: Windows Sockets, readiness waits
+// beside wake objects (WSAEventSelect), keepalive and the retransmission
+// bound.
 
 #include "port/socket.h"
 
@@ -20,6 +21,8 @@ SOCKET s(intptr_t handle) { return static_cast<SOCKET>(handle); }
 constexpr int tcp_keepidle = 3;
 constexpr int tcp_keepcnt = 16;
 constexpr int tcp_keepintvl = 17;
+// The retransmission limit in seconds (TCP_MAXRT, from Windows Vista on).
+constexpr int tcp_maxrt = 5;
 
 bool get_dword(intptr_t handle, int level, int name, DWORD& value)
 {
@@ -147,6 +150,22 @@ bool Socket::keepalive(Keepalive& out) const
     out.interval_s = get_dword(handle_, IPPROTO_TCP, tcp_keepintvl, value) ? static_cast<int>(value) : -1;
     out.count = get_dword(handle_, IPPROTO_TCP, tcp_keepcnt, value) ? static_cast<int>(value) : -1;
     return true;
+}
+
+bool Socket::set_user_timeout(int timeout_ms)
+{
+    // Whole seconds, rounded up so that a bound is never shorter than asked.
+    const DWORD seconds = timeout_ms > 0 ? static_cast<DWORD>((timeout_ms + 999) / 1000) : 0;
+    return ::setsockopt(s(handle_), IPPROTO_TCP, tcp_maxrt, reinterpret_cast<const char*>(&seconds), sizeof seconds)
+           == 0;
+}
+
+int Socket::user_timeout_ms() const
+{
+    DWORD seconds = 0;
+    if (!get_dword(handle_, IPPROTO_TCP, tcp_maxrt, seconds))
+        return -1;
+    return seconds == static_cast<DWORD>(-1) ? 0 : static_cast<int>(seconds * 1000);
 }
 
 bool Socket::set_reuse_address(bool on)
@@ -290,6 +309,42 @@ int Socket::send(const void* buffer, int count)
 {
     int n = ::send(s(handle_), static_cast<const char*>(buffer), count > 0 ? count : 0, 0);
     return n == SOCKET_ERROR ? -1 : n;
+}
+
+SocketWatch::SocketWatch(const Socket& socket, Condition condition)
+    : socket_(socket.native()), condition_(condition)
+{
+    if (socket_ == -1 || condition == Condition::Failed)
+        return; // no notice tells a reset after the close notice
+    WSAEVENT e = WSACreateEvent();
+    if (e == WSA_INVALID_EVENT)
+        return;
+    handle_ = reinterpret_cast<intptr_t>(e);
+    arm();
+}
+
+SocketWatch::~SocketWatch()
+{
+    if (handle_ == -1)
+        return;
+    // The socket is left without a selection; its own waits make theirs.
+    WSAEventSelect(s(socket_), nullptr, 0);
+    WSACloseEvent(reinterpret_cast<WSAEVENT>(handle_));
+}
+
+void SocketWatch::arm()
+{
+    if (handle_ == -1)
+        return;
+    WSAEVENT e = reinterpret_cast<WSAEVENT>(handle_);
+    WSAResetEvent(e);
+    const long events = condition_ == Condition::Readable ? FD_READ | FD_ACCEPT | FD_CLOSE : FD_CLOSE;
+    if (WSAEventSelect(s(socket_), e, events) != 0)
+        return;
+    // What held before the selection: a waiting connection or data
+    // (readable), or an end that has been seen already.
+    if (condition_ == Condition::Readable && wait_for(socket_, false, 0) == 1)
+        WSASetEvent(e);
 }
 
 void Socket::close_with_reset()

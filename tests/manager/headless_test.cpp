@@ -26,13 +26,14 @@ namespace {
 
 using Env = std::map<std::string, std::optional<std::string>>;
 
-std::string service(int number, const std::string& name, uint16_t port, const std::string& com, bool active)
+std::string service(int number, const std::string& name, uint16_t port, const std::string& com, bool active,
+                    bool dtrc = false)
 {
     return "\n[Service" + std::to_string(number) + "]\nname      = " + name + "\ntcpip     = " + std::to_string(port)
            + "\ncomport   = " + com
            + "\nbaudrate  = 115200\nhandshake = None\nparity    = None\nstopbits  = 1\ndtro      = No\n"
-             "dtrc      = No\nactive    = "
-           + (active ? "1" : "0") + "\n";
+             "dtrc      = "
+           + (dtrc ? "Yes" : "No") + "\nactive    = " + (active ? "1" : "0") + "\n";
 }
 
 std::string line(const std::string& name, uint16_t port, const std::string& com, const std::string& status)
@@ -73,20 +74,26 @@ protected:
     // The usual configuration folders point into the test's own.
     Env env() const { return {{"VANTREL_CONFIG_DIR", root_ / "etc"}, {"XDG_CONFIG_HOME", root_ / "home"}}; }
 
-    std::unique_ptr<support::Child> start(const std::vector<std::string>& args)
+    // With ownGroup the manager leads a process group, as a terminal's
+    // foreground job.
+    std::unique_ptr<support::Child> start(const std::vector<std::string>& args, const Env& more = {},
+                                          bool ownGroup = false)
     {
-        return std::make_unique<support::Child>(VANTREL_EXE, args, env());
+        Env all = env();
+        all.insert(more.begin(), more.end());
+        return std::make_unique<support::Child>(VANTREL_EXE, args, all, ownGroup);
     }
 
     // The file holds one service stored as running, "Bench" from TCP port p
     // to the board as COM5; the manager started on it has said it is Active.
     // Null (a failure added) when it did not get there.
-    std::unique_ptr<support::Child> startBench(const support::Board& board, uint16_t p)
+    std::unique_ptr<support::Child> startBench(const support::Board& board, uint16_t p, bool dtrc = false,
+                                               const Env& more = {}, bool ownGroup = false)
     {
         devices_.map("COM5", board.slave());
-        if (!support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", true)))
+        if (!support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", true, dtrc)))
             return nullptr;
-        auto manager = start({"--headless", "--config", conf()});
+        auto manager = start({"--headless", "--config", conf()}, more, ownGroup);
         if (!manager->waitForErr(line("Bench", p, "COM5", "Active"))) {
             ADD_FAILURE() << manager->err();
             return nullptr;
@@ -208,20 +215,30 @@ TEST_F(Headless, HangupAfterAMiddleSectionIsRemovedKeepsTheServicesAfterIt)
     EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
 }
 
-TEST_F(Headless, SigintStopsTheServicesAndEndsWithZero)
+// Ctrl+C in the terminal goes to its whole foreground job: the workers
+// never get it, the manager stops them in order, and a service that drops
+// DTR before the close holds it for its second.
+TEST_F(Headless, SigintToTheTerminalsJobStopsTheServicesInOrderAndEndsWithZero)
 {
     support::Board board(true);
     ASSERT_TRUE(board.valid());
     const uint16_t p = port();
-    auto manager = startBench(board, p);
+    const std::string dtrLog = root_ / "dtr.log";
+    auto manager = startBench(board, p, true, {{"VANTREL_DTR_LOG", dtrLog}}, true);
     ASSERT_TRUE(manager);
     port::Socket client = support::connect_loopback(p);
     ASSERT_TRUE(client.valid());
     expectBridged(client, board, "x");
-    ASSERT_TRUE(manager->signal(SIGINT));
+    ASSERT_TRUE(manager->signalGroup(SIGINT));
     EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
+    const long long endedAt = support::monotonic_ms();
     EXPECT_NE(manager->err().find(line("Bench", p, "COM5", "Stopped")), std::string::npos) << manager->err();
     EXPECT_TRUE(refuses(p));
+    // Raised by the open, dropped at the stop, held before the close.
+    const auto changes = support::read_dtr_log(dtrLog);
+    ASSERT_EQ(changes.size(), 2u) << support::read_file(dtrLog);
+    EXPECT_EQ(changes[1].level, 0);
+    EXPECT_GE(endedAt - changes[1].at_ms, 1000) << "the worker ended before its hold did";
 }
 
 // A standard error that nobody reads any more (the log reader ended) does

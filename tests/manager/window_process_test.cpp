@@ -1,8 +1,11 @@
 // The manager window as a process (the real executable on Qt's offscreen
-// platform): the signals that end it. SIGTERM and SIGHUP are the session
-// ending under it: the file is saved as at a log-off, with the minimised
-// state, and every worker is stopped. SIGINT is its Exit: saved without
-// the minimised state, workers stopped.
+// platform): the signals that end it, sent to its whole process group as a
+// terminal sends them to its foreground job. SIGTERM and SIGHUP are the
+// session ending under it: the file is saved as at a log-off, with the
+// minimised state, and every worker is stopped. SIGINT is its Exit: saved
+// without the minimised state, workers stopped. The workers never get the
+// signal themselves: each is stopped in order and holds DTR low for its
+// second before the close.
 
 #include "support/board.h"
 #include "support/child.h"
@@ -41,21 +44,30 @@ TEST(WindowProcess, SignalsEndTheWindowAsTheSessionOrExitDoes)
         ASSERT_TRUE(support::write_file(config,
                                         "[General]\nautostart = 0\nminimized = 1\nservices = 1\n\n[Service1]\n"
                                         "name = Bench\ntcpip = "
-                                            + std::to_string(p) + "\ncomport = COM5\nbaudrate = 9600\nactive = 1\n"));
+                                            + std::to_string(p)
+                                            + "\ncomport = COM5\nbaudrate = 9600\ndtrc = Yes\nactive = 1\n"));
 
+        const std::string dtrLog = root / "dtr.log";
         support::Child window(VANTREL_EXE, {},
                               {{"QT_QPA_PLATFORM", "offscreen"},
                                {"VANTREL_CONFIG_DIR", root / "etc"},
                                {"XDG_CONFIG_HOME", root / "home"},
-                               {"VANTREL_AUTOSTART_DIR", root / "xdg"}});
+                               {"VANTREL_AUTOSTART_DIR", root / "xdg"},
+                               {"VANTREL_DTR_LOG", dtrLog}},
+                              true);
         ASSERT_TRUE(window.started());
         port::Socket client = support::connect_loopback(p, 20000);
         ASSERT_TRUE(client.valid()) << window.err();
         ASSERT_EQ(client.send("ping", 4), 4);
         EXPECT_EQ(board.read(4, 10000), "ping");
 
-        ASSERT_TRUE(window.signal(c.signal));
+        ASSERT_TRUE(window.signalGroup(c.signal));
         EXPECT_EQ(window.exitCode(25000), 0) << window.err();
+        const long long endedAt = support::monotonic_ms();
+        const auto changes = support::read_dtr_log(dtrLog);
+        ASSERT_EQ(changes.size(), 2u) << "raised by the open, dropped at the stop:\n" << support::read_file(dtrLog);
+        EXPECT_EQ(changes[1].level, 0);
+        EXPECT_GE(endedAt - changes[1].at_ms, 1000) << "the worker ended before its hold did";
         const std::string saved = support::read_file(config);
         EXPECT_NE(saved.find("active    = 1"), std::string::npos) << "saved before the stop:\n" << saved;
         if (c.asSessionEnd)

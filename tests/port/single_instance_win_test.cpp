@@ -1,5 +1,8 @@
-// The single-instance claim on Windows: the named mutex is created owned by
-// the claiming thread, so no other thread can take it while the claim lasts.
+// The single-instance claim on Windows: the named mutex lives in the
+// machine-wide namespace, so that a manager of another session (which
+// shares only that namespace with this one) keeps a second one out; it is
+// created owned by the claiming thread, so no other thread can take it
+// while the claim lasts.
 
 #include "port/single_instance.h"
 #include "support/names.h"
@@ -8,13 +11,13 @@
 #include <thread>
 #include <windows.h>
 
-TEST(SingleInstanceMutex, IsOwnedByTheClaimingThread)
+TEST(SingleInstanceMutex, IsMachineWideAndOwnedByTheClaimingThread)
 {
     const std::string name = support::unique_name("Owned");
     ASSERT_TRUE(port::claim_single_instance(name));
     DWORD seen = WAIT_FAILED;
     std::thread other([&] {
-        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, ("Global\\" + name).c_str());
         if (!mutex)
             return;
         seen = WaitForSingleObject(mutex, 0);
@@ -23,5 +26,17 @@ TEST(SingleInstanceMutex, IsOwnedByTheClaimingThread)
         CloseHandle(mutex);
     });
     other.join();
-    EXPECT_EQ(seen, static_cast<DWORD>(WAIT_TIMEOUT)) << "the mutex was free to take";
+    EXPECT_EQ(seen, static_cast<DWORD>(WAIT_TIMEOUT)) << "no machine-wide mutex, or it was free to take";
+}
+
+TEST(SingleInstanceMutex, AManagerOfAnotherSessionKeepsThisOneOut)
+{
+    // What a manager in another session leaves visible here: the name in
+    // the machine-wide namespace, not in this session's own.
+    const std::string name = support::unique_name("Session");
+    HANDLE other = CreateMutexA(nullptr, TRUE, ("Global\\" + name).c_str());
+    ASSERT_NE(other, nullptr);
+    EXPECT_FALSE(port::claim_single_instance(name));
+    CloseHandle(other);
+    EXPECT_TRUE(port::claim_single_instance(name)) << "free again once that manager has ended";
 }

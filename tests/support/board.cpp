@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sstream>
 
 namespace support {
 
@@ -116,13 +117,29 @@ size_t Board::pending() const
     return ioctl(master_, FIONREAD, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
 }
 
+std::vector<LineChange> read_line_log(const std::string& path)
+{
+    std::vector<LineChange> changes;
+    std::ifstream in(path);
+    std::string text;
+    while (std::getline(in, text)) {
+        std::istringstream fields(text);
+        LineChange change{};
+        if (!(fields >> change.at_ms >> change.level))
+            break;
+        if (!(fields >> change.line))
+            change.line = "DTR";
+        changes.push_back(change);
+    }
+    return changes;
+}
+
 std::vector<DtrChange> read_dtr_log(const std::string& path)
 {
     std::vector<DtrChange> changes;
-    std::ifstream in(path);
-    DtrChange change{};
-    while (in >> change.at_ms >> change.level)
-        changes.push_back(change);
+    for (const LineChange& change : read_line_log(path))
+        if (change.line == "DTR")
+            changes.push_back(change);
     return changes;
 }
 

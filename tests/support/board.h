@@ -48,12 +48,17 @@ private:
     std::string slave_;
 };
 
-// A change of the DTR line, as the serial layer writes it to the file that
-// VANTREL_DTR_LOG names: monotonic_ms() and the new level, one a line.
-struct DtrChange {
+// A change of a line the serial layer drives, as it writes it to the file
+// that VANTREL_DTR_LOG names: monotonic_ms(), the new level and the line's
+// name ("DTR", written without a name, "RTS" or "BREAK"), one a line.
+struct LineChange {
     long long at_ms;
     int level;
+    std::string line;
 };
+using DtrChange = LineChange;
+std::vector<LineChange> read_line_log(const std::string& path);
+// The DTR changes alone.
 std::vector<DtrChange> read_dtr_log(const std::string& path);
 
 } // namespace support

@@ -12,7 +12,7 @@
 namespace support {
 
 Child::Child(const std::string& program, const std::vector<std::string>& args,
-             const std::map<std::string, std::optional<std::string>>& env)
+             const std::map<std::string, std::optional<std::string>>& env, bool ownGroup)
 {
     int err[2], out[2];
     if (pipe2(err, O_CLOEXEC) != 0)
@@ -44,6 +44,8 @@ Child::Child(const std::string& program, const std::vector<std::string>& args,
     envp.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
+        if (ownGroup)
+            setpgid(0, 0);
         int null = ::open("/dev/null", O_RDONLY);
         dup2(null, 0);
         dup2(out[1], 1);
@@ -51,6 +53,8 @@ Child::Child(const std::string& program, const std::vector<std::string>& args,
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
+    if (ownGroup && pid_ > 0)
+        setpgid(pid_, pid_); // the child does the same: whichever runs first
     ::close(err[1]);
     ::close(out[1]);
     errFd_ = err[0];
@@ -123,6 +127,11 @@ void Child::closeErr()
 bool Child::signal(int sig)
 {
     return pid_ > 0 && kill(pid_, sig) == 0;
+}
+
+bool Child::signalGroup(int sig)
+{
+    return pid_ > 0 && kill(-pid_, sig) == 0;
 }
 
 int Child::exitCode(int timeout_ms)

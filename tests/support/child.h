@@ -15,9 +15,10 @@ class Child {
 public:
     // Starts `program` with `args` (after the program's name) and this
     // process's environment, changed by `env` (a value of nothing removes
-    // the variable). Standard input is /dev/null.
+    // the variable). Standard input is /dev/null. With ownGroup it leads a
+    // process group of its own, as a terminal's foreground job does.
     Child(const std::string& program, const std::vector<std::string>& args,
-          const std::map<std::string, std::optional<std::string>>& env = {});
+          const std::map<std::string, std::optional<std::string>>& env = {}, bool ownGroup = false);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -39,6 +40,9 @@ public:
     void closeErr();
 
     bool signal(int sig);
+    // Sends sig to its whole process group (see ownGroup), as a terminal
+    // sends Ctrl+C or a hang-up to its foreground job.
+    bool signalGroup(int sig);
     // Its exit code once it has ended within timeout_ms; -1 when it is still
     // running then, or 128 + the signal that ended it.
     int exitCode(int timeout_ms = 20000);

@@ -14,6 +14,7 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -318,4 +319,137 @@ TEST_F(TarnSerial, SerialAndSocketDescriptorsTogether)
     EXPECT_EQ(calls.load(), 2);
     EXPECT_EQ(tarn_open("COM7", "9600", 0, nullptr), -1);
     EXPECT_EQ(tarn_error.load(), TARN_ERR_NO_DESCRIPTOR);
+}
+
+TEST_F(TarnSerial, LineSettingsOneAtATime)
+{
+    int d = tarn_open("COM7", "9600", 0, nullptr);
+    ASSERT_EQ(d, 0) << tarn_error_text();
+    port::SerialPort* p = tarn_slot_serial(d);
+    // What the terminal keeps of each change, seen through the board side,
+    // and what the port reports in force. A pseudo-terminal keeps neither
+    // a data size other than 8 nor PARENB: the port must say so (whether
+    // it calls that change refused depends on the C library).
+    constexpr int either = -1;
+    struct Case {
+        const char* what;
+        std::function<bool()> change;
+        int accepted;
+        tcflag_t cflag_set, cflag_clear, iflag_set, iflag_clear;
+        std::function<void(const port::SerialSettings&)> check;
+    } cases[] = {
+        {"57600", [&] { return p->set_baud_rate(57600); }, 1, 0, 0, 0, 0,
+         [](const port::SerialSettings& s) { EXPECT_EQ(s.baud, 57600); }},
+        {"250000 (no B constant)", [&] { return p->set_baud_rate(250000); }, 1, 0, 0, 0, 0,
+         [](const port::SerialSettings& s) { EXPECT_EQ(s.baud, 250000); }},
+        {"rate 0", [&] { return p->set_baud_rate(0); }, 0, 0, 0, 0, 0,
+         [](const port::SerialSettings& s) { EXPECT_EQ(s.baud, 250000); }},
+        {"two stop bits", [&] { return p->set_stop_bits(port::SerialStopBits::Two); }, 1, CSTOPB, 0, 0, 0,
+         [](const port::SerialSettings& s) { EXPECT_EQ(s.stop_bits, port::SerialStopBits::Two); }},
+        {"1.5 stop bits with 8 data bits", [&] { return p->set_stop_bits(port::SerialStopBits::OneAndHalf); }, 0,
+         CSTOPB, 0, 0, 0, [](const port::SerialSettings& s) { EXPECT_EQ(s.stop_bits, port::SerialStopBits::Two); }},
+        {"one stop bit", [&] { return p->set_stop_bits(port::SerialStopBits::One); }, 1, 0, CSTOPB, 0, 0,
+         [](const port::SerialSettings& s) { EXPECT_EQ(s.stop_bits, port::SerialStopBits::One); }},
+        {"7 data bits", [&] { return p->set_data_bits(7); }, either, 0, 0, 0, 0,
+         [&](const port::SerialSettings& s) { EXPECT_EQ(s.data_bits, (settings().c_cflag & CSIZE) == CS7 ? 7 : 8); }},
+        {"9 data bits", [&] { return p->set_data_bits(9); }, 0, 0, 0, 0, 0, {}},
+        {"mark parity", [&] { return p->set_parity(port::SerialParity::Mark); }, either, PARODD | CMSPAR, 0, 0, 0,
+         [&](const port::SerialSettings& s) {
+             EXPECT_EQ(s.parity, pty_keeps(PARENB) ? port::SerialParity::Mark : port::SerialParity::None);
+         }},
+        {"even parity", [&] { return p->set_parity(port::SerialParity::Even); }, either, 0, PARODD | CMSPAR, 0, 0, {}},
+        {"XON/XOFF out", [&] { return p->set_outbound_flow(port::SerialFlow::XonXoff); }, 1, 0, CRTSCTS, IXON,
+         IXOFF, [](const port::SerialSettings& s) {
+             EXPECT_EQ(s.outbound, port::SerialFlow::XonXoff);
+             EXPECT_EQ(s.inbound, port::SerialFlow::None);
+         }},
+        {"XON/XOFF in", [&] { return p->set_inbound_flow(port::SerialFlow::XonXoff); }, 1, 0, CRTSCTS,
+         IXON | IXOFF, 0, [](const port::SerialSettings& s) { EXPECT_EQ(s.inbound, port::SerialFlow::XonXoff); }},
+        {"RTS/CTS out", [&] { return p->set_outbound_flow(port::SerialFlow::RtsCts); }, 1, CRTSCTS, 0, IXOFF, IXON,
+         [](const port::SerialSettings& s) {
+             EXPECT_EQ(s.outbound, port::SerialFlow::RtsCts);
+             EXPECT_EQ(s.inbound, port::SerialFlow::RtsCts); // one handshake for both
+         }},
+        {"no flow in", [&] { return p->set_inbound_flow(port::SerialFlow::None); }, 1, 0, CRTSCTS, 0, IXON | IXOFF,
+         [](const port::SerialSettings& s) {
+             EXPECT_EQ(s.outbound, port::SerialFlow::None);
+             EXPECT_EQ(s.inbound, port::SerialFlow::None);
+         }},
+    };
+    for (const Case& c : cases) {
+        const bool accepted = c.change();
+        if (c.accepted != either) {
+            EXPECT_EQ(accepted, c.accepted == 1) << c.what;
+        }
+        termios2 t = settings();
+        EXPECT_EQ(t.c_cflag & c.cflag_set, c.cflag_set) << c.what;
+        EXPECT_EQ(t.c_cflag & c.cflag_clear, 0u) << c.what;
+        EXPECT_EQ(t.c_iflag & c.iflag_set, c.iflag_set) << c.what;
+        EXPECT_EQ(t.c_iflag & c.iflag_clear, 0u) << c.what;
+        port::SerialSettings now;
+        ASSERT_TRUE(p->settings(now)) << c.what;
+        EXPECT_EQ(static_cast<unsigned>(now.baud), t.c_ospeed) << c.what;
+        if (c.check)
+            c.check(now);
+    }
+    // Nothing else moved: raw bytes still pass unchanged.
+    EXPECT_EQ(tarn_write(d, "\r\n\x11", 3), 3);
+    EXPECT_EQ(board.read(3, 10000), "\r\n\x11");
+}
+
+TEST_F(TarnSerial, ControlLinesPurgeAndModemStatus)
+{
+    const std::string log = devices.path("lines.log");
+    support::ScopedEnv line_log("VANTREL_DTR_LOG", log);
+    int d = tarn_open("COM7", "9600", 0, nullptr);
+    ASSERT_EQ(d, 0) << tarn_error_text();
+    port::SerialPort* p = tarn_slot_serial(d);
+    EXPECT_TRUE(p->set_rts(false));
+    EXPECT_TRUE(p->set_break(true));
+    port::SerialControl lines;
+    ASSERT_TRUE(p->control_lines(lines));
+    EXPECT_TRUE(lines.dtr);
+    EXPECT_FALSE(lines.rts);
+    EXPECT_TRUE(lines.break_on);
+    EXPECT_TRUE(p->set_break(false));
+    EXPECT_TRUE(p->set_rts(true));
+    EXPECT_EQ(tarn_set_dtr(d, 0), 0);
+    ASSERT_TRUE(p->control_lines(lines));
+    EXPECT_FALSE(lines.dtr);
+    EXPECT_TRUE(lines.rts);
+    EXPECT_FALSE(lines.break_on);
+
+    const auto changes = support::read_line_log(log);
+    const std::vector<std::pair<std::string, int>> expected = {{"DTR", 1}, {"RTS", 0}, {"BREAK", 1},
+                                                               {"BREAK", 0}, {"RTS", 1}, {"DTR", 0}};
+    ASSERT_EQ(changes.size(), expected.size()) << support::read_file(log);
+    for (size_t i = 0; i < changes.size(); ++i) {
+        EXPECT_EQ(changes[i].line, expected[i].first) << i;
+        EXPECT_EQ(changes[i].level, expected[i].second) << i;
+    }
+    EXPECT_EQ(support::read_dtr_log(log).size(), 2u) << "the DTR lines alone";
+
+    // A pseudo-terminal has no modem lines: none is up.
+    uint32_t modem = 0xffff;
+    EXPECT_TRUE(p->modem_lines(modem));
+    EXPECT_EQ(modem, 0u);
+
+    // Input purged: what the board sent is gone, what it sends next comes.
+    ASSERT_TRUE(board.write("old"));
+    ASSERT_TRUE(queued(d, 3));
+    EXPECT_TRUE(p->purge(true, false));
+    port::SerialStatus st;
+    ASSERT_TRUE(p->fetch_status(st));
+    EXPECT_EQ(st.queued, 0u);
+    ASSERT_TRUE(board.write("new"));
+    ASSERT_TRUE(queued(d, 3));
+    char buf[8];
+    EXPECT_EQ(tarn_read(d, buf, sizeof buf, 0), 3);
+    EXPECT_EQ(std::string(buf, 3), "new");
+    // Output: a pseudo-terminal hands written bytes to the other side at
+    // once, so nothing is left to purge; the line goes on.
+    EXPECT_TRUE(p->purge(false, true));
+    EXPECT_TRUE(p->purge(true, true));
+    EXPECT_EQ(tarn_write(d, "kept", 4), 4);
+    EXPECT_EQ(board.read(4, 10000), "kept");
 }

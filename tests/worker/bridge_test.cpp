@@ -13,6 +13,8 @@
 #include <functional>
 #include <random>
 #include <csignal>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -209,9 +211,13 @@ TEST_F(Bridge, ServesOneClientAtATimeAndThenTheNext)
     EXPECT_TRUE(second.quiet_for(300)) << "the waiting client got data";
     EXPECT_EQ(board.read(1, 300), "") << "the waiting client's bytes reached the board";
 
-    // The first leaves: the second is served, its early bytes included.
+    // The first leaves: the second is served, its early bytes included, at
+    // once: a client that is waiting ends the wait for a quiet board
+    // (500 ms) that the first one's end of stream would otherwise start.
+    const long long left_at = monotonic_ms();
     first.close();
     EXPECT_EQ(board.read(1, 15000), "B");
+    EXPECT_LT(monotonic_ms() - left_at, 450) << "the next client waited for the board's quiet time";
     ASSERT_TRUE(board.write("C", 5000));
     EXPECT_EQ(second.read(1, 5000), "C");
 
@@ -221,6 +227,85 @@ TEST_F(Bridge, ServesOneClientAtATimeAndThenTheNext)
     ASSERT_TRUE(board.write("D", 5000));
     EXPECT_EQ(third.read(1, 5000), "D");
     EXPECT_TRUE(worker.running());
+}
+
+namespace {
+
+// The board stops the line with XOFF (the service uses Xon/Xoff), and the
+// stop has taken effect: the terminal's packet mode reports it.
+::testing::AssertionResult board_stops_the_line(Board& board)
+{
+    int on = 1;
+    if (ioctl(board.fd(), TIOCPKT, &on) != 0)
+        return ::testing::AssertionFailure() << "no packet mode";
+    bool stopped = false;
+    if (board.write("\x13")) {
+        const Deadline deadline(15000);
+        char packet[4096];
+        while (!stopped && !deadline.expired()) {
+            const ssize_t r = ::read(board.fd(), packet, sizeof packet);
+            if (r > 0 && packet[0] != TIOCPKT_DATA)
+                stopped = (packet[0] & TIOCPKT_STOP) != 0;
+            else if (r <= 0) {
+                pollfd p{board.fd(), POLLIN, 0};
+                poll(&p, 1, 50);
+            }
+        }
+    }
+    int off = 0;
+    ioctl(board.fd(), TIOCPKT, &off);
+    return stopped ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "the line did not stop";
+}
+
+} // namespace
+
+TEST_F(Bridge, AClientThatLeavesWhileFlowControlHoldsItsBytesIsNoticed)
+{
+    // The socket pump is inside a serial write that the board holds with
+    // XOFF when the client ends; the next client, waiting meanwhile, gets
+    // its DTR actions and is served.
+    const struct {
+        const char* how;
+        std::function<void(Client&)> leave;
+    } cases[] = {
+        {"close", [](Client& c) { c.close(); }},
+        {"reset", [](Client& c) { c.reset(); }},
+        {"half-close", [](Client& c) { shutdown(c.fd(), SHUT_WR); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        DtrLog dtr;
+        WorkerOptions o = options;
+        o.tcp_port = std::to_string(free_port());
+        o.baud_rate = "115200"; // the held block's time on the line: under a second
+        o.flags = "1";          // Xon/Xoff
+        o.dtro = 1;
+        o.dtrc = 1;
+        Worker w;
+        ASSERT_TRUE(w.start(o));
+        const uint16_t p = static_cast<uint16_t>(std::stoi(o.tcp_port));
+        Client first;
+        ASSERT_TRUE(serve(first, p));
+        ASSERT_TRUE(board_stops_the_line(board));
+        ASSERT_TRUE(first.send(std::string(64 * 1024, 'h'))); // held in the worker and the socket
+        Client next;
+        ASSERT_TRUE(next.connect(p, 15000));
+        ASSERT_TRUE(next.send("N"));
+
+        c.leave(first);
+        // The next client's open: raised, dropped and raised again, after the
+        // first one's open (the same three) and its close (dropped).
+        ASSERT_TRUE(wait_until([&] { return read_dtr_log(dtr.path).size() >= 7; }, 20000)) << read_file(dtr.path);
+        ASSERT_TRUE(board.write("M", 5000));
+        EXPECT_EQ(next.read(1, 10000), "M");
+        // The board lets the line go: the next client's byte arrives, and
+        // nothing of the first one's after it.
+        ASSERT_TRUE(board.write("\x11", 5000));
+        EXPECT_EQ(board.read(1, 10000), "N");
+        EXPECT_GE(w.stop_and_time(10000), 0);
+        EXPECT_EQ(w.exit_code(), 0);
+        EXPECT_EQ(board.read(1, 200), "") << "bytes of the first client came after the next one's";
+    }
 }
 
 TEST_F(Bridge, AbsentSerialPortSendsTheErrorLineAndDrains)
@@ -416,6 +501,54 @@ TEST_F(Bridge, DtrDropsForOneSecondAfterOpenAndBeforeClose)
     EXPECT_GE(closed_at - changes[3].at_ms, 1000) << "the port closed before the hold ended";
 }
 
+// Low latency while a client is served: a USB adapter's driver keeps
+// ASYNC_LOW_LATENCY, a pseudo-terminal has no such setting, so a preloaded
+// stand-in (serial_flags.c) answers TIOCGSERIAL/TIOCSSERIAL for the worker
+// and records the calls. The worker turns the flag on at open, leaves the
+// driver's other flags alone, and puts back what it found at close.
+TEST_F(Bridge, LowLatencyIsAskedForWhileAClientIsServed)
+{
+    const int other = ASYNC_SKIP_TEST | ASYNC_HUP_NOTIFY;
+    const int low = static_cast<int>(ASYNC_LOW_LATENCY);
+    struct Case {
+        int found;
+        std::vector<std::string> at_open, at_close;
+    } cases[] = {
+        {other, {"get " + std::to_string(other), "set " + std::to_string(other | low)},
+         {"get " + std::to_string(other | low), "set " + std::to_string(other)}},
+        {other | low, {"get " + std::to_string(other | low)}, {}}, // already low: nothing to put back
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("found " + std::to_string(c.found));
+        TempDir dir;
+        const std::string log = dir / "serial.log";
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        // The stand-in comes before the address sanitizer's runtime.
+        ScopedEnv asan_order{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"};
+        ScopedEnv preload{"LD_PRELOAD", std::string(SERIAL_FLAGS_LIB)};
+        ScopedEnv found{"VANTREL_SERIAL_FLAGS", std::to_string(c.found)};
+        ScopedEnv record{"VANTREL_SERIAL_FLAGS_LOG", log};
+        Worker w;
+        ASSERT_TRUE(w.start(options));
+        Client client;
+        ASSERT_TRUE(serve(client, tcp()));
+        auto calls = [&] {
+            std::vector<std::string> lines;
+            std::istringstream in(read_file(log));
+            for (std::string line; std::getline(in, line);)
+                lines.push_back(line);
+            return lines;
+        };
+        EXPECT_EQ(calls(), c.at_open);
+        client.close();
+        ASSERT_TRUE(wait_until([&] { return board.hung_up(); }, 15000));
+        std::vector<std::string> all = c.at_open;
+        all.insert(all.end(), c.at_close.begin(), c.at_close.end());
+        EXPECT_EQ(calls(), all);
+        EXPECT_GE(w.stop_and_time(10000), 0);
+    }
+}
+
 TEST_F(Bridge, ClientsThatLeftWhileAnotherWasServedNeverOpenThePort)
 {
     DtrLog dtr;
@@ -499,9 +632,8 @@ TEST_F(Bridge, ConnectCyclesLeakNothing)
         EXPECT_TRUE(wait_until([&] { return pump_threads(pid) == 2; }, 10000)) << "a relay runs two pumps";
     }
 
-    // Each close keeps the worker for the board's last half second, so the
-    // cycles are few enough to stay quick and many enough that a descriptor
-    // or thread left per client would show.
+    // Each client connects once the one before has closed: enough cycles
+    // that a descriptor or thread left per client would show.
     for (int i = 0; i < 60; ++i) {
         Client c;
         ASSERT_TRUE(c.connect(tcp(), 15000)) << "cycle " << i;

@@ -3,6 +3,7 @@
 
 #include "ui/win32/main_dialog.h"
 
+#include "port/report.h"
 #include "resources/resource.h"
 #include "ui/win32/help_dialog.h"
 
@@ -175,16 +176,14 @@ LRESULT CMainDialog::onRefreshButtons(WPARAM, LPARAM)
     return 0;
 }
 
-LRESULT CMainDialog::onCopyData(WPARAM, LPARAM lParam)
+LRESULT CMainDialog::onCopyData(WPARAM wParam, LPARAM lParam)
 {
-    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-    if (!data)
+    // Only from the worker process the report names.
+    uint32_t processId = 0;
+    std::string text;
+    if (!port::read_report(wParam, lParam, processId, text))
         return FALSE;
-    // The text ends at its terminating zero, but never beyond the bytes
-    // that came with the message.
-    const char* bytes = static_cast<const char*>(data->lpData);
-    const std::string text = bytes ? std::string(bytes, strnlen(bytes, data->cbData)) : std::string();
-    return table_.onWorkerReport(static_cast<uint32_t>(data->dwData), text.c_str()) ? TRUE : FALSE;
+    return table_.onWorkerReport(processId, text.c_str()) ? TRUE : FALSE;
 }
 
 LRESULT CMainDialog::onNotify(WPARAM, LPARAM lParam)

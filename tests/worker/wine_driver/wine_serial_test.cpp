@@ -8,9 +8,11 @@
 // as a pseudo-terminal keeps them; the DTR changes come from the serial
 // layer's log (VANTREL_DTR_LOG), since a pseudo-terminal has no modem lines.
 // For the same reason Wine's serial event wait fails on a pseudo-terminal
-// at once (its TIOCMGET answers ENOTTY): the Wine processes run with
-// modem_lines.c preloaded, which answers the modem ioctls of a terminal
-// without modem lines.
+// at the first byte (its TIOCMGET answers ENOTTY), and the worker then
+// goes on with reads that wait for data themselves: one test shows that
+// under plain Wine. The others run the Wine processes with modem_lines.c
+// preloaded, which answers the modem ioctls of a terminal without modem
+// lines, so that they take the event wait that real ports take.
 //
 // Under Wine 8 a pending WaitCommEvent is not ended by CancelIoEx alone
 // (its wait thread only notices a new event mask or a port event); the
@@ -18,9 +20,13 @@
 // there as on Windows, so a relay whose client has left ends without
 // traffic from the board.
 //
+// The serial layer's line control is driven through wine_line_control.exe,
+// one command at a time, with the terminal looked at after each.
+//
 // The environment names the programs: VANTREL_WINE_RUN (the script that
-// runs a Windows program under Wine), VANTREL_WINDOWS_EXE (vantrel.exe) and
-// VANTREL_WINE_MANAGER (wine_manager.exe).
+// runs a Windows program under Wine), VANTREL_WINDOWS_EXE (vantrel.exe),
+// VANTREL_WINE_MANAGER (wine_manager.exe) and VANTREL_WINE_LINE_CONTROL
+// (wine_line_control.exe).
 
 #include "support/board.h"
 #include "support/deadline.h"
@@ -39,6 +45,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -47,6 +54,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -139,16 +147,16 @@ private:
     bool made_ = false;
 };
 
-// The manager stand-in under Wine, with its standard streams as pipes.
-class WineManager {
+// A Windows program under Wine, with its standard streams as pipes.
+class WineProgram {
 public:
-    WineManager() = default;
-    WineManager(const WineManager&) = delete;
-    WineManager& operator=(const WineManager&) = delete;
-    ~WineManager() { finish(); }
+    WineProgram() = default;
+    WineProgram(const WineProgram&) = delete;
+    WineProgram& operator=(const WineProgram&) = delete;
+    ~WineProgram() { finish(); }
 
-    // Starts it, and with it the worker; true once it says it has.
-    bool start(const std::vector<std::string>& words)
+    // Runs the program with its arguments; true once it is started.
+    bool run(const std::string& program, const std::vector<std::string>& words)
     {
         finish();
         buffer_.clear();
@@ -161,8 +169,7 @@ public:
             close(in[1]);
             return false;
         }
-        std::vector<std::string> args = {env("VANTREL_WINE_RUN"), env("VANTREL_WINE_MANAGER"),
-                                         env("VANTREL_WINDOWS_EXE")};
+        std::vector<std::string> args = {env("VANTREL_WINE_RUN"), program};
         args.insert(args.end(), words.begin(), words.end());
         std::vector<char*> argv;
         for (std::string& a : args)
@@ -182,51 +189,15 @@ public:
             pid_ = -1;
             return false;
         }
-        const std::string line = read_line(120000);
-        return line.rfind("started ", 0) == 0;
+        return true;
     }
 
-    // Sets the worker's stop event.
-    bool stop() { return to_ >= 0 && ::write(to_, "stop\n", 5) == 5; }
-
-    // Waits for the worker's end: its reports and exit code.
-    bool wait_end(int timeout_ms, std::vector<std::string>& reports, unsigned& code)
+    bool send_line(const std::string& line)
     {
-        const Deadline deadline(timeout_ms);
-        while (!deadline.expired()) {
-            const std::string line = read_line(deadline.remaining_ms());
-            if (line.rfind("report ", 0) == 0)
-                reports.push_back(line.substr(7));
-            else if (line.rfind("ended ", 0) == 0) {
-                code = static_cast<unsigned>(std::stoul(line.substr(6)));
-                return true;
-            } else if (line.empty() && eof_)
-                return false;
-        }
-        return false;
+        const std::string text = line + "\n";
+        return to_ >= 0 && ::write(to_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     }
 
-    // Closes its input (which stops the worker) and waits for it, bounded.
-    void finish()
-    {
-        if (to_ >= 0)
-            close(to_);
-        to_ = -1;
-        if (pid_ > 0) {
-            int status = 0;
-            const bool ended = wait_until([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 30000, 20);
-            if (!ended) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, &status, 0);
-            }
-            pid_ = -1;
-        }
-        if (from_ >= 0)
-            close(from_);
-        from_ = -1;
-    }
-
-private:
     // One line without its break; empty at the deadline or the end.
     std::string read_line(int timeout_ms)
     {
@@ -254,11 +225,68 @@ private:
         }
     }
 
+    bool ended() const { return eof_; }
+
+    // Closes its input and waits for it, bounded.
+    void finish()
+    {
+        if (to_ >= 0)
+            close(to_);
+        to_ = -1;
+        if (pid_ > 0) {
+            int status = 0;
+            const bool ended = wait_until([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 30000, 20);
+            if (!ended) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, &status, 0);
+            }
+            pid_ = -1;
+        }
+        if (from_ >= 0)
+            close(from_);
+        from_ = -1;
+    }
+
+private:
     pid_t pid_ = -1;
     int to_ = -1;
     int from_ = -1;
     std::string buffer_;
     bool eof_ = false;
+};
+
+// The manager stand-in under Wine: it starts the worker, sets its stop
+// event on "stop" and tells its reports and its end (closing its input
+// stops the worker too).
+class WineManager : public WineProgram {
+public:
+    // Starts it, and with it the worker; true once it says it has.
+    bool start(const std::vector<std::string>& words)
+    {
+        std::vector<std::string> args = {env("VANTREL_WINDOWS_EXE")};
+        args.insert(args.end(), words.begin(), words.end());
+        return run(env("VANTREL_WINE_MANAGER"), args) && read_line(120000).rfind("started ", 0) == 0;
+    }
+
+    // Sets the worker's stop event.
+    bool stop() { return send_line("stop"); }
+
+    // Waits for the worker's end: its reports and exit code.
+    bool wait_end(int timeout_ms, std::vector<std::string>& reports, unsigned& code)
+    {
+        const Deadline deadline(timeout_ms);
+        while (!deadline.expired()) {
+            const std::string line = read_line(deadline.remaining_ms());
+            if (line.rfind("report ", 0) == 0)
+                reports.push_back(line.substr(7));
+            else if (line.rfind("ended ", 0) == 0) {
+                code = static_cast<unsigned>(std::stoul(line.substr(6)));
+                return true;
+            } else if (line.empty() && ended())
+                return false;
+        }
+        return false;
+    }
 };
 
 // A TCP client of 127.0.0.1.
@@ -596,6 +624,30 @@ TEST_F(WineSerial, StopDuringATransferEndsTheWorkerSilently)
     feeder.join();
 }
 
+// Without modem_lines.c, as under plain Wine: the serial event wait fails
+// on the terminal at its first byte, and the worker goes on with reads
+// that wait for data themselves.
+TEST_F(WineSerial, RelaysWithoutModemLinesWithReadsThatWait)
+{
+    ScopedEnv plain_wine{"LD_PRELOAD", std::nullopt};
+    ASSERT_NO_FATAL_FAILURE(start(0, "19200"));
+    {
+        Client first;
+        ASSERT_TRUE(first.connect(tcp, 60000));
+        ASSERT_NO_FATAL_FAILURE(round_trip(first, "first"));
+        // Longer than one such read waits: the quiet line keeps the client.
+        EXPECT_EQ(first.recv(1, 2500), "");
+        ASSERT_NO_FATAL_FAILURE(round_trip(first, "again"));
+    }
+    // The relay's end ends the read that waits as well: the next client is
+    // served.
+    Client second;
+    ASSERT_TRUE(second.connect(tcp, 60000));
+    ASSERT_NO_FATAL_FAILURE(round_trip(second, "second"));
+    second.close();
+    stop_silently();
+}
+
 TEST_F(WineSerial, NextClientIsServedAfterADisconnect)
 {
     ASSERT_NO_FATAL_FAILURE(start(0, "19200"));
@@ -609,4 +661,102 @@ TEST_F(WineSerial, NextClientIsServedAfterADisconnect)
     ASSERT_NO_FATAL_FAILURE(round_trip(second, "second"));
     second.close();
     stop_silently();
+}
+
+// The serial layer's line control through Wine's serial driver, without the
+// test log, so that every call reaches Wine: the terminal's termios shows
+// what it kept of each setting, the preload's log what Wine asked of the
+// modem lines and the break. Wine has no rate without a B constant (it sets
+// 38400 and reports that), and a pseudo-terminal keeps no data size but 8
+// and no PARENB (the C library calls a change of the data size refused);
+// the serial layer reports what is in force.
+TEST_F(WineSerial, LineControlOneSettingAtATime)
+{
+    ScopedEnv lines_made{"VANTREL_DTR_LOG", std::nullopt};
+    const std::string modem_log = logs / "modem.log";
+    ScopedEnv modem_changes{"VANTREL_MODEM_LINES_LOG", modem_log};
+    ASSERT_FALSE(env("VANTREL_WINE_LINE_CONTROL").empty());
+    link = std::make_unique<ComLink>(board.slave());
+    ASSERT_TRUE(link->make()) << link->name();
+    WineProgram control;
+    ASSERT_TRUE(control.run(env("VANTREL_WINE_LINE_CONTROL"), {link->name()}));
+    ASSERT_EQ(control.read_line(120000), "open");
+    auto ask = [&](const std::string& command) {
+        return control.send_line(command) ? control.read_line(30000) : std::string("(not sent)");
+    };
+
+    struct Case {
+        const char* command;
+        const char* answer;
+        speed_t speed;
+        tcflag_t cflag_set, cflag_clear, iflag_set, iflag_clear;
+        const char* settings;
+    };
+    const Case cases[] = {
+        {"baud 57600", "ok", B57600, 0, 0, 0, 0, "settings 57600 8 none 1 none none"},
+        {"baud 250000", "ok", B38400, 0, 0, 0, 0, "settings 38400 8 none 1 none none"},
+        {"baud 115200", "ok", B115200, 0, 0, 0, 0, "settings 115200 8 none 1 none none"},
+        {"stop 2", "ok", B115200, CSTOPB, 0, 0, 0, "settings 115200 8 none 2 none none"},
+        {"stop 1", "ok", B115200, 0, CSTOPB, 0, 0, "settings 115200 8 none 1 none none"},
+        {"bits 7", "refused", B115200, CS8, 0, 0, 0, "settings 115200 8 none 1 none none"},
+        {"parity mark", "ok", B115200, CMSPAR | PARODD, 0, 0, 0, "settings 115200 8 none 1 none none"},
+        {"parity none", "ok", B115200, 0, CMSPAR | PARODD | PARENB, 0, 0, "settings 115200 8 none 1 none none"},
+        {"out rts", "ok", B115200, CRTSCTS, 0, 0, IXON, "settings 115200 8 none 1 rts none"},
+        {"out xon", "ok", B115200, 0, CRTSCTS, IXON, 0, "settings 115200 8 none 1 xon none"},
+        {"in xon", "ok", B115200, 0, CRTSCTS, IXON | IXOFF, 0, "settings 115200 8 none 1 xon xon"},
+        {"out none", "ok", B115200, 0, CRTSCTS, IXOFF, IXON, "settings 115200 8 none 1 none xon"},
+        {"in none", "ok", B115200, 0, CRTSCTS, 0, IXON | IXOFF, "settings 115200 8 none 1 none none"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        EXPECT_EQ(ask(c.command), c.answer);
+        termios t{};
+        ASSERT_EQ(tcgetattr(board.fd(), &t), 0);
+        EXPECT_EQ(cfgetospeed(&t), c.speed);
+        EXPECT_EQ(t.c_cflag & c.cflag_set, c.cflag_set);
+        EXPECT_EQ(t.c_cflag & c.cflag_clear, 0u);
+        EXPECT_EQ(t.c_iflag & c.iflag_set, c.iflag_set);
+        EXPECT_EQ(t.c_iflag & c.iflag_clear, 0u);
+        EXPECT_EQ(ask("settings"), c.settings);
+    }
+
+    EXPECT_EQ(ask("rts 0"), "ok");
+    EXPECT_EQ(ask("control"), "control 1 0 0");
+    EXPECT_EQ(ask("break 1"), "ok");
+    EXPECT_EQ(ask("control"), "control 1 0 1");
+    EXPECT_EQ(ask("break 0"), "ok");
+    EXPECT_EQ(ask("rts 1"), "ok");
+    EXPECT_EQ(ask("control"), "control 1 1 0");
+    EXPECT_EQ(ask("modem"), "modem b0"); // CTS, DSR and CD, as the preload reports them
+    EXPECT_EQ(ask("purge both"), "ok");
+    control.finish();
+
+    // Wine sets the modem lines with TIOCMSET: RTS was off while the break
+    // went on and off, and on again at the end.
+    std::vector<std::pair<std::string, int>> calls;
+    std::istringstream in(read_file(modem_log));
+    for (std::string name; in >> name;) {
+        int bits = 0;
+        in >> bits;
+        calls.emplace_back(name, bits);
+    }
+    int last_set = -1, set_at_break_on = -1, set_at_break_off = -1;
+    bool break_on = false, break_off = false;
+    for (const auto& [name, bits] : calls) {
+        if (name == "set" || name == "bis" || name == "bic") {
+            last_set = name == "bic" ? (last_set & ~bits) : name == "bis" ? (last_set | bits) : bits;
+        } else if (name == "sbrk" && !break_on) {
+            break_on = true;
+            set_at_break_on = last_set;
+        } else if (name == "cbrk" && break_on && !break_off) {
+            break_off = true;
+            set_at_break_off = last_set;
+        }
+    }
+    const std::string log_text = read_file(modem_log);
+    ASSERT_TRUE(break_on && break_off) << log_text;
+    EXPECT_FALSE(set_at_break_on & TIOCM_RTS) << log_text;
+    EXPECT_FALSE(set_at_break_off & TIOCM_RTS) << log_text;
+    EXPECT_TRUE(last_set & TIOCM_RTS) << log_text;
+    EXPECT_TRUE(last_set & TIOCM_DTR) << log_text;
 }
