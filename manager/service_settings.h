@@ -13,6 +13,7 @@
 // the code that uses the value; nothing else.
 
 #include "port/serial.h"
+#include "worker/worker_args.h"
 
 #include <array>
 #include <cstdint>
@@ -20,17 +21,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-// The worker's own bits of the flags word, above the serial_line_flags
-// bits: what a client that comes while another is served gets (neither:
-// it waits in the queue).
-enum : uint32_t {
-    WORKER_BUSY_REFUSE = 0x1000,
-    WORKER_BUSY_TAKE_OVER = 0x2000,
-};
-// The worker's environment: the listen address and the allow list.
-inline constexpr const char* WORKER_LISTEN_VARIABLE = "VANTREL_LISTEN";
-inline constexpr const char* WORKER_ALLOW_VARIABLE = "VANTREL_ALLOW";
 
 // The list's columns in their order; each names one row of the table.
 enum ServiceColumn {
