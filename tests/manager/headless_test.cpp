@@ -338,6 +338,29 @@ TEST_F(Headless, PortsAndStatusTellWhatThereIs)
     EXPECT_EQ(other.exitCode(), 1);
     EXPECT_NE(other.err().find("the running manager reads " + file()), std::string::npos) << other.err();
 
+    // A client: its address, the time it was served and the bytes so far,
+    // which the worker reports while data moves (at most every 2 s).
+    port::Socket client = support::connect_loopback(pA);
+    ASSERT_TRUE(client.valid());
+    expectBridged(client, boardA, "status");
+    const std::string held = line("Eval A", pA, "COM5", "Active, client 127.0.0.1 port " + std::to_string(portOf(client)) + " since ");
+    std::string shown;
+    EXPECT_TRUE(support::wait_until(
+        [&] {
+            if (client.send("+", 1) != 1 || boardA.read(1, 5000) != "+")
+                return false;
+            support::Child now(VANTREL_EXE, {"--status"}, env);
+            if (now.exitCode() != 0)
+                return false;
+            shown = now.out();
+            // More than what expectBridged moved: a report came while bytes moved.
+            const size_t bytes = shown.find(" bytes to the board, 13 to the client\n");
+            return shown.rfind(held, 0) == 0 && bytes != std::string::npos
+                   && std::stoul(shown.substr(shown.rfind(", ", bytes) + 2)) > 10;
+        },
+        15000, 250))
+        << shown;
+
     ASSERT_TRUE(manager->signal(SIGTERM));
     EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
 }
