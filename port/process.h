@@ -71,9 +71,6 @@ public:
     // STILL_ACTIVE_CODE while the process runs.
     bool exit_code(uint32_t& code);
     // Waits at most timeout_ms for the process to end (negative: no limit).
-    // Windows: messages that other threads or processes send to this
-    // thread's windows meanwhile are handled (a stopping worker's last
-    // reports), posted ones are left in the queue.
     WaitResult wait(int timeout_ms);
     // Ends the process at once with the given exit code.
     void terminate(uint32_t exit_code);

@@ -124,32 +124,13 @@ WaitResult Process::wait(int timeout_ms)
 {
     if (!valid())
         return WaitResult::Failed;
-    // Messages that other processes send to this thread's windows are
-    // handled meanwhile (never the posted ones): a worker that reports
-    // while it is being stopped is not held until the wait ends.
-    const ULONGLONG start = GetTickCount64();
-    for (;;) {
-        DWORD left = INFINITE;
-        if (timeout_ms >= 0) {
-            const ULONGLONG passed = GetTickCount64() - start;
-            if (passed >= static_cast<ULONGLONG>(timeout_ms)) // a last look, however many messages come
-                return WaitForSingleObject(state_->process, 0) == WAIT_OBJECT_0 ? WaitResult::Ended
-                                                                                 : WaitResult::TimedOut;
-            left = static_cast<DWORD>(timeout_ms - passed);
-        }
-        switch (MsgWaitForMultipleObjects(1, &state_->process, FALSE, left, QS_SENDMESSAGE)) {
-        case WAIT_OBJECT_0:
-            return WaitResult::Ended;
-        case WAIT_OBJECT_0 + 1: {
-            MSG msg;
-            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-            break;
-        }
-        case WAIT_TIMEOUT:
-            return WaitResult::TimedOut;
-        default:
-            return WaitResult::Failed;
-        }
+    switch (WaitForSingleObject(state_->process, timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms))) {
+    case WAIT_OBJECT_0:
+        return WaitResult::Ended;
+    case WAIT_TIMEOUT:
+        return WaitResult::TimedOut;
+    default:
+        return WaitResult::Failed;
     }
 }
 
