@@ -116,7 +116,8 @@ public:
     ClientReportSender(const ClientReportSender&) = delete;
     ClientReportSender& operator=(const ClientReportSender&) = delete;
     // Windows: what is still queued gets a short last chance, then is
-    // dropped.
+    // dropped; a send that the manager does not take by then is left to
+    // the end of the process (a sender lives as long as its worker).
     ~ClientReportSender();
 
     // Hands the report on without waiting for the manager. False when it
@@ -140,8 +141,8 @@ public:
     }
 
 private:
-    struct State; // per platform
-    std::unique_ptr<State> state_;
+    struct State; // per platform (Windows: shared with its thread)
+    std::shared_ptr<State> state_;
 };
 
 // Manager side, used on the thread that opened it.

@@ -48,7 +48,7 @@ struct ClientReportSender::State {
     int fd = -1;
 };
 
-ClientReportSender::ClientReportSender(uintptr_t target) : state_(std::make_unique<State>())
+ClientReportSender::ClientReportSender(uintptr_t target) : state_(std::make_shared<State>())
 {
     if (target == 0)
         return;

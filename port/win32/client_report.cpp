@@ -25,9 +25,13 @@ namespace {
 constexpr ULONG_PTR REPORT_DATA = 0x5643'5231;
 constexpr ULONG_PTR CONFIRM_DATA = 0x5643'5243;
 // How long one send waits for the manager; once the sender is being
-// destroyed (the worker ends), how long each report still queued gets.
+// destroyed (the worker ends), how long each report still queued gets, and
+// how long the end waits for the thread at most: a manager that waits for
+// this worker to end takes no message meanwhile, and must not be kept
+// waiting by it.
 constexpr UINT SEND_TIMEOUT_MS = 5000;
 constexpr UINT LAST_CHANCE_MS = 250;
+constexpr DWORD END_WAIT_MS = 300;
 constexpr UINT CONFIRM_TIMEOUT_MS = 2000;
 // Reports a stalled manager leaves waiting at most.
 constexpr size_t QUEUE_LIMIT = 256;
@@ -67,10 +71,19 @@ HWND message_window(const char* class_name, WNDPROC procedure)
 struct ClientReportSender::State {
     HWND target = nullptr;
     HANDLE work = nullptr; // set while the queue holds something or the end is asked
+    HANDLE done = nullptr; // set by the thread when it ends
     std::mutex lock;
     std::deque<ClientReport> queue;
     bool ending = false;
-    std::thread thread;
+    bool running = false;
+
+    ~State()
+    {
+        if (work)
+            CloseHandle(work);
+        if (done)
+            CloseHandle(done);
+    }
 
     void run()
     {
@@ -108,20 +121,25 @@ struct ClientReportSender::State {
         }
         if (sender)
             DestroyWindow(sender);
+        SetEvent(done);
     }
 };
 
-ClientReportSender::ClientReportSender(uintptr_t target) : state_(std::make_unique<State>())
+ClientReportSender::ClientReportSender(uintptr_t target) : state_(std::make_shared<State>())
 {
     HWND window = reinterpret_cast<HWND>(target);
     if (target == 0 || !IsWindow(window))
         return;
     state_->work = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!state_->work)
+    state_->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!state_->work || !state_->done)
         return;
     state_->target = window;
     try {
-        state_->thread = std::thread([state = state_.get()] { state->run(); });
+        // The thread shares the state, so that it may outlive the sender
+        // for the last moments of the process (see the destructor).
+        std::thread([state = state_] { state->run(); }).detach();
+        state_->running = true;
     } catch (...) {
         state_->target = nullptr;
     }
@@ -129,21 +147,21 @@ ClientReportSender::ClientReportSender(uintptr_t target) : state_(std::make_uniq
 
 ClientReportSender::~ClientReportSender()
 {
-    if (state_->thread.joinable()) {
-        {
-            std::lock_guard<std::mutex> guard(state_->lock);
-            state_->ending = true;
-        }
-        SetEvent(state_->work);
-        state_->thread.join();
+    if (!state_->running)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->ending = true;
     }
-    if (state_->work)
-        CloseHandle(state_->work);
+    SetEvent(state_->work);
+    // A send still held by a manager that waits for this worker is left to
+    // the end of the process.
+    WaitForSingleObject(state_->done, END_WAIT_MS);
 }
 
 bool ClientReportSender::send(const ClientReport& report)
 {
-    if (!state_->thread.joinable())
+    if (!state_->running)
         return false;
     {
         std::lock_guard<std::mutex> guard(state_->lock);

@@ -11,6 +11,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <functional>
 #include <iterator>
 #include <utility>
 #include <vector>
@@ -38,7 +39,9 @@ std::string configuration(int services, const std::string& sections)
 
 // Connects to 127.0.0.1:port and reads the first line the service sends,
 // within the time given. Empty when nothing came.
-std::string firstLineFrom(int port, int timeout_ms)
+// The first line a client of the port gets; `whileConnected` runs after it
+// has come, before the client closes.
+std::string firstLineFrom(int port, int timeout_ms, const std::function<void()>& whileConnected = {})
 {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
@@ -73,6 +76,8 @@ std::string firstLineFrom(int port, int timeout_ms)
             line.append(buffer, static_cast<size_t>(n));
         }
     }
+    if (whileConnected)
+        whileConnected();
     closesocket(s);
     return line;
 }
@@ -845,9 +850,14 @@ TEST_F(ServiceListTest, StartRunsAWorkerOnLoopbackAndStopEndsIt)
     EXPECT_FALSE(window.enabled(IDC_DELETE));
     EXPECT_NE(window.onUi([&] { return window.dialog().table().workerTimer(); }), 0);
 
-    // The serial side cannot open COM9; the client is told so.
-    const std::string line = firstLineFrom(port, 30000);
+    // The serial side cannot open COM9; the client is told so. The Client
+    // column shows it while it is connected.
+    const std::string line = firstLineFrom(port, 30000, [&] {
+        EXPECT_TRUE(wait_until([&] { return window.cell(0, COLUMN_CLIENT).rfind("127.0.0.1 since ", 0) == 0; }))
+            << window.cell(0, COLUMN_CLIENT);
+    });
     EXPECT_EQ(line.rfind("Error", 0), 0u) << line;
+    EXPECT_TRUE(cellBecomes(0, COLUMN_CLIENT, ""));
 
     // Restart runs a new worker for the same service.
     const DWORD first = window.onUi([&] { return window.dialog().table().record(0)->processInfo.id(); });
