@@ -226,6 +226,8 @@ public:
     }
 
     bool ended() const { return eof_; }
+    // After finish(): its exit code, -1 when it had to be killed.
+    int exit_code() const { return exit_code_; }
 
     // Closes its input and waits for it, bounded.
     void finish()
@@ -240,6 +242,7 @@ public:
                 kill(pid_, SIGKILL);
                 waitpid(pid_, &status, 0);
             }
+            exit_code_ = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             pid_ = -1;
         }
         if (from_ >= 0)
@@ -253,6 +256,7 @@ private:
     int from_ = -1;
     std::string buffer_;
     bool eof_ = false;
+    int exit_code_ = -1;
 };
 
 // The manager stand-in under Wine: it starts the worker, sets its stop
@@ -882,4 +886,29 @@ TEST_F(WineSerial, AForeignListenAddressIsTheBindError)
     ASSERT_TRUE(manager.wait_end(60000, reports, code));
     EXPECT_EQ(reports, std::vector<std::string>{"bind: Can't assign requested address"});
     EXPECT_EQ(code, 0u);
+}
+
+// The two commands for a server under Wine: --ports names each COM port
+// present with its device path (Wine's own COM ports: it does not count a
+// pseudo-terminal behind a COM link as present); --status finds no
+// headless manager (Windows has none) and says so.
+TEST_F(WineSerial, PortsAndStatusCommands)
+{
+    WineProgram ports;
+    ASSERT_TRUE(ports.run(env("VANTREL_WINDOWS_EXE"), {"--ports"}));
+    int listed = 0;
+    for (std::string line = ports.read_line(60000); !line.empty(); line = ports.read_line(30000), ++listed) {
+        const std::string name = line.substr(0, line.find(' '));
+        EXPECT_EQ(line, name + " -> \\\\.\\" + name);
+    }
+    EXPECT_GT(listed, 0);
+
+    ports.finish();
+    EXPECT_EQ(ports.exit_code(), 0);
+
+    WineProgram status;
+    ASSERT_TRUE(status.run(env("VANTREL_WINDOWS_EXE"), {"--status"}));
+    EXPECT_EQ(status.read_line(60000), "") << "nothing on standard output";
+    status.finish();
+    EXPECT_EQ(status.exit_code(), 1);
 }
