@@ -253,8 +253,8 @@ constexpr bool tableIsSound()
             return false;
         if (setting.toWorker.how == ToWorker::Environment && !setting.toWorker.variable)
             return false;
-        if (setting.startRefusal && setting.choices.empty() && !setting.check)
-            return false; // nothing to refuse
+        if (setting.startRefusal && setting.editor != SettingEditor::Choice && setting.editor != SettingEditor::Text)
+            return false; // nothing the user could have got wrong
         if (setting.startRefusal && !setting.key)
             return false;
     }
