@@ -34,10 +34,10 @@ enum ServiceColumn {
     COLUMN_STOPBITS,
     COLUMN_DTRO,
     COLUMN_DTRC,
+    COLUMN_CLIENT, // who is served now, from the worker's reports (first, to be in view)
     COLUMN_BUSY,   // what a client that comes while another is served gets
     COLUMN_LISTEN, // the address the service listens on
     COLUMN_ALLOW,  // who may connect
-    COLUMN_CLIENT, // who is served now, from the worker's reports
     SERVICE_COLUMNS // how many there are
 };
 
@@ -184,6 +184,8 @@ inline constexpr std::array<ServiceSetting, SERVICE_COLUMNS> serviceSettings = {
     {.column = COLUMN_DTRC, .header = "DTRC", .width = 45, .editor = SettingEditor::Choice,
      .choices = noYesChoices, .key = "dtrc", .newValue = "No", .readDefault = "No",
      .toWorker = {.how = ToWorker::Word, .word = WORD_DTR_ON_CLOSE, .form = WordForm::ChoiceCode}},
+    {.column = COLUMN_CLIENT, .header = "Client", .width = 110, .editor = SettingEditor::None,
+     .onReload = OnReload::NotCompared},
     {.column = COLUMN_BUSY, .header = "When busy", .width = 65, .editor = SettingEditor::Choice,
      .choices = busyChoices, .key = "busy", .newValue = "Queue", .readDefault = "Queue",
      .writtenWhenDefault = false, .startRefusal = "Error: Invalid When busy setting specified",
@@ -196,8 +198,6 @@ inline constexpr std::array<ServiceSetting, SERVICE_COLUMNS> serviceSettings = {
      .check = isAllowList, .key = "allow", .writtenWhenDefault = false,
      .startRefusal = "Error: Invalid Allow list specified",
      .toWorker = {.how = ToWorker::Environment, .variable = WORKER_ALLOW_VARIABLE}},
-    {.column = COLUMN_CLIENT, .header = "Client", .width = 110, .editor = SettingEditor::None,
-     .onReload = OnReload::NotCompared},
 }};
 
 // Keys are padded with blanks to this width before their "= " in the file.

@@ -88,9 +88,10 @@ bool worker_sharing::admit(int server)
     port::Socket* client = tarn_slot_socket(server);
     port::IpAddress address;
     uint16_t port = 0;
-    // A client whose address cannot be told is none the list allows.
-    const bool known = client && client->peer_address(address, port);
-    if (!known || !allowed(address)) {
+    // A client whose address cannot be told has gone already.
+    if (!client || !client->peer_address(address, port))
+        return false;
+    if (!allowed(address)) {
         report(port::ClientReport::Kind::Refused, port::ClientReport::Reason::NotAllowed, address, port,
                std::time(nullptr));
         return false;
@@ -131,7 +132,9 @@ bool worker_sharing::newcomer(int server, const port::WakeSet& stop)
     port::IpAddress address;
     uint16_t port = 0;
     const std::time_t now = std::time(nullptr);
-    if (!client.peer_address(address, port) || !allowed(address)) {
+    if (!client.peer_address(address, port))
+        return false; // gone already
+    if (!allowed(address)) {
         client.close();
         report(port::ClientReport::Kind::Refused, port::ClientReport::Reason::NotAllowed, address, port, now);
         return false;

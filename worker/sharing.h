@@ -23,7 +23,8 @@ public:
 
     // Looks at the server's current client: true when it may be served
     // (reported as served from now); false when it is outside the allow
-    // list (reported as refused; the caller's next accept closes it).
+    // list (reported as refused) or gone already; the caller's next accept
+    // closes it.
     bool admit(int server);
     // The hooks of the relay for the admitted client: progress reports,
     // and the newcomers of the busy mode. `stop` ends a refused client's

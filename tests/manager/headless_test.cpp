@@ -45,14 +45,12 @@ std::string withLines(const std::string& section, const std::string& lines)
     return text;
 }
 
-// A client of 127.0.0.1:port from the loopback address `from` (every
-// 127/8 address is the machine's own).
-port::Socket connectFrom(uint32_t from, uint16_t port)
+// The port a connected socket reaches, 0 when it is not connected.
+uint16_t portOfPeer(const port::Socket& s)
 {
-    port::Socket s = port::Socket::stream();
-    if (!s.valid() || !s.bind(from, 0) || !s.connect(support::loopback, port))
-        return {};
-    return s;
+    port::IpAddress address;
+    uint16_t p = 0;
+    return s.peer_address(address, p) ? p : 0;
 }
 
 // The client's port as the worker sees it.
@@ -61,6 +59,19 @@ uint16_t portOf(const port::Socket& client)
     port::IpAddress address;
     uint16_t p = 0;
     return client.local_address(address, p) ? p : 0;
+}
+
+// A client of 127.0.0.1:port from the loopback address `from` (every
+// 127/8 address is the machine's own), trying again while nobody listens
+// yet.
+port::Socket connectFrom(uint32_t from, uint16_t port)
+{
+    port::Socket s;
+    support::wait_until([&] {
+        s = port::Socket::stream();
+        return s.valid() && s.bind(from, 0) && s.connect(support::loopback, port);
+    }, 10000, 20);
+    return s.valid() && portOfPeer(s) == port ? std::move(s) : port::Socket();
 }
 
 std::string line(const std::string& name, uint16_t port, const std::string& com, const std::string& status)

@@ -33,7 +33,7 @@ TEST(CellEditing, TabWalksRightSkippingTheStatusAndEndsAfterTheLastColumn)
         {COLUMN_STOPBITS, COLUMN_DTRO},    {COLUMN_DTRO, COLUMN_DTRC},
         {COLUMN_DTRC, COLUMN_BUSY},        {COLUMN_BUSY, COLUMN_LISTEN},
         {COLUMN_LISTEN, COLUMN_ALLOW},     {COLUMN_ALLOW, -1},
-        {COLUMN_CLIENT, -1},               {-1, -1},
+        {COLUMN_CLIENT, COLUMN_BUSY},      {-1, -1},
         {SERVICE_COLUMNS, -1},
     };
     for (const auto& step : walk)

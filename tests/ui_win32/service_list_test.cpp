@@ -159,7 +159,7 @@ TEST_F(ServiceListTest, AddAppendsDefaultServicesWithoutSelectingThem)
     window.command(IDC_ADD);
     ASSERT_TRUE(wait_until([&] { return window.rowCount() == 2; }));
     const char* expected[SERVICE_COLUMNS] = {"Service", "", "telnet", "COM1", "19200", "None", "None",
-                                             "1",       "No", "No",     "Queue", "",     "",     ""};
+                                             "1",       "No", "No",     "",      "Queue", "",     ""};
     for (int column = 0; column < SERVICE_COLUMNS; ++column) {
         EXPECT_EQ(window.cell(1, column), expected[column]) << column;
         EXPECT_EQ(field(1, column), expected[column]) << column;
@@ -259,17 +259,20 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
     EXPECT_STREQ(text, "telnet");
     window.key(editor, VK_TAB);
 
-    // Serial Port, then the fixed choice lists up to When busy.
+    // Serial Port, then the fixed choice lists up to DTRC, then When busy
+    // (the Client is not edited).
+    const int columns[] = {COLUMN_COMPORT, COLUMN_BAUDRATE, COLUMN_HANDSHAKE, COLUMN_PARITY,
+                           COLUMN_STOPBITS, COLUMN_DTRO, COLUMN_DTRC, COLUMN_BUSY};
     const int counts[] = {-1, 9, 3, 3, 2, 2, 2, 3};
     const int current[] = {0, 4, 2, 2, 0, 0, 0, 0};
     HWND combo = nullptr;
-    for (int column = COLUMN_COMPORT; column <= COLUMN_BUSY; ++column) {
+    for (int index = 0; index < static_cast<int>(std::size(columns)); ++index) {
+        const int column = columns[index];
         HWND previous = combo;
         ASSERT_TRUE(wait_until([&] {
             combo = window.editor(IDC_CELL_CHOICE_EDITOR);
             return combo && combo != previous && window.onUi([] { return GetFocus(); }) == combo;
         })) << column;
-        const int index = column - COLUMN_COMPORT;
         if (counts[index] > 0) {
             EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), counts[index]) << column;
         }
