@@ -66,9 +66,9 @@ struct IpPrefix {
     IpAddress address;
     int length = 0;
 
-    bool contains(const IpAddress& candidate) const
+    // Whether `a` is of the prefix's family and has its leading bits.
+    bool contains(const IpAddress& a) const
     {
-        const IpAddress a = unmapped(candidate);
         if (a.v6 != address.v6)
             return false;
         for (int bit = 0; bit < length; ++bit) {
@@ -123,10 +123,14 @@ inline bool parse_ip_prefix_list(std::string_view text, std::vector<IpPrefix>& o
     }
 }
 
+// Whether a client's address is in the list: an IPv4 client that an IPv6
+// socket names as ::ffff:a.b.c.d counts as the IPv4 address it is, which
+// only IPv4 items (or their IPv6 form, ::ffff:a.b.c.d/96 and longer) take.
 inline bool prefix_list_contains(const std::vector<IpPrefix>& list, const IpAddress& address)
 {
+    const IpAddress client = unmapped(address);
     for (const IpPrefix& prefix : list)
-        if (prefix.contains(address))
+        if (prefix.contains(client))
             return true;
     return false;
 }
