@@ -34,6 +34,14 @@
 // nobody will let go for a client that has gone: the rest is given up and
 // the relay goes on as at the end of stream. A reset seen there ends the
 // relay at once.
+//
+// The caller's hooks, when it gives them: the pumps count the bytes each way
+// and, while bytes move, tell the caller at most every RELAY_PROGRESS_MS
+// (nothing wakes for it while they do not); and with a newcomer hook the
+// relay's own thread watches the listening socket as well while the client
+// is served, and hands each connection that waits there to the caller,
+// which may end the relay for it (a client that takes over). The pumps go
+// on meanwhile.
 
 #include "worker/worker.h"
 
