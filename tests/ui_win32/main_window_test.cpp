@@ -444,7 +444,8 @@ TEST_F(MainWindowTest, TrayMenuExitEndsTheManagerAndSavesWithoutTheMinimisedStat
 
 TEST_F(MainWindowTest, StoredMinimisedStateStartsInTheTray)
 {
-    openWith(generalSection("minimized = 1\n"));
+    // It may be in the tray before it is seen.
+    openWith(generalSection("minimized = 1\n"), false);
     HWND main = window.hwnd();
     ASSERT_TRUE(wait_until([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
     EXPECT_TRUE(wait_until([&] { return !IsWindowVisible(main); }));
