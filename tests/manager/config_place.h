@@ -4,7 +4,9 @@
 //   Linux: fresh folders through VANTREL_CONFIG_DIR, XDG_CONFIG_HOME and
 //          VANTREL_AUTOSTART_DIR.
 //   Windows: the real file in the Windows directory and the real Run value,
-//          saved first and restored afterwards.
+//          saved first and restored afterwards; a fresh application-data
+//          folder (APPDATA), so that a per-user copy left by another run
+//          is never read.
 
 #include "test_support.h"
 
@@ -23,6 +25,8 @@ public:
         : machine_(root_ / "etc"), user_(root_ / "home"), xdg_(root_ / "xdg"),
           configDir_("VANTREL_CONFIG_DIR", machine_), userDir_("XDG_CONFIG_HOME", user_),
           autostartDir_("VANTREL_AUTOSTART_DIR", xdg_ + "/autostart")
+#else
+        : appDataEnv_("APPDATA", appData_.path().string())
 #endif
     {
 #ifdef _WIN32
@@ -115,6 +119,8 @@ private:
     std::optional<std::string> savedFile_;
     std::optional<std::string> savedBackup_;
     std::optional<std::string> savedRun_;
+    TempDir appData_;
+    ScopedEnv appDataEnv_;
 #else
     TempDir root_;
     std::string machine_, user_, xdg_;
