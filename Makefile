@@ -77,7 +77,7 @@ bench: build
 # what a run learns stays in build-fuzz/corpus/<target>/, a crash in
 # build-fuzz/artifacts/.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := profile worker_args command_line report telnet_com_port
+FUZZ_TARGETS := profile worker_args command_line report telnet_com_port allow_list
 
 build-fuzz/build.ninja:
 	./scripts/deps.sh fuzz

@@ -106,7 +106,8 @@ std::vector<StoredService> readStoredServices(const port::Profile& profile)
             if (!setting.key)
                 continue;
             std::string value = profile.get_string(section.c_str(), setting.key, setting.readDefault);
-            stored.fields[setting.column] = settingAccepts(setting, value) ? value : setting.readDefault;
+            const bool kept = settingAccepts(setting, value) || setting.startRefusal;
+            stored.fields[setting.column] = kept ? value : setting.readDefault;
         }
         stored.active = profile.get_int(section.c_str(), "active", 0) != 0;
         services.push_back(std::move(stored));

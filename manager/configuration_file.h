@@ -42,7 +42,8 @@ struct StoredService {
 StoredGeneral readGeneral(const port::Profile& profile);
 
 // The file's services in its order: every [ServiceK] section present, with
-// each value that its setting refuses replaced by the setting's default.
+// each value that its setting refuses replaced by the setting's default
+// (kept as it is where the setting has a start refusal).
 std::vector<StoredService> readStoredServices(const port::Profile& profile);
 
 // What the [General] section is written from.

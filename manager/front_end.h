@@ -8,6 +8,8 @@
 // configuration file keeps). Headless mode implements the first two; the
 // two windows (ui/qt, ui/win32) all of ManagerWindow.
 
+#include "manager/client_state.h"
+
 #include <cstdint>
 #include <string>
 
@@ -40,6 +42,10 @@ public:
     virtual bool appendRow() = 0; // false when the view refuses the row
     virtual void removeRow(int row) = 0;
     virtual void setCellText(int row, int column, const std::string& text) = 0;
+    // A client of the row's service was served, left or was refused (the
+    // Client cell is set as well); headless mode says so, the windows show
+    // only the cell.
+    virtual void showClientEvent(int /*row*/, const ClientEvent& /*event*/) {}
 };
 
 // The loop that worker supervision runs in.

@@ -14,6 +14,7 @@
 #include "port/profile.h"
 #include "port/report.h"
 #include "port/signals.h"
+#include "port/status_channel.h"
 
 #include <array>
 #include <chrono>
@@ -58,6 +59,14 @@ public:
         cells[column] = text;
         if (statusChanged)
             say(headlessStatusLine(cells[COLUMN_NAME], cells[COLUMN_TCPIP], cells[COLUMN_COMPORT], text));
+    }
+    void showClientEvent(int row, const ClientEvent& event) override
+    {
+        if (row < 0 || row >= static_cast<int>(rows_.size()))
+            return;
+        const Cells& cells = rows_[row];
+        say(headlessStatusLine(cells[COLUMN_NAME], cells[COLUMN_TCPIP], cells[COLUMN_COMPORT],
+                               clientEventText(event, unixNow())));
     }
 
     int startTimer(int id, int periodMs) override
@@ -121,10 +130,15 @@ private:
     bool readConfiguration(const std::string& path, port::Profile& profile) const;
     void reload();
     void apply(const std::vector<StoredService>& wanted);
+    // What vantrel --status prints: the file's path on the first line,
+    // then one line per service.
+    std::string statusText() const;
 
     std::string configDir_;
     port::ControlSignals signals_;
     port::ReportReceiver receiver_;
+    port::StatusServer statusServer_;
+    std::string path_; // the file read
     HeadlessFrontEnd frontEnd_;
     ServiceRows rows_;
     WorkerSupervision supervision_; // last: its workers are stopped before the rest goes
@@ -132,12 +146,7 @@ private:
 
 std::string HeadlessManager::configPath() const
 {
-    if (configDir_.empty())
-        return port::config_read_path(CONFIG_FILE_NAME);
-    std::string dir = configDir_;
-    while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
-    return dir + (dir.back() == '/' ? "" : "/") + CONFIG_FILE_NAME;
+    return headlessConfigPath(configDir_);
 }
 
 bool HeadlessManager::readConfiguration(const std::string& path, port::Profile& profile) const
@@ -179,22 +188,31 @@ int HeadlessManager::run()
         say("vantrel: cannot open the endpoint for the workers' reports");
         return EXIT_CANNOT_START;
     }
+    if (!statusServer_.open(PRODUCT_PREFIX))
+        say("vantrel: cannot open the endpoint for vantrel --status; the services run without it");
+    path_ = path;
     say(std::string("vantrel ") + PRODUCT_VERSION + ": running the services of " + path);
     apply(readStoredServices(profile));
 
     bool ending = false;
     while (!ending) {
-        const int fds[2] = {signals_.fd(), receiver_.fd()};
-        bool ready[2] = {};
-        if (port::wait_readable(fds, ready, 2, frontEnd_.msUntilTick()) < 0) {
+        enum { SIGNALS, REPORTS, CLIENT_REPORTS, STATUS_REQUESTS, WAITED };
+        const int fds[WAITED] = {signals_.fd(), receiver_.fd(), supervision_.clientReportDescriptor(),
+                                 statusServer_.fd()};
+        bool ready[WAITED] = {};
+        if (port::wait_readable(fds, ready, WAITED, frontEnd_.msUntilTick()) < 0) {
             say("vantrel: waiting for signals and reports failed; stopping every service");
             break;
         }
-        if (ready[1])
+        if (ready[REPORTS])
             frontEnd_.deliverPendingReports();
+        if (ready[CLIENT_REPORTS])
+            supervision_.deliverClientReports();
+        if (ready[STATUS_REQUESTS])
+            statusServer_.answer([this] { return statusText(); }, STATUS_REFUSAL);
         if (int tick = frontEnd_.takeTick())
             supervision_.onWorkerTimer(tick);
-        if (ready[0]) {
+        if (ready[SIGNALS]) {
             for (port::ControlSignal signal : signals_.take()) {
                 if (signal == port::ControlSignal::Hangup && !ending)
                     reload();
@@ -217,6 +235,7 @@ void HeadlessManager::reload()
         return;
     }
     say("vantrel: read " + path + " again");
+    path_ = path;
     apply(readStoredServices(profile));
 }
 
@@ -281,7 +300,29 @@ void HeadlessManager::apply(const std::vector<StoredService>& wanted)
     }
 }
 
+std::string HeadlessManager::statusText() const
+{
+    std::string text = STATUS_FILE_LINE + path_ + "\n";
+    for (int row = 0; row < rows_.count(); ++row) {
+        const ServiceRecord& service = *rows_.record(row);
+        text += headlessStatusLine(service.field(COLUMN_NAME), service.field(COLUMN_TCPIP),
+                                   service.field(COLUMN_COMPORT), service.field(COLUMN_STATUS))
+                + clientStatusText(service.client, service.active) + "\n";
+    }
+    return text;
+}
+
 } // namespace
+
+std::string headlessConfigPath(const std::string& configDir)
+{
+    if (configDir.empty())
+        return port::config_read_path(CONFIG_FILE_NAME);
+    std::string dir = configDir;
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    return dir + (dir.back() == '/' ? "" : "/") + CONFIG_FILE_NAME;
+}
 
 std::string headlessStatusLine(const std::string& name, const std::string& tcpip, const std::string& comport,
                                const std::string& status)

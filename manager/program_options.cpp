@@ -4,14 +4,16 @@
 
 #include "manager/product_texts.h"
 #include "manager/headless.h"
+#include "manager/server_commands.h"
 
 #include <cstdio>
 #include <string_view>
+#include <vector>
 
 ProgramOptions parseProgramOptions(int argc, const char* const* argv)
 {
     ProgramOptions options;
-    bool headless = false;
+    std::vector<std::string_view> modes; // --headless, --status, --ports, as given
     bool haveConfig = false;
     std::string unknown;
     for (int i = 1; i < argc; ++i) {
@@ -20,8 +22,8 @@ ProgramOptions parseProgramOptions(int argc, const char* const* argv)
             return {ProgramOptions::Help, {}, {}};
         if (arg == "--version")
             return {ProgramOptions::Version, {}, {}};
-        if (arg == "--headless") {
-            headless = true;
+        if (arg == "--headless" || arg == "--status" || arg == "--ports") {
+            modes.push_back(arg);
         } else if (arg == "--config" || arg.starts_with("--config=")) {
             std::string_view dir;
             if (arg == "--config") {
@@ -41,12 +43,21 @@ ProgramOptions parseProgramOptions(int argc, const char* const* argv)
             unknown = arg;
         }
     }
-    if (headless) {
-        options.mode = ProgramOptions::Headless;
+    const std::string_view mode = modes.empty() ? std::string_view() : modes.front();
+    if (modes.size() > 1) {
+        options.error = std::string(modes[0]) + " and " + std::string(modes[1]) + " do not go together";
+    } else if (mode == "--headless" || mode == "--status") {
+        options.mode = mode == "--headless" ? ProgramOptions::Headless : ProgramOptions::Status;
         if (!unknown.empty())
-            options.error = "unknown argument with --headless: " + unknown;
+            options.error = "unknown argument with " + std::string(mode) + ": " + unknown;
+    } else if (mode == "--ports") {
+        options.mode = ProgramOptions::Ports;
+        if (haveConfig)
+            options.error = "--config is not used with --ports";
+        else if (!unknown.empty())
+            options.error = "unknown argument with --ports: " + unknown;
     } else if (haveConfig || !options.error.empty()) {
-        options.error = "--config is used with --headless";
+        options.error = "--config is used with --headless or --status";
     }
     if (!options.error.empty())
         options.mode = ProgramOptions::Invalid;
@@ -60,6 +71,10 @@ std::string usageText()
         "       vantrel --headless [--config DIR]\n"
         "                                 the manager without a window; it reads\n"
         "                                 DIR/vantrel.ini, else the usual file\n"
+        "       vantrel --status [--config DIR]\n"
+        "                                 the running headless manager's services:\n"
+        "                                 status, client and bytes each way\n"
+        "       vantrel --ports           the serial port names and their devices\n"
         "       vantrel --help            this text\n"
         "       vantrel --version         the version\n"
         "Vantrel Server makes boards on serial ports reachable over TCP/IP.\n"
@@ -79,6 +94,8 @@ int runProgramOptions(const ProgramOptions& options)
         std::fflush(stdout);
         return 0;
     case ProgramOptions::Headless: return runHeadless(options.configDir);
+    case ProgramOptions::Status: return runStatusCommand(options.configDir);
+    case ProgramOptions::Ports: return runPortsCommand();
     case ProgramOptions::Invalid:
         std::fprintf(stderr, "vantrel: %s\n%s", options.error.c_str(), usageText().c_str());
         return 2;

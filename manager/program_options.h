@@ -1,21 +1,23 @@
 #pragma once
 // The manager's command line: the window by default, or headless mode,
-// the usage text or the version. A worker never comes here (it has exactly
+// the status of a running headless manager, the serial ports, the usage
+// text or the version. A worker never comes here (it has exactly
 // eight arguments).
 
 #include <string>
 
 struct ProgramOptions {
-    enum Mode { Window, Headless, Help, Version, Invalid };
+    enum Mode { Window, Headless, Status, Ports, Help, Version, Invalid };
     Mode mode = Window;
-    std::string configDir; // --config: headless mode's configuration folder
+    std::string configDir; // --config: the configuration folder of headless mode or --status
     std::string error;     // why the line is Invalid
 };
 
 // Reads the arguments after the program's name. --help or --version
-// anywhere wins. --headless takes only --config DIR beside it. Without
-// --headless, --config is refused and every other argument is left to the
-// window (as before, extra arguments are ignored there).
+// anywhere wins. --headless and --status take only --config DIR beside
+// them, --ports nothing; only one of the three. Without them, --config is
+// refused and every other argument is left to the window (as before, extra
+// arguments are ignored there).
 ProgramOptions parseProgramOptions(int argc, const char* const* argv);
 
 // The usage text, lines ending in "\n".

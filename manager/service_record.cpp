@@ -10,9 +10,6 @@
 #include <stdexcept>
 #include <utility>
 
-// A worker is started with a command line only.
-static_assert(!anySettingGoes(ToWorker::Environment), "port::Process::start_hidden takes no environment yet");
-
 ServiceRecord::ServiceRecord()
 {
     for (const ServiceSetting& setting : serviceSettings)
@@ -73,4 +70,13 @@ std::string workerCommandLine(const ServiceRecord& record, uintptr_t reportTarge
     for (size_t i = 1; i < words.size(); ++i)
         line += ' ' + words[i];
     return line;
+}
+
+port::Process::Environment workerEnvironment(const ServiceRecord& record)
+{
+    port::Process::Environment environment;
+    for (const ServiceSetting& setting : serviceSettings)
+        if (setting.toWorker.how == ToWorker::Environment)
+            environment.emplace_back(setting.toWorker.variable, record.field(setting.column));
+    return environment;
 }

@@ -3,6 +3,7 @@
 // (by column, as the table of service settings describes them), and the
 // state of its worker.
 
+#include "manager/client_state.h"
 #include "manager/service_settings.h"
 #include "port/named_event.h"
 #include "port/process.h"
@@ -10,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 struct ServiceRecord {
@@ -26,6 +28,7 @@ struct ServiceRecord {
     port::NamedEvent stopEvent;        // set to ask the worker to end
     std::string eventName;             // the stop event's name, unique per record
     port::Process processInfo;         // the worker process
+    std::optional<ClientState> client; // whom the worker serves, as it reported
 
 private:
     std::array<std::string, SERVICE_COLUMNS> fields_;
@@ -40,3 +43,6 @@ std::unique_ptr<ServiceRecord> newServiceRecord();
 // window handle's significant part).
 int serviceLineFlags(const ServiceRecord& record);
 std::string workerCommandLine(const ServiceRecord& record, uintptr_t reportTarget);
+// The variables the worker's environment gets: one per setting that goes
+// that way, empty (so not set) for an empty value.
+port::Process::Environment workerEnvironment(const ServiceRecord& record);

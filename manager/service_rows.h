@@ -32,6 +32,12 @@ public:
     void clear() { rows_.clear(); }
     // Sets a field of a row and its cell.
     void setField(int row, int column, const std::string& text);
+    // Passes a client event of a row on to the list.
+    void showClientEvent(int row, const ClientEvent& event)
+    {
+        if (record(row))
+            list_.showClientEvent(row, event);
+    }
     // Orders the rows by `before`, keeping the order of equal ones, and
     // shows every row again.
     void sort(const std::function<bool(const ServiceRecord&, const ServiceRecord&)>& before);

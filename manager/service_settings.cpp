@@ -3,6 +3,8 @@
 
 #include "manager/service_settings.h"
 
+#include "port/ip_address.h"
+
 bool settingAccepts(const ServiceSetting& setting, std::string_view value)
 {
     if (!setting.choices.empty())
@@ -30,4 +32,16 @@ uint32_t choiceCode(const ServiceSetting& setting, std::string_view value)
 {
     const int index = choiceIndex(setting, value);
     return index < 0 ? 0 : setting.choices[static_cast<size_t>(index)].workerCode;
+}
+
+bool isListenAddress(std::string_view value)
+{
+    port::IpAddress address;
+    return value.empty() || port::parse_listen_address(value, address);
+}
+
+bool isAllowList(std::string_view value)
+{
+    std::vector<port::IpPrefix> list;
+    return value.empty() || port::parse_ip_prefix_list(value, list);
 }

@@ -13,6 +13,7 @@
 // the code that uses the value; nothing else.
 
 #include "port/serial.h"
+#include "worker/worker_args.h"
 
 #include <array>
 #include <cstdint>
@@ -33,6 +34,10 @@ enum ServiceColumn {
     COLUMN_STOPBITS,
     COLUMN_DTRO,
     COLUMN_DTRC,
+    COLUMN_CLIENT, // who is served now, from the worker's reports (first, to be in view)
+    COLUMN_BUSY,   // what a client that comes while another is served gets
+    COLUMN_LISTEN, // the address the service listens on
+    COLUMN_ALLOW,  // who may connect
     SERVICE_COLUMNS // how many there are
 };
 
@@ -108,12 +113,18 @@ struct ServiceSetting {
     SettingEditor editor;
     std::span<const SettingChoice> choices = {};
     // Text: what the setting accepts (null: any text). A file value that
-    // fails it reads as readDefault; an edit that fails it is not taken.
+    // fails it reads as readDefault (but see startRefusal); an edit that
+    // fails it is not taken.
     bool (*check)(std::string_view value) = nullptr;
     const char* key = nullptr; // in the configuration file; null: not stored
     const char* newValue = ""; // of a service the user adds
     const char* readDefault = ""; // for a missing key, or a value its choices or check refuse
     bool writtenWhenDefault = true; // false: the key is written only while the value is another
+    // Non-null: a value the setting refuses is never replaced by a
+    // default, as a wrong guess could open a board to everybody; the file's
+    // value is kept as it is and a start of the service is refused with
+    // this Status.
+    const char* startRefusal = nullptr;
     WorkerTransfer toWorker = {};
     OnReload onReload = OnReload::Restarts;
 };
@@ -133,6 +144,17 @@ inline constexpr SettingChoice parityChoices[] = {
 };
 inline constexpr SettingChoice stopBitsChoices[] = {{"1"}, {"2", port::SERIAL_LINE_TWO_STOP}};
 inline constexpr SettingChoice noYesChoices[] = {{"No", 0}, {"Yes", 1}};
+inline constexpr SettingChoice busyChoices[] = {
+    {"Queue"},
+    {"Refuse", WORKER_BUSY_REFUSE},
+    {"Take over", WORKER_BUSY_TAKE_OVER},
+};
+
+// The listen address: empty (every interface), an IPv4 or IPv6 address,
+// or "localhost". The allow list: empty (everybody), or addresses and
+// prefixes separated by commas.
+bool isListenAddress(std::string_view value);
+bool isAllowList(std::string_view value);
 
 inline constexpr std::array<ServiceSetting, SERVICE_COLUMNS> serviceSettings = {{
     {.column = COLUMN_NAME, .header = "Name", .width = 70, .editor = SettingEditor::Text,
@@ -162,6 +184,20 @@ inline constexpr std::array<ServiceSetting, SERVICE_COLUMNS> serviceSettings = {
     {.column = COLUMN_DTRC, .header = "DTRC", .width = 45, .editor = SettingEditor::Choice,
      .choices = noYesChoices, .key = "dtrc", .newValue = "No", .readDefault = "No",
      .toWorker = {.how = ToWorker::Word, .word = WORD_DTR_ON_CLOSE, .form = WordForm::ChoiceCode}},
+    {.column = COLUMN_CLIENT, .header = "Client", .width = 110, .editor = SettingEditor::None,
+     .onReload = OnReload::NotCompared},
+    {.column = COLUMN_BUSY, .header = "When busy", .width = 65, .editor = SettingEditor::Choice,
+     .choices = busyChoices, .key = "busy", .newValue = "Queue", .readDefault = "Queue",
+     .writtenWhenDefault = false, .startRefusal = "Error: Invalid When busy setting specified",
+     .toWorker = {.how = ToWorker::FlagBits}},
+    {.column = COLUMN_LISTEN, .header = "Listen", .width = 80, .editor = SettingEditor::Text,
+     .check = isListenAddress, .key = "listen", .writtenWhenDefault = false,
+     .startRefusal = "Error: Invalid Listen address specified",
+     .toWorker = {.how = ToWorker::Environment, .variable = WORKER_LISTEN_VARIABLE}},
+    {.column = COLUMN_ALLOW, .header = "Allow", .width = 100, .editor = SettingEditor::Text,
+     .check = isAllowList, .key = "allow", .writtenWhenDefault = false,
+     .startRefusal = "Error: Invalid Allow list specified",
+     .toWorker = {.how = ToWorker::Environment, .variable = WORKER_ALLOW_VARIABLE}},
 }};
 
 // Keys are padded with blanks to this width before their "= " in the file.
@@ -216,6 +252,10 @@ constexpr bool tableIsSound()
         if (setting.toWorker.how == ToWorker::FlagBits && setting.choices.empty())
             return false;
         if (setting.toWorker.how == ToWorker::Environment && !setting.toWorker.variable)
+            return false;
+        if (setting.startRefusal && setting.editor != SettingEditor::Choice && setting.editor != SettingEditor::Text)
+            return false; // nothing the user could have got wrong
+        if (setting.startRefusal && !setting.key)
             return false;
     }
     for (int word = 0; word < WORKER_WORDS; ++word) {

@@ -54,6 +54,8 @@ public:
     void onWorkerTimer(int identifier) { supervision_.onWorkerTimer(identifier); }
     bool onWorkerReport(uint32_t processId, const char* text) { return supervision_.onWorkerReport(processId, text); }
     int workerTimer() const { return supervision_.workerTimer(); }
+    int clientReportDescriptor() const { return supervision_.clientReportDescriptor(); }
+    void deliverClientReports() { supervision_.deliverClientReports(); }
 
     // Serial ports and validation.
     bool serialPortExists(const std::string& name) const { return ::serialPortExists(name); }

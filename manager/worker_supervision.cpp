@@ -46,6 +46,8 @@ bool saysError(const std::string& text)
 WorkerSupervision::WorkerSupervision(ServiceRows& rows, SupervisionLoop& loop, ManagerWindow* window)
     : rows_(rows), loop_(loop), window_(window)
 {
+    clientReports_.open(
+        [this](uint32_t processId, const port::ClientReport& report) { onClientReport(processId, report); });
 }
 
 WorkerSupervision::~WorkerSupervision()
@@ -72,6 +74,9 @@ std::optional<std::string> WorkerSupervision::validateService(const ServiceRecor
     const std::string& comport = service.field(COLUMN_COMPORT);
     if (!quotable(comport) || !serialPortExists(comport))
         return STATUS_INVALID_COMPORT;
+    for (const ServiceSetting& setting : serviceSettings)
+        if (setting.startRefusal && !settingAccepts(setting, service.field(setting.column)))
+            return setting.startRefusal;
     return std::nullopt;
 }
 
@@ -109,8 +114,12 @@ int WorkerSupervision::startService(int row)
     else
         service->stopEvent.reset();
 
+    port::Process::Environment environment = workerEnvironment(*service);
+    const uintptr_t clientTarget = clientReports_.target();
+    environment.emplace_back(port::CLIENT_REPORT_VARIABLE,
+                             clientTarget ? std::to_string(static_cast<uint32_t>(clientTarget)) : "");
     port::Process process;
-    if (!port::Process::start_hidden(workerCommandLine(*service, loop_.reportTarget()), process))
+    if (!port::Process::start_hidden(workerCommandLine(*service, loop_.reportTarget()), process, environment))
         return 0;
     service->processInfo = std::move(process);
     service->active = true;
@@ -122,9 +131,14 @@ int WorkerSupervision::startService(int row)
 }
 
 void WorkerSupervision::awaitWorker(ServiceRecord& service, StopClock::time_point stopBy,
-                                    std::optional<StopClock::time_point>& killBy)
+                                    std::optional<StopClock::time_point>& killBy, bool deliverReports)
 {
-    if (service.processInfo.wait(msUntil(stopBy)) == port::WaitResult::TimedOut) {
+    const port::WaitResult waited = service.processInfo.wait(msUntil(stopBy));
+    // What the worker said of its client on its way out, while its process
+    // id still names it.
+    if (waited == port::WaitResult::Ended && deliverReports)
+        deliverClientReports();
+    if (waited == port::WaitResult::TimedOut) {
         // Every worker killed by one stop shares one short wait; what has
         // not gone by then is collected by the monitoring pass.
         if (!killBy)
@@ -142,7 +156,8 @@ void WorkerSupervision::finishStop(int row, StopClock::time_point stopBy,
                                    std::optional<StopClock::time_point>& killBy)
 {
     ServiceRecord& service = *rows_.record(row);
-    awaitWorker(service, stopBy, killBy);
+    awaitWorker(service, stopBy, killBy, true);
+    endClient(row);
     service.active = false;
     setStatus(row, "");
     refreshButtons();
@@ -216,13 +231,19 @@ void WorkerSupervision::onWorkerTimer(int identifier)
     if (identifier != workerTimer_ || workerTimer_ == 0)
         return;
     loop_.deliverPendingReports();
+    deliverClientReports();
     bool running = collectKilledWorkers();
+    const int64_t now = unixNow();
     for (int row = 0; row < rows_.count(); ++row) {
         ServiceRecord& service = *rows_.record(row);
         if (!service.active)
             continue;
+        // A hold that began on another day gets its date.
+        if (const std::string text = clientColumnText(service.client, now); text != service.field(COLUMN_CLIENT))
+            rows_.setField(row, COLUMN_CLIENT, text);
         uint32_t code = 0;
         if (service.processInfo.exit_code(code) && code != port::STILL_ACTIVE_CODE) {
+            endClient(row);
             service.active = false;
             if (!service.errorReported)
                 setStatus(row, "");
@@ -238,20 +259,72 @@ void WorkerSupervision::onWorkerTimer(int identifier)
     }
 }
 
-bool WorkerSupervision::onWorkerReport(uint32_t processId, const char* text)
+int WorkerSupervision::rowOfWorker(uint32_t processId) const
 {
     // A record that never had a worker carries process id 0, which no
     // report can rightly name.
     if (processId == 0)
+        return -1;
+    for (int row = 0; row < rows_.count(); ++row)
+        if (rows_.record(row)->processInfo.id() == processId)
+            return row;
+    return -1;
+}
+
+bool WorkerSupervision::onWorkerReport(uint32_t processId, const char* text)
+{
+    const int row = rowOfWorker(processId);
+    if (row < 0)
         return false;
-    for (int row = 0; row < rows_.count(); ++row) {
-        ServiceRecord& service = *rows_.record(row);
-        if (service.processInfo.id() != processId)
-            continue;
-        service.errorReported = true;
-        std::string status = text ? text : "";
-        setStatus(row, saysError(status) ? status : REPORT_PREFIX + status);
-        return true;
+    rows_.record(row)->errorReported = true;
+    std::string status = text ? text : "";
+    setStatus(row, saysError(status) ? status : REPORT_PREFIX + status);
+    return true;
+}
+
+void WorkerSupervision::onClientReport(uint32_t processId, const port::ClientReport& report)
+{
+    const int row = rowOfWorker(processId);
+    if (row < 0)
+        return;
+    ServiceRecord& service = *rows_.record(row);
+    ClientEvent event;
+    event.reason = report.reason;
+    event.client = clientState(report);
+    switch (report.kind) {
+    case port::ClientReport::Kind::Served:
+        service.client = event.client;
+        event.kind = ClientEvent::Kind::Served;
+        break;
+    case port::ClientReport::Kind::Progress:
+        if (service.client) {
+            service.client->toBoard = report.to_board;
+            service.client->toClient = report.to_client;
+        }
+        return;
+    case port::ClientReport::Kind::Left:
+        service.client.reset();
+        event.kind = ClientEvent::Kind::Left;
+        break;
+    case port::ClientReport::Kind::Refused:
+        event.kind = ClientEvent::Kind::Refused;
+        event.holder = service.client;
+        break;
     }
-    return false;
+    if (const std::string text = clientColumnText(service.client, unixNow()); text != service.field(COLUMN_CLIENT))
+        rows_.setField(row, COLUMN_CLIENT, text);
+    rows_.showClientEvent(row, event);
+}
+
+void WorkerSupervision::endClient(int row)
+{
+    ServiceRecord& service = *rows_.record(row);
+    if (!service.client)
+        return;
+    ClientEvent event;
+    event.kind = ClientEvent::Kind::Left;
+    event.client = *service.client;
+    service.client.reset();
+    rows_.setField(row, COLUMN_CLIENT, "");
+    rows_.showClientEvent(row, event);
 }

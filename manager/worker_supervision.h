@@ -7,6 +7,7 @@
 
 #include "manager/front_end.h"
 #include "manager/service_rows.h"
+#include "port/client_report.h"
 
 #include <chrono>
 #include <cstdint>
@@ -52,6 +53,15 @@ public:
     bool onWorkerReport(uint32_t processId, const char* text);
     int workerTimer() const { return workerTimer_; }
 
+    // The workers' client reports (port/client_report.h), which set the
+    // Client column and reach the front end as client events. POSIX: the
+    // front end's loop watches the descriptor (-1 when the reports could
+    // not be set up) and delivers what waits when it polls readable;
+    // Windows: they arrive with the thread's messages.
+    int clientReportDescriptor() const { return clientReports_.fd(); }
+    void deliverClientReports() { clientReports_.dispatch(); }
+    void onClientReport(uint32_t processId, const port::ClientReport& report);
+
 private:
     using StopClock = std::chrono::steady_clock;
     void setStatus(int row, const std::string& status);
@@ -64,14 +74,21 @@ private:
     void finishStop(int row, StopClock::time_point stopBy, std::optional<StopClock::time_point>& killBy);
     // The same without the front end: the process ends up closed or, when
     // killed and not yet gone, among the killed workers.
+    // With deliverReports, the client reports of a worker that ended are
+    // taken before its process is closed.
     void awaitWorker(ServiceRecord& service, StopClock::time_point stopBy,
-                     std::optional<StopClock::time_point>& killBy);
+                     std::optional<StopClock::time_point>& killBy, bool deliverReports = false);
     // Collects the killed workers that have ended; true when some remain.
     bool collectKilledWorkers();
+    // The worker of the row has ended: the client it still served (no
+    // report said it left) has left with it.
+    void endClient(int row);
+    int rowOfWorker(uint32_t processId) const;
 
     ServiceRows& rows_;
     SupervisionLoop& loop_;
     ManagerWindow* window_;
     int workerTimer_ = 0;
     std::vector<port::Process> killedWorkers_; // killed, not yet seen to end
+    port::ClientReportReceiver clientReports_;
 };

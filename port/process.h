@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace port {
 
@@ -47,13 +48,21 @@ public:
     Process& operator=(const Process&) = delete;
     ~Process();
 
+    // Variables that a child gets beside this process's own environment:
+    // each name with its value, or without the variable for an empty value
+    // (so that one of this process's own never reaches the child in its
+    // place). Names are compared as the system does (Windows: in any letter
+    // case).
+    using Environment = std::vector<std::pair<std::string, std::string>>;
+
     // Starts command_line, split by the Windows command-line rules (its
     // first word the quoted executable path), hidden, with this process's
-    // standard handles and no other inherited descriptor. On POSIX it runs
-    // in a session of its own, so that a terminal's signals (SIGINT,
-    // SIGHUP) reach only this process. False when the process could not be
+    // standard handles and no other inherited descriptor, and this
+    // process's environment changed by `environment`. On POSIX it runs in
+    // a session of its own, so that a terminal's signals (SIGINT, SIGHUP)
+    // reach only this process. False when the process could not be
     // created (on POSIX also when the program could not be executed).
-    static bool start_hidden(const std::string& command_line, Process& out);
+    static bool start_hidden(const std::string& command_line, Process& out, const Environment& environment = {});
 
     bool valid() const { return state_ != nullptr; }
     uint32_t id() const { return process_id_; }

@@ -2,6 +2,7 @@
 // Serial port names ("COM3") and the device each one stands for.
 
 #include <string>
+#include <vector>
 
 namespace port {
 
@@ -28,5 +29,17 @@ std::string serial_device_path(const std::string& name);
 // like a port (in the working folder, say) never turns the port into a
 // socket target.
 bool device_name_is_directory(const std::string& name);
+
+// What a serial port name reaches: the device with every symbolic link on
+// the way followed (the device-map entry among them), and the stable names
+// that lead to the same device, sorted. POSIX: the links of
+// $VANTREL_BY_ID_DIR, default /dev/serial/by-id, which name a USB adapter
+// by its maker, model and serial number. Windows: the device path of the
+// name, no stable names. Empty when the name stands for nothing.
+struct SerialDeviceInfo {
+    std::string device;
+    std::vector<std::string> stable_names;
+};
+SerialDeviceInfo serial_device_info(const std::string& name);
 
 } // namespace port

@@ -15,4 +15,8 @@ namespace port {
 // machine-wide namespace).
 bool claim_single_instance(const std::string& name);
 
+// Whether some process holds the claim under `name` now; asks without
+// claiming it.
+bool single_instance_held(const std::string& name);
+
 } // namespace port

@@ -1,15 +1,16 @@
 #pragma once
-// IPv4 TCP sockets in the manner of Windows Sockets 1.1. Every failing call
-// leaves its error number in socket_last_error() (per thread), in the
-// Windows Sockets numbering on every platform (10035 would block, 10048
-// address in use, 11001 host not found, ...), so that one text table
-// serves both.
+// TCP sockets in the manner of Windows Sockets 1.1, IPv4 and (through the
+// functions that take an IpAddress) IPv6. Every failing call leaves its
+// error number in socket_last_error() (per thread), in the Windows Sockets
+// numbering on every platform (10035 would block, 10048 address in use,
+// 11001 host not found, ...), so that one text table serves both.
 //
 // Windows: ws2_32 (WSAStartup, socket, ioctlsocket, select, ...).
 // POSIX: BSD sockets; errno values are mapped to the same numbers, sends
 // never raise SIGPIPE, and a bound listening socket may take over a port
 // whose old connections still linger (the Windows default).
 
+#include "port/ip_address.h"
 #include "port/wake.h"
 
 #include <cstdint>
@@ -168,6 +169,21 @@ public:
     // Closes abortively: unsent bytes are dropped and the peer sees the
     // connection reset rather than an orderly end (linger time 0).
     void close_with_reset();
+
+    // IPv4 and IPv6 alike. A new stream socket (blocking) of the family of
+    // `address`; !valid() on failure.
+    static Socket stream_for(const IpAddress& address);
+    // Binds a socket of stream_for(address) as bind() does. An IPv6
+    // address takes IPv6 clients only, but the unspecified address (::)
+    // takes IPv4 clients as well, which accept as ::ffff:a.b.c.d.
+    bool bind_address(const IpAddress& address, uint16_t port);
+    // The address and port of a connected socket's peer, and the local
+    // ones: false with the last error.
+    bool peer_address(IpAddress& address, uint16_t& port) const;
+    bool local_address(IpAddress& address, uint16_t& port) const;
+    // Ends the sending side (an orderly end for the peer once what was
+    // sent has gone out); the socket may still receive.
+    bool shutdown_send();
 
 private:
     explicit Socket(intptr_t handle) : handle_(handle) {}

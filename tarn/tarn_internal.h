@@ -39,6 +39,14 @@ port::Socket* tarn_slot_socket(int descriptor);
 // A server descriptor's listening socket, where the next clients wait;
 // null for any other descriptor.
 port::Socket* tarn_slot_listener(int descriptor);
+// Makes `client`, accepted from the server's listening socket by its
+// caller, the one the next tarn_accept() of the server takes instead of
+// waiting (a client that takes over). Nothing for another descriptor.
+void tarn_slot_hand_over(int descriptor, port::Socket client);
+
+// The address the servers opened from now on listen on: IPv4 or IPv6;
+// the IPv4 "every interface" (0.0.0.0) until it is set.
+void tarn_listen_on(const port::IpAddress& address);
 
 // The descriptor's open serial port, for status fetches, the event mask
 // and the cancellable event wait; null when the descriptor is not a serial

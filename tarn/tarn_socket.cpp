@@ -11,8 +11,12 @@ namespace {
 struct socket_pair {
     port::Socket data_socket;
     port::Socket listen_socket;
+    port::Socket next_client; // handed over, for the next accept
 };
 socket_pair sockets[TARN_SLOTS];
+
+// Where servers listen; set on the main thread before they open.
+port::IpAddress listen_address;
 
 // The socket library is started by the first socket descriptor and stopped
 // when the last one is released. Opens and releases happen on one thread.
@@ -35,10 +39,10 @@ const char* last_error_text() { return tarn_socket_error_text(port::socket_last_
 
 bool transient(int e) { return e == port::SOCKET_ERR_WOULD_BLOCK || e == port::SOCKET_ERR_IN_PROGRESS; }
 
-// Creates a non-blocking IPv4 stream socket.
-port::Socket new_socket()
+// Creates a non-blocking stream socket of the address's family.
+port::Socket new_socket(const port::IpAddress& family = {})
 {
-    port::Socket s = port::Socket::stream();
+    port::Socket s = port::Socket::stream_for(family);
     if (!s.valid()) {
         if (port::socket_last_error() == port::SOCKET_ERR_NO_ADDRESS_FAMILY)
             tarn_fail("socket: %s\nhas TCP/IP been configured?", last_error_text());
@@ -126,6 +130,7 @@ int socket_open_hook(int d)
 {
     sockets[d].data_socket.close();
     sockets[d].listen_socket.close();
+    sockets[d].next_client.close();
     tarn_slots[d].serial.close();
     if (library_users == 0) {
         int r = port::socket_startup(library_info);
@@ -164,12 +169,14 @@ void socket_close_hook(int d)
 {
     sockets[d].data_socket.close();
     sockets[d].listen_socket.close();
+    sockets[d].next_client.close();
 }
 
 int fail_open(int d)
 {
     sockets[d].data_socket.close();
     sockets[d].listen_socket.close();
+    sockets[d].next_client.close();
     tarn_release(d);
     return -1;
 }
@@ -180,14 +187,14 @@ int server_open(const char* service, int d, bool reuse)
     if (!port)
         return fail_open(d);
     socket_pair& sp = sockets[d];
-    sp.listen_socket = new_socket();
+    sp.listen_socket = new_socket(listen_address);
     if (!sp.listen_socket.valid())
         return fail_open(d);
     if (reuse && !sp.listen_socket.set_reuse_address(true)) {
         tarn_fail("%s: %s", "setsockopt", last_error_text());
         return fail_open(d);
     }
-    if (!sp.listen_socket.bind(0, *port)) {
+    if (!sp.listen_socket.bind_address(listen_address, *port)) {
         tarn_fail("%s: %s", "bind", last_error_text());
         return fail_open(d);
     }
@@ -288,6 +295,8 @@ int tarn_accept(int d)
     }
     socket_pair& sp = sockets[d];
     sp.data_socket.close();
+    if (sp.next_client.valid() && take_client(sp, std::move(sp.next_client)))
+        return 0;
     for (;;) {
         // A stop wins over a client waiting at the same time.
         if (idle_wait(sp.listen_socket, false) == port::SOCKET_WOKEN && tarn_poll_abort()) {
@@ -321,6 +330,17 @@ port::Socket* tarn_slot_listener(int d)
     if (tarn_slot_kind(d) != TARN_SOCKET || !sockets[d].listen_socket.valid())
         return nullptr;
     return &sockets[d].listen_socket;
+}
+
+void tarn_slot_hand_over(int d, port::Socket client)
+{
+    if (tarn_slot_kind(d) == TARN_SOCKET && sockets[d].listen_socket.valid())
+        sockets[d].next_client = std::move(client);
+}
+
+void tarn_listen_on(const port::IpAddress& address)
+{
+    listen_address = address;
 }
 
 port::Socket* tarn_slot_socket(int d)

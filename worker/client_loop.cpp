@@ -2,6 +2,9 @@
 
 #include "worker/worker.h"
 
+#include "worker/sharing.h"
+#include "worker/worker_args.h"
+
 #include "port/process.h"
 #include "port/report.h"
 #include "port/wake.h"
@@ -10,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 
 namespace {
@@ -102,27 +106,48 @@ void worker_client_loop(port::NamedEvent& stop_event, const char* tcp_port, cons
         }
     }
 
+    // Who may connect and what a second client gets; a setting the worker
+    // cannot use ends it with the report.
+    worker_sharing sharing;
+    std::string refusal;
+    if (!sharing.read(line_flags, refusal)) {
+        stop_event.close();
+        abort_event = nullptr;
+        port::send_report(report_target, port::current_process_id(), refusal.c_str());
+        return;
+    }
+    tarn_listen_on(sharing.listen_address());
+
     // Returns with the first client connected.
     int server = tarn_open(" server ", tcp_port, 0, worker_abort_check, &stop);
     if (server >= 0) {
         for (;;) {
-            int serial = tarn_open(serial_port, baud_rate, line_flags, worker_abort_check, &stop);
-            if (serial < 0) {
-                refuse_client(server);
-            } else {
-                if (dtro) {
-                    tarn_set_dtr(serial, 0);
-                    hold_dtr(&stop);
-                    tarn_set_dtr(serial, 1);
+            // A client outside the allow list is closed by the next accept,
+            // before the serial port is opened.
+            if (sharing.admit(server)) {
+                relay_hooks hooks;
+                sharing.prepare(hooks, server, stop);
+                int serial = tarn_open(serial_port, baud_rate, line_flags & ~static_cast<int>(WORKER_BUSY_MASK),
+                                       worker_abort_check, &stop);
+                if (serial < 0) {
+                    refuse_client(server);
+                } else {
+                    if (dtro) {
+                        tarn_set_dtr(serial, 0);
+                        hold_dtr(&stop);
+                        tarn_set_dtr(serial, 1);
+                    }
+                    tarn_relay(server, serial, stop, &hooks);
+                    if (dtrc) {
+                        tarn_set_dtr(serial, 0);
+                        hold_dtr();
+                    }
+                    tarn_close(serial);
                 }
-                tarn_relay(server, serial, stop);
-                if (dtrc) {
-                    tarn_set_dtr(serial, 0);
-                    hold_dtr();
-                }
-                tarn_close(serial);
+                sharing.left(hooks);
             }
-            // Drops the client and waits for the next one.
+            // Drops the client and waits for the next one (or takes the
+            // one that took over).
             if (tarn_accept(server) != 0)
                 break;
         }

@@ -34,6 +34,14 @@
 // nobody will let go for a client that has gone: the rest is given up and
 // the relay goes on as at the end of stream. A reset seen there ends the
 // relay at once.
+//
+// The caller's hooks, when it gives them: the pumps count the bytes each way
+// and, while bytes move, tell the caller at most every RELAY_PROGRESS_MS
+// (nothing wakes for it while they do not); and with a newcomer hook the
+// relay's own thread watches the listening socket as well while the client
+// is served, and hands each connection that waits there to the caller,
+// which may end the relay for it (a client that takes over). The pumps go
+// on meanwhile.
 
 #include "worker/worker.h"
 
@@ -68,6 +76,23 @@ long long now_ms()
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// Bytes a pump has moved: counted, and the caller told now and then while
+// they move.
+void count_moved(pump_params& p, std::atomic<uint64_t> relay_hooks::*counter, int moved)
+{
+    relay_hooks* hooks = p.hooks;
+    if (!hooks || moved <= 0)
+        return;
+    (hooks->*counter) += static_cast<uint64_t>(moved);
+    if (!hooks->progress)
+        return;
+    const long long now = now_ms();
+    long long last = hooks->progress_at.load();
+    // One pump calls it when both are due.
+    if (now - last >= RELAY_PROGRESS_MS && hooks->progress_at.compare_exchange_strong(last, now))
+        hooks->progress(hooks->to_board.load(), hooks->to_client.load());
 }
 
 // The socket pump has seen the client's end: the relay's thread takes over.
@@ -180,6 +205,11 @@ void wait_after_client_end(int socket_descriptor, const port::WakeSet& stop, con
     }
 }
 
+bool hooks_ended(const relay_hooks* hooks)
+{
+    return hooks && hooks->ended_by_newcomer;
+}
+
 } // namespace
 
 int socket_pump(pump_params& p)
@@ -203,7 +233,7 @@ int socket_pump(pump_params& p)
             result = tarn_slot_read(p.socket_descriptor, buffer, BLOCK);
             if (result > 0) {
                 switch (write_serial(p, *client, client_end, client_gone, buffer, result)) {
-                case Written::All: break;
+                case Written::All: count_moved(p, &relay_hooks::to_board, result); break;
                 case Written::Stopped: return result;
                 case Written::Held: report_client_end(p); return 0;
                 case Written::Failed: return -1;
@@ -253,6 +283,7 @@ int serial_pump(pump_params& p)
             p.board_moved_at->store(BOARD_WRITING);
             result = write_client(p, *client, buffer, result);
             p.board_moved_at->store(now_ms());
+            count_moved(p, &relay_hooks::to_client, result);
         }
         else if (result == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1)); // no spin on empty events
@@ -260,8 +291,12 @@ int serial_pump(pump_params& p)
     return result;
 }
 
-void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSet& stop)
+void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSet& stop, relay_hooks* hooks)
 {
+    if (hooks) {
+        hooks->ended_by_newcomer = false;
+        hooks->progress_at = now_ms();
+    }
     // Set when the relay ends: wakes a pump that waits for its client.
     port::WakeEvent ending;
     port::WakeSet pump_wake;
@@ -278,6 +313,7 @@ void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSe
         p->board_moved_at = &board_moved_at;
         p->client_ended = &client_ended;
         p->client_ended_event = &client_ended_event;
+        p->hooks = hooks;
     }
 
     port::Thread socket_thread, serial_thread;
@@ -288,10 +324,32 @@ void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSe
     if (started) {
         port::WakeSet first = stop;
         first.add(client_ended_event.native());
-        const int seen = port::wait_any(first, {&socket_thread, &serial_thread}, -1);
+        // Clients that connect while this one is served, when the caller
+        // wants to hear of them.
+        std::optional<port::SocketWatch> newcomers;
+        port::Socket* listener = tarn_slot_listener(socket_descriptor);
+        if (hooks && hooks->newcomer && listener) {
+            newcomers.emplace(*listener, port::SocketWatch::Condition::Readable);
+            first.add(newcomers->native());
+        }
+        int seen = port::WAITED_FAILED;
+        for (;;) {
+            if (newcomers)
+                newcomers->arm();
+            seen = port::wait_any(first, {&socket_thread, &serial_thread}, -1);
+            if (seen != port::WAITED_EVENT || !newcomers || stop.signalled() || client_ended.load())
+                break;
+            // A newcomer only: the pumps go on whatever the caller does with it.
+            if (listener->wait_readable(0) == 1 && hooks->newcomer()) {
+                hooks->ended_by_newcomer = true;
+                break;
+            }
+        }
+        newcomers.reset();
         // The socket pump has ended at the client's end; nothing else has
         // happened yet.
-        if (seen != port::WAITED_FAILED && client_ended.load() && !stop.signalled() && !serial_thread.ended())
+        if (!hooks_ended(hooks) && seen != port::WAITED_FAILED && client_ended.load() && !stop.signalled()
+            && !serial_thread.ended())
             wait_after_client_end(socket_descriptor, stop, serial_thread, board_moved_at);
     }
 

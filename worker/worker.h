@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // Worker mode: argv holds the program path and the eight worker words
 // (stop event name, TCP port, serial port, baud rate, line flags, DTRO,
@@ -34,6 +35,27 @@ int worker_error_line(char* line, int size, const char* text);
 // once when there is none; the event is consulted at most once a second.
 int worker_abort_check();
 
+// What a relay tells and asks its caller beside the bytes it moves.
+struct relay_hooks {
+    // The bytes each way, counted by the pumps as they go out.
+    std::atomic<uint64_t> to_board{0};
+    std::atomic<uint64_t> to_client{0};
+    // Called by a pump (either thread) after it moved bytes, at most once
+    // every RELAY_PROGRESS_MS and never while nothing moves; may be empty.
+    std::function<void(uint64_t to_board, uint64_t to_client)> progress;
+    // Set: the relay watches the listening socket while the client is
+    // served and calls this on its own thread whenever a connection waits
+    // there; true ends the relay (a client that takes over, handed to the
+    // server for its next accept). Empty: the next client waits in the
+    // queue.
+    std::function<bool()> newcomer;
+    bool ended_by_newcomer = false;        // set by the relay when true ended it
+    std::atomic<long long> progress_at{0}; // the relay's: when progress was last called (ms)
+};
+
+// The least time between two progress calls of a relay.
+inline constexpr long long RELAY_PROGRESS_MS = 2000;
+
 // One pump's view of a relay.
 struct pump_params {
     int socket_descriptor = -1;                   // a server descriptor with its current client
@@ -43,6 +65,7 @@ struct pump_params {
     std::atomic<long long>* board_moved_at = nullptr; // when the last board bytes reached the client (ms)
     std::atomic<bool>* client_ended = nullptr;    // set by the socket pump at the client's end
     port::WakeEvent* client_ended_event = nullptr; // set with it, for the relay's wait
+    relay_hooks* hooks = nullptr;                 // the caller's, or none
 };
 
 // Joins the client of socket_descriptor and the serial port of
@@ -51,8 +74,10 @@ struct pump_params {
 // while the board answers: until the board has been quiet for 500 ms, at
 // most 5 s, and no longer once the next client waits in the listening
 // socket's queue or the connection fails. Returns after both pumps have
-// ended. An empty stop set ends it at once.
-void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSet& stop);
+// ended. An empty stop set ends it at once. `hooks`, when given, count the
+// bytes, hear of progress and of clients that connect meanwhile.
+void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSet& stop,
+                relay_hooks* hooks = nullptr);
 
 // Client to serial port; serial port to client. Thread bodies of the relay;
 // the result is the last transfer's (a count, 0 or -1).

@@ -3,6 +3,23 @@
 
 #include <cstdint>
 
+// The worker's own bits of the flags word, above the serial_line_flags
+// bits of port/serial.h (the serial driver ignores them): what a client
+// that comes while another is served gets. Neither: it waits in the
+// listening socket's queue.
+enum : uint32_t {
+    WORKER_BUSY_REFUSE = 0x1000,    // one line "Busy: ..." and closed
+    WORKER_BUSY_TAKE_OVER = 0x2000, // ends the served client's connection and is served
+    WORKER_BUSY_MASK = WORKER_BUSY_REFUSE | WORKER_BUSY_TAKE_OVER,
+};
+
+// The worker's environment, as the manager sets it: the listen address
+// (an address of port/ip_address.h or "localhost"; unset: every IPv4
+// interface) and the allow list (unset: everybody). Where the worker
+// reports its clients is port/client_report.h's CLIENT_REPORT_VARIABLE.
+inline constexpr const char* WORKER_LISTEN_VARIABLE = "VANTREL_LISTEN";
+inline constexpr const char* WORKER_ALLOW_VARIABLE = "VANTREL_ALLOW";
+
 struct worker_args {
     const char* event_name;
     const char* tcp_port;

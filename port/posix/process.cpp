@@ -6,6 +6,7 @@
 #include "port/process.h"
 #include "port/posix/command_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <string_view>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -223,7 +225,7 @@ Process::~Process()
     close();
 }
 
-bool Process::start_hidden(const std::string& command_line, Process& out)
+bool Process::start_hidden(const std::string& command_line, Process& out, const Environment& environment)
 {
     std::vector<std::string> words = split_command_line(command_line);
     if (words.empty() || words[0].empty())
@@ -232,6 +234,27 @@ bool Process::start_hidden(const std::string& command_line, Process& out)
     for (auto& w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);
+
+    // This process's environment without the variables given, then those
+    // of them that have a value.
+    std::vector<std::string> added;
+    for (const auto& [name, value] : environment)
+        if (!value.empty())
+            added.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const std::string_view text(*entry);
+        const bool replaced = std::any_of(environment.begin(), environment.end(), [&](const auto& change) {
+            return text.size() > change.first.size() && text.starts_with(change.first)
+                   && text[change.first.size()] == '=';
+        });
+        if (!replaced)
+            envp.push_back(*entry);
+    }
+    for (std::string& entry : added)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    char** const child_environment = environment.empty() ? environ : envp.data();
 
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
@@ -264,11 +287,11 @@ bool Process::start_hidden(const std::string& command_line, Process& out)
     pid_t pid = 0;
     int rc = 0;
     if (words[0] == module_path() || same_file(words[0], RUNNING_IMAGE))
-        rc = posix_spawn(&pid, RUNNING_IMAGE, &actions, &attr, argv.data(), environ);
+        rc = posix_spawn(&pid, RUNNING_IMAGE, &actions, &attr, argv.data(), child_environment);
     else if (words[0].find('/') != std::string::npos)
-        rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+        rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), child_environment);
     else
-        rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), environ);
+        rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), child_environment);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0)

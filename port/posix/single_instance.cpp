@@ -13,7 +13,9 @@
 
 namespace port {
 
-bool claim_single_instance(const std::string& name)
+namespace {
+
+socklen_t claim_address(const std::string& name, sockaddr_un& addr)
 {
     // Abstract names are at most 107 bytes; a longer text keeps its start
     // and a hash of the whole.
@@ -24,13 +26,21 @@ bool claim_single_instance(const std::string& name)
             h = (h ^ c) * 1099511628211ull;
         key = key.substr(0, 70) + "-" + std::to_string(h);
     }
+    addr = {};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, key.data(), key.size());
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + key.size());
+}
+
+} // namespace
+
+bool claim_single_instance(const std::string& name)
+{
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
     sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path + 1, key.data(), key.size());
-    auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + key.size());
+    const socklen_t len = claim_address(name, addr);
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
         ::close(fd);
         return false;
@@ -38,6 +48,19 @@ bool claim_single_instance(const std::string& name)
     // The descriptor stays open for the life of the process: that is the
     // claim.
     return true;
+}
+
+bool single_instance_held(const std::string& name)
+{
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un addr{};
+    const socklen_t len = claim_address(name, addr);
+    // A name that nobody has bound refuses the connection.
+    const bool held = connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
+    ::close(fd);
+    return held;
 }
 
 } // namespace port

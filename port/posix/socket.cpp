@@ -1,6 +1,6 @@
-// IPv4 TCP sockets on Linux: BSD sockets with errors in the Windows Sockets
-// numbering, poll() waits beside wake objects, keepalive and the bound on
-// unacknowledged data, and epoll watches of a connection's end.
+// TCP sockets (IPv4 and IPv6) on Linux: BSD sockets with errors in the
+// Windows Sockets numbering, poll() waits beside wake objects, keepalive and
+// the bound on unacknowledged data, and epoll watches of a connection's end.
 
 #include "port/socket.h"
 #include "port/posix/deadline.h"
@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -431,6 +432,100 @@ void Socket::close()
         ::close(static_cast<int>(handle_));
         handle_ = -1;
     }
+}
+
+// ---------------------------------------------------------------------------
+// IPv4 and IPv6 alike.
+
+namespace {
+
+// The address of a socket of either family as the system writes it.
+socklen_t to_sockaddr(const IpAddress& address, uint16_t port, sockaddr_storage& out)
+{
+    out = {};
+    if (address.v6) {
+        auto& a = reinterpret_cast<sockaddr_in6&>(out);
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(port);
+        std::memcpy(&a.sin6_addr, address.bytes.data(), 16);
+        return sizeof a;
+    }
+    auto& a = reinterpret_cast<sockaddr_in&>(out);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    std::memcpy(&a.sin_addr, address.bytes.data(), 4);
+    return sizeof a;
+}
+
+bool from_sockaddr(const sockaddr_storage& in, IpAddress& address, uint16_t& port)
+{
+    address = {};
+    if (in.ss_family == AF_INET6) {
+        const auto& a = reinterpret_cast<const sockaddr_in6&>(in);
+        address.v6 = true;
+        std::memcpy(address.bytes.data(), &a.sin6_addr, 16);
+        port = ntohs(a.sin6_port);
+        return true;
+    }
+    if (in.ss_family == AF_INET) {
+        const auto& a = reinterpret_cast<const sockaddr_in&>(in);
+        std::memcpy(address.bytes.data(), &a.sin_addr, 4);
+        port = ntohs(a.sin_port);
+        return true;
+    }
+    last_error = wsa_number(EAFNOSUPPORT);
+    return false;
+}
+
+bool is_unspecified(const IpAddress& address)
+{
+    return std::all_of(address.bytes.begin(), address.bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
+} // namespace
+
+Socket Socket::stream_for(const IpAddress& address)
+{
+    int fd = ::socket(address.v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        fail();
+    return Socket(fd);
+}
+
+bool Socket::bind_address(const IpAddress& address, uint16_t port)
+{
+    set_reuse_address(true); // as bind() does
+    if (address.v6) {
+        const int only = is_unspecified(address) ? 0 : 1;
+        if (::setsockopt(handle_, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only) != 0)
+            return fail();
+    }
+    sockaddr_storage a{};
+    const socklen_t length = to_sockaddr(address, port, a);
+    return ::bind(handle_, reinterpret_cast<sockaddr*>(&a), length) == 0 || fail();
+}
+
+bool Socket::peer_address(IpAddress& address, uint16_t& port) const
+{
+    sockaddr_storage a{};
+    socklen_t length = sizeof a;
+    if (::getpeername(handle_, reinterpret_cast<sockaddr*>(&a), &length) != 0)
+        return fail();
+    return from_sockaddr(a, address, port);
+}
+
+bool Socket::local_address(IpAddress& address, uint16_t& port) const
+{
+    sockaddr_storage a{};
+    socklen_t length = sizeof a;
+    if (::getsockname(handle_, reinterpret_cast<sockaddr*>(&a), &length) != 0)
+        return fail();
+    return from_sockaddr(a, address, port);
+}
+
+bool Socket::shutdown_send()
+{
+    return ::shutdown(handle_, SHUT_WR) == 0 || fail();
 }
 
 } // namespace port

@@ -4,6 +4,8 @@
 #include "port/process.h"
 #include "port/win32/open_security.h"
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 #include <windows.h>
 
@@ -36,10 +38,51 @@ Process::~Process()
     close();
 }
 
-bool Process::start_hidden(const std::string& command_line, Process& out)
+namespace {
+
+// This process's environment block changed by `environment`: its strings
+// without the variables given (compared in any letter case, as Windows
+// names are), then those of them that have a value; each string ends in a
+// zero byte, the block in one more.
+std::vector<char> environment_block(const Process::Environment& environment)
+{
+    std::vector<char> block;
+    if (char* own = GetEnvironmentStringsA()) {
+        for (const char* entry = own; *entry; entry += std::strlen(entry) + 1) {
+            const size_t length = std::strlen(entry);
+            const bool replaced = std::any_of(environment.begin(), environment.end(), [&](const auto& change) {
+                const std::string& name = change.first;
+                return length > name.size() && entry[name.size()] == '='
+                       && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, entry, static_cast<int>(name.size()),
+                                         name.c_str(), static_cast<int>(name.size()))
+                              == CSTR_EQUAL;
+            });
+            if (!replaced)
+                block.insert(block.end(), entry, entry + length + 1);
+        }
+        FreeEnvironmentStringsA(own);
+    }
+    for (const auto& [name, value] : environment) {
+        if (value.empty())
+            continue;
+        const std::string entry = name + "=" + value;
+        block.insert(block.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
+    }
+    if (block.empty())
+        block.push_back('\0');
+    block.push_back('\0');
+    return block;
+}
+
+} // namespace
+
+bool Process::start_hidden(const std::string& command_line, Process& out, const Environment& environment)
 {
     if (command_line.empty())
         return false;
+    std::vector<char> block;
+    if (!environment.empty())
+        block = environment_block(environment);
     OpenSecurity security;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -54,8 +97,8 @@ bool Process::start_hidden(const std::string& command_line, Process& out)
     line.push_back('\0');
     PROCESS_INFORMATION info{};
     UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    BOOL ok = CreateProcessA(nullptr, line.data(), security.get(), nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                             &info);
+    BOOL ok = CreateProcessA(nullptr, line.data(), security.get(), nullptr, TRUE, 0,
+                             block.empty() ? nullptr : block.data(), nullptr, &startup, &info);
     SetErrorMode(old_mode);
     if (!ok)
         return false;

@@ -1,9 +1,11 @@
-// IPv4 TCP sockets on Windows: Windows Sockets, readiness waits beside wake
-// objects (WSAEventSelect), keepalive and the retransmission bound.
+// TCP sockets (IPv4 and IPv6) on Windows: Windows Sockets, readiness waits
+// beside wake objects (WSAEventSelect), keepalive and the retransmission
+// bound.
 
 #include "port/socket.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <mstcpip.h>
 #include <windows.h>
 
@@ -364,6 +366,94 @@ void Socket::close()
         WSACloseEvent(reinterpret_cast<WSAEVENT>(wait_event_));
         wait_event_ = 0;
     }
+}
+
+// ---------------------------------------------------------------------------
+// IPv4 and IPv6 alike.
+
+namespace {
+
+int to_sockaddr(const IpAddress& address, uint16_t port, sockaddr_storage& out)
+{
+    out = {};
+    if (address.v6) {
+        auto& a = reinterpret_cast<sockaddr_in6&>(out);
+        a.sin6_family = AF_INET6;
+        a.sin6_port = htons(port);
+        memcpy(&a.sin6_addr, address.bytes.data(), 16);
+        return sizeof a;
+    }
+    auto& a = reinterpret_cast<sockaddr_in&>(out);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    memcpy(&a.sin_addr, address.bytes.data(), 4);
+    return sizeof a;
+}
+
+bool from_sockaddr(const sockaddr_storage& in, IpAddress& address, uint16_t& port)
+{
+    address = {};
+    if (in.ss_family == AF_INET6) {
+        const auto& a = reinterpret_cast<const sockaddr_in6&>(in);
+        address.v6 = true;
+        memcpy(address.bytes.data(), &a.sin6_addr, 16);
+        port = ntohs(a.sin6_port);
+        return true;
+    }
+    if (in.ss_family == AF_INET) {
+        const auto& a = reinterpret_cast<const sockaddr_in&>(in);
+        memcpy(address.bytes.data(), &a.sin_addr, 4);
+        port = ntohs(a.sin_port);
+        return true;
+    }
+    WSASetLastError(WSAEAFNOSUPPORT);
+    return false;
+}
+
+} // namespace
+
+Socket Socket::stream_for(const IpAddress& address)
+{
+    SOCKET fd = ::socket(address.v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    return Socket(fd == INVALID_SOCKET ? -1 : static_cast<intptr_t>(fd));
+}
+
+bool Socket::bind_address(const IpAddress& address, uint16_t port)
+{
+    if (address.v6) {
+        const bool unspecified =
+            std::all_of(address.bytes.begin(), address.bytes.end(), [](uint8_t b) { return b == 0; });
+        const DWORD only = unspecified ? 0 : 1;
+        if (::setsockopt(s(handle_), IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&only), sizeof only)
+            != 0)
+            return false;
+    }
+    sockaddr_storage a{};
+    const int length = to_sockaddr(address, port, a);
+    return ::bind(s(handle_), reinterpret_cast<sockaddr*>(&a), length) == 0;
+}
+
+bool Socket::peer_address(IpAddress& address, uint16_t& port) const
+{
+    sockaddr_storage a{};
+    int length = sizeof a;
+    if (::getpeername(s(handle_), reinterpret_cast<sockaddr*>(&a), &length) != 0)
+        return false;
+    return from_sockaddr(a, address, port);
+}
+
+bool Socket::local_address(IpAddress& address, uint16_t& port) const
+{
+    sockaddr_storage a{};
+    int length = sizeof a;
+    if (::getsockname(s(handle_), reinterpret_cast<sockaddr*>(&a), &length) != 0)
+        return false;
+    return from_sockaddr(a, address, port);
+}
+
+bool Socket::shutdown_send()
+{
+    return ::shutdown(s(handle_), SD_SEND) == 0;
 }
 
 } // namespace port

@@ -67,7 +67,8 @@ protected:
     {
         frontEnd.autostart = true;
         frontEnd.rect = {120, 80, 800, 320};
-        frontEnd.widths = {70, 160, 70, 60, 55, 70, 50, 55, 45, 45};
+        const int stored[] = {70, 160, 70, 60, 55, 70, 50, 55, 45, 45};
+        std::copy(std::begin(stored), std::end(stored), frontEnd.widths.begin());
         auto first = newServiceRecord();
         first->field(COLUMN_COMPORT) = "COM1";
         table.addService(std::move(first));
@@ -156,7 +157,8 @@ TEST_F(Configuration, ReadsBackTheSameServicesInTheSameOrder)
     EXPECT_EQ(frontEnd.fields.width, 680);
     EXPECT_EQ(frontEnd.fields.height, 240);
     EXPECT_EQ(frontEnd.fields.minimized, 0);
-    EXPECT_EQ(frontEnd.widths, (std::vector<int>{70, 160, 70, 0, 55, 70, 50, 55, 45, 45}));
+    EXPECT_EQ(frontEnd.widths, (std::vector<int>{70, 160, 70, 0, 55, 70, 50, 55, 45, 45, 1, 1, 1, 1}))
+        << "the later columns are stored while they are not at their default width";
     // Loading takes a fresh stop-event name per service, from the counter.
     EXPECT_EQ(table.record(2)->eventName, "BRAMBLEVantrelServer7_6");
 }
@@ -295,7 +297,8 @@ TEST_F(Configuration, ColumnWidthsAreReadOnlyWithTenColumns)
     // most a column is given.
     ASSERT_GT(70000 & 0xFFFF, MAX_COLUMN_WIDTH);
     EXPECT_EQ(frontEnd.widths,
-              (std::vector<int>{11, 12, 13, defaults[3], MAX_COLUMN_WIDTH, 16, 17, 18, 19, defaults[9]}));
+              (std::vector<int>{11, 12, 13, defaults[3], MAX_COLUMN_WIDTH, 16, 17, 18, 19, defaults[9], defaults[10],
+                                defaults[11], defaults[12], defaults[13]}));
 }
 
 // Each checked setting: a value its list does not hold (compared byte for
@@ -332,6 +335,48 @@ TEST_F(Configuration, ValuesOutsideTheirListsReadAsDefaults)
     }
     table.saveConfiguration(false);
     EXPECT_NE(read_file(place.machinePath()).find(ConfigPlace::platformText(written)), std::string::npos);
+}
+
+// The sharing settings: a file without them reads and saves as before
+// (the example file is compared byte for byte above); a service that has
+// them gets their lines after "dtrc", only while they are not at their
+// defaults. A value they refuse is kept as it was written, for the start
+// to refuse, never replaced by a default: a mistyped allow list must not
+// let everybody in.
+TEST_F(Configuration, SharingKeysAreWrittenWhenSetAndWrongValuesKept)
+{
+    const std::string plain = "name      = Plain\ndtrc      = No\n";
+    const std::string set = "name      = Shared\ndtrc      = No\nbusy      = Take over\nlisten    = ::1\n"
+                            "allow     = 10.1.0.0/16, 192.0.2.7\n";
+    const std::string wrong = "name      = Wrong\ndtrc      = No\nbusy      = refuse\nlisten    = 10.0.0.300\n"
+                              "allow     = 10.0.0.0/33\n";
+    FakeFrontEnd frontEnd;
+    ServiceTable table(frontEnd);
+    load(frontEnd, table, "[General]\n\n[Service1]\n" + plain + "\n[Service2]\n" + set + "\n[Service3]\n" + wrong);
+    ASSERT_EQ(table.count(), 3);
+    const char* expected[3][3] = {
+        {"Queue", "", ""}, {"Take over", "::1", "10.1.0.0/16, 192.0.2.7"}, {"refuse", "10.0.0.300", "10.0.0.0/33"}};
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(table.record(row)->field(COLUMN_BUSY), expected[row][0]) << row;
+        EXPECT_EQ(table.record(row)->field(COLUMN_LISTEN), expected[row][1]) << row;
+        EXPECT_EQ(table.record(row)->field(COLUMN_ALLOW), expected[row][2]) << row;
+    }
+    table.saveConfiguration(false);
+    const std::string saved = ConfigPlace::fileText(place.machinePath()).value_or("");
+    auto section = [&](int number) {
+        const std::string head = "[Service" + std::to_string(number) + "]";
+        const size_t from = saved.find("name", saved.find(head));
+        return saved.substr(from, saved.find("active", from) - from);
+    };
+    const std::string filled = "tcpip     = \ncomport   = \nbaudrate  = 19200\nhandshake = None\nparity    = None\n"
+                               "stopbits  = 1\ndtro      = No\n";
+    auto withFilled = [&](const std::string& lines) {
+        const size_t dtrc = lines.find("dtrc");
+        return ConfigPlace::platformText(lines.substr(0, dtrc) + filled + lines.substr(dtrc));
+    };
+    EXPECT_EQ(section(1), withFilled(plain));
+    EXPECT_EQ(section(2), withFilled(set));
+    EXPECT_EQ(section(3), withFilled(wrong));
 }
 
 TEST_F(Configuration, HeightIsReadFromTheKeySpelledHeigth)

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
@@ -34,6 +35,43 @@ std::string service(int number, const std::string& name, uint16_t port, const st
            + "\nbaudrate  = 115200\nhandshake = None\nparity    = None\nstopbits  = 1\ndtro      = No\n"
              "dtrc      = "
            + (dtrc ? "Yes" : "No") + "\nactive    = " + (active ? "1" : "0") + "\n";
+}
+
+// A service section with more lines before its "active".
+std::string withLines(const std::string& section, const std::string& lines)
+{
+    std::string text = section;
+    text.insert(text.find("active    ="), lines);
+    return text;
+}
+
+// The port a connected socket reaches, 0 when it is not connected.
+uint16_t portOfPeer(const port::Socket& s)
+{
+    port::IpAddress address;
+    uint16_t p = 0;
+    return s.peer_address(address, p) ? p : 0;
+}
+
+// The client's port as the worker sees it.
+uint16_t portOf(const port::Socket& client)
+{
+    port::IpAddress address;
+    uint16_t p = 0;
+    return client.local_address(address, p) ? p : 0;
+}
+
+// A client of 127.0.0.1:port from the loopback address `from` (every
+// 127/8 address is the machine's own), trying again while nobody listens
+// yet.
+port::Socket connectFrom(uint32_t from, uint16_t port)
+{
+    port::Socket s;
+    support::wait_until([&] {
+        s = port::Socket::stream();
+        return s.valid() && s.bind(from, 0) && s.connect(support::loopback, port);
+    }, 10000, 20);
+    return s.valid() && portOfPeer(s) == port ? std::move(s) : port::Socket();
 }
 
 std::string line(const std::string& name, uint16_t port, const std::string& com, const std::string& status)
@@ -270,6 +308,217 @@ TEST_F(Headless, AWorkersReportBecomesItsStatusLine)
     ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 1\n" + service(1, "Busy", p, "COM5", true)));
     auto manager = start({"--headless", "--config", conf()});
     ASSERT_TRUE(manager->waitForErr(line("Busy", p, "COM5", "Error: bind: Address already in use"))) << manager->err();
+    ASSERT_TRUE(manager->signal(SIGTERM));
+    EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
+}
+
+// vantrel --ports: the names present, each with its device, the device
+// map's links followed, and the stable by-id links to the same device.
+// vantrel --status: the running manager's services, one line each; nobody
+// to ask, or a manager of another file, is exit code 1.
+TEST_F(Headless, PortsAndStatusTellWhatThereIs)
+{
+    support::Board boardA(true), boardB(true);
+    ASSERT_TRUE(boardA.valid() && boardB.valid());
+    support::TempDir byId;
+    fs::create_symlink(boardB.slave(), byId / "usb-Maker_Board_42-if00-port0");
+    devices_.map("COM5", boardA.slave());
+    devices_.map("COM7", byId / "usb-Maker_Board_42-if00-port0");
+    devices_.map("COM9", "/nonexistent/device");
+    Env env = this->env();
+    env["VANTREL_BY_ID_DIR"] = byId.path().string();
+
+    support::Child ports(VANTREL_EXE, {"--ports"}, env);
+    EXPECT_EQ(ports.exitCode(), 0) << ports.err();
+    EXPECT_EQ(ports.out(), "COM5 -> " + boardA.slave() + "\nCOM7 -> " + boardB.slave() + " (" +
+                               (byId / "usb-Maker_Board_42-if00-port0") + ")\n");
+
+    support::Child nobody(VANTREL_EXE, {"--status"}, env);
+    EXPECT_EQ(nobody.exitCode(), 1);
+    EXPECT_NE(nobody.err().find("no Vantrel Server manager is running"), std::string::npos) << nobody.err();
+
+    const uint16_t pA = port(), pB = port();
+    ASSERT_TRUE(support::write_file(file(), "[General]\nservices = 2\n" + service(1, "Eval A", pA, "COM5", true)
+                                                + service(2, "Spare", pB, "COM7", false)));
+    auto manager = start({"--headless", "--config", conf()});
+    ASSERT_TRUE(manager->waitForErr(line("Eval A", pA, "COM5", "Active"))) << manager->err();
+    support::Child status(VANTREL_EXE, {"--status", "--config", conf()}, env);
+    EXPECT_EQ(status.exitCode(), 0) << status.err();
+    EXPECT_EQ(status.out(), line("Eval A", pA, "COM5", "Active, no client\n") + line("Spare", pB, "COM7", "Stopped\n"));
+    support::Child other(VANTREL_EXE, {"--status", "--config", root_ / "etc"}, env);
+    EXPECT_EQ(other.exitCode(), 1);
+    EXPECT_NE(other.err().find("the running manager reads " + file()), std::string::npos) << other.err();
+
+    // A client: its address, the time it was served and the bytes so far,
+    // which the worker reports while data moves (at most every 2 s).
+    port::Socket client = support::connect_loopback(pA);
+    ASSERT_TRUE(client.valid());
+    expectBridged(client, boardA, "status");
+    const std::string held = line("Eval A", pA, "COM5", "Active, client 127.0.0.1 port " + std::to_string(portOf(client)) + " since ");
+    std::string shown;
+    EXPECT_TRUE(support::wait_until(
+        [&] {
+            if (client.send("+", 1) != 1 || boardA.read(1, 5000) != "+")
+                return false;
+            support::Child now(VANTREL_EXE, {"--status"}, env);
+            if (now.exitCode() != 0)
+                return false;
+            shown = now.out();
+            // More than what expectBridged moved: a report came while bytes moved.
+            const size_t bytes = shown.find(" bytes to the board, 13 to the client\n");
+            return shown.rfind(held, 0) == 0 && bytes != std::string::npos
+                   && std::stoul(shown.substr(shown.rfind(", ", bytes) + 2)) > 10;
+        },
+        15000, 250))
+        << shown;
+
+    ASSERT_TRUE(manager->signal(SIGTERM));
+    EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
+}
+
+// A second client while the board is held: Refuse tells it who holds the
+// board and closes it, the holder notices nothing (no byte lost, no DTR
+// change); Take over ends the holder's connection as its own end would
+// (DTR dropped for a second before the close), then serves the newcomer.
+TEST_F(Headless, ASecondClientIsRefusedOrTakesOver)
+{
+    for (const std::string mode : {"Refuse", "Take over"}) {
+        SCOPED_TRACE(mode);
+        support::Board board(true);
+        ASSERT_TRUE(board.valid());
+        devices_.map("COM5", board.slave());
+        const uint16_t p = port();
+        const std::string dtrLog = root_ / ("dtr-" + mode + ".log");
+        // DTR held low a second after the open and before the close.
+        std::string section = service(1, "Lab", p, "COM5", true);
+        for (const char* key : {"dtro      = ", "dtrc      = "})
+            section.replace(section.find(key) + std::strlen(key), 2, "Yes");
+        ASSERT_TRUE(support::write_file(
+            file(), "[General]\nservices = 1\n" + withLines(section, "busy      = " + mode + "\n")));
+        Env env = this->env();
+        env["VANTREL_DTR_LOG"] = dtrLog;
+        support::Child manager(VANTREL_EXE, {"--headless", "--config", conf()}, env);
+        ASSERT_TRUE(manager.waitForErr(line("Lab", p, "COM5", "Active"))) << manager.err();
+
+        port::Socket holder = support::connect_loopback(p);
+        ASSERT_TRUE(holder.valid());
+        const std::string served = "client 127.0.0.1 port " + std::to_string(portOf(holder)) + " served";
+        ASSERT_TRUE(manager.waitForErr(line("Lab", p, "COM5", served))) << manager.err();
+        expectBridged(holder, board, "first");
+        const size_t changesBefore = support::read_dtr_log(dtrLog).size();
+
+        port::Socket second = support::connect_loopback(p);
+        ASSERT_TRUE(second.valid());
+        const std::string secondName = "client 127.0.0.1 port " + std::to_string(portOf(second));
+        if (mode == "Refuse") {
+            const std::string busy = support::recv_exactly(second, 200, 10000);
+            EXPECT_EQ(busy.rfind("Busy: held by 127.0.0.1 since ", 0), 0u) << busy;
+            EXPECT_EQ(busy.find("\r\n"), busy.size() - 2) << "one line, then closed: " << busy;
+            EXPECT_TRUE(manager.waitForErr(
+                line("Lab", p, "COM5", secondName + " refused: busy, held by 127.0.0.1 since ")))
+                << manager.err();
+            expectBridged(holder, board, "still");
+            EXPECT_EQ(support::read_dtr_log(dtrLog).size(), changesBefore) << support::read_file(dtrLog);
+        } else {
+            EXPECT_EQ(support::recv_exactly(holder, 1, 10000), "") << "the holder's connection ended";
+            ASSERT_TRUE(manager.waitForErr(line("Lab", p, "COM5", secondName + " served"))) << manager.err();
+            EXPECT_NE(manager.err().find(served.substr(0, served.size() - 6)
+                                         + "left, taken over by the next client: 9 bytes to the board, 12 to the client"),
+                      std::string::npos)
+                << manager.err();
+            expectBridged(second, board, "taken");
+            // Dropped at the holder's end and held a second before its
+            // close; raised by the new open.
+            const auto changes = support::read_dtr_log(dtrLog);
+            ASSERT_GE(changes.size(), changesBefore + 2) << support::read_file(dtrLog);
+            EXPECT_EQ(changes[changesBefore].level, 0);
+            EXPECT_EQ(changes[changesBefore + 1].level, 1);
+            EXPECT_GE(changes[changesBefore + 1].at_ms - changes[changesBefore].at_ms, 1000);
+        }
+        ASSERT_TRUE(manager.signal(SIGTERM));
+        EXPECT_EQ(manager.exitCode(25000), 0) << manager.err();
+    }
+}
+
+// The allow list with clients from 127.0.0.1 and 127.0.0.2: one outside
+// it is closed at once, the serial port never opened for it (no DTR
+// change), and the line says so; one inside it is served.
+TEST_F(Headless, OnlyTheAllowListConnects)
+{
+    support::Board board(true);
+    ASSERT_TRUE(board.valid());
+    devices_.map("COM5", board.slave());
+    const uint16_t p = port();
+    const std::string dtrLog = root_ / "dtr.log";
+    ASSERT_TRUE(support::write_file(
+        file(), "[General]\nservices = 1\n"
+                    + withLines(service(1, "Lab", p, "COM5", true), "allow     = 10.1.0.0/16, 127.0.0.2, ::1\n")));
+    Env env = this->env();
+    env["VANTREL_DTR_LOG"] = dtrLog;
+    support::Child manager(VANTREL_EXE, {"--headless", "--config", conf()}, env);
+    ASSERT_TRUE(manager.waitForErr(line("Lab", p, "COM5", "Active"))) << manager.err();
+
+    port::Socket outside = connectFrom(0x7F000001, p);
+    ASSERT_TRUE(outside.valid());
+    EXPECT_EQ(support::recv_exactly(outside, 1, 10000), "") << "closed at once";
+    EXPECT_TRUE(manager.waitForErr(line(
+        "Lab", p, "COM5", "client 127.0.0.1 port " + std::to_string(portOf(outside)) + " refused: not in the allow list")))
+        << manager.err();
+    EXPECT_FALSE(support::file_text(dtrLog)) << "the serial port was never opened";
+
+    port::Socket inside = connectFrom(0x7F000002, p);
+    ASSERT_TRUE(inside.valid());
+    expectBridged(inside, board, "allowed");
+    EXPECT_NE(manager.err().find("client 127.0.0.2 port " + std::to_string(portOf(inside)) + " served"),
+              std::string::npos)
+        << manager.err();
+    ASSERT_TRUE(manager.signal(SIGTERM));
+    EXPECT_EQ(manager.exitCode(25000), 0) << manager.err();
+}
+
+// The listen address as the kernel's socket table shows the listening
+// socket; an address that is not the machine's is the bind error.
+TEST_F(Headless, TheListenAddressIsWhereTheServiceListens)
+{
+    support::Board board(true);
+    ASSERT_TRUE(board.valid());
+    devices_.map("COM5", board.slave());
+    const struct {
+        const char* listen; // null: no key
+        const char* table;
+        const char* address; // as the table writes it
+    } cases[] = {
+        {nullptr, "/proc/net/tcp", "00000000"},
+        {"127.0.0.1", "/proc/net/tcp", "0100007F"},
+        {"localhost", "/proc/net/tcp", "0100007F"},
+        {"::1", "/proc/net/tcp6", "00000000000000000000000001000000"},
+        {"::", "/proc/net/tcp6", "00000000000000000000000000000000"},
+    };
+    std::string sections;
+    std::vector<uint16_t> ports;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        ports.push_back(port());
+        sections += withLines(service(static_cast<int>(i) + 1, "S" + std::to_string(i), ports.back(), "COM5", true),
+                              cases[i].listen ? std::string("listen    = ") + cases[i].listen + "\n" : "");
+    }
+    const uint16_t pForeign = port();
+    sections += withLines(service(static_cast<int>(std::size(cases)) + 1, "Foreign", pForeign, "COM5", true),
+                          "listen    = 192.0.2.1\n");
+    ASSERT_TRUE(support::write_file(file(), "[General]\n" + sections));
+    auto manager = start({"--headless", "--config", conf()});
+    ASSERT_TRUE(manager->waitForErr(line("Foreign", pForeign, "COM5", "Error: bind: Can't assign requested address")))
+        << manager->err();
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        // "local address:port remote-address:port state", 0A listening.
+        char entry[64];
+        std::snprintf(entry, sizeof entry, "%s:%04X", cases[i].address, ports[i]);
+        EXPECT_TRUE(support::wait_until([&] {
+            const std::string table = support::read_file(cases[i].table);
+            const size_t at = table.find(entry);
+            return at != std::string::npos
+                   && table.compare(table.find(' ', table.find(' ', at) + 1) + 1, 2, "0A") == 0;
+        })) << (cases[i].listen ? cases[i].listen : "(none)") << "\n" << support::read_file(cases[i].table);
+    }
     ASSERT_TRUE(manager->signal(SIGTERM));
     EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
 }

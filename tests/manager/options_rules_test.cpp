@@ -38,7 +38,15 @@ TEST(ProgramOptions, ModesFromTheArguments)
         {{"--headless", "--config"}, ProgramOptions::Invalid, "", "--config needs a folder"},
         {{"--headless", "--config="}, ProgramOptions::Invalid, "", "--config needs a folder"},
         {{"--headless", "now"}, ProgramOptions::Invalid, "", "unknown argument with --headless: now"},
-        {{"--config", "/srv/boards"}, ProgramOptions::Invalid, "/srv/boards", "--config is used with --headless"},
+        {{"--config", "/srv/boards"}, ProgramOptions::Invalid, "/srv/boards",
+         "--config is used with --headless or --status"},
+        {{"--status"}, ProgramOptions::Status, "", ""},
+        {{"--status", "--config", "/srv/boards"}, ProgramOptions::Status, "/srv/boards", ""},
+        {{"--status", "-v"}, ProgramOptions::Invalid, "", "unknown argument with --status: -v"},
+        {{"--ports"}, ProgramOptions::Ports, "", ""},
+        {{"--ports", "--config", "/srv"}, ProgramOptions::Invalid, "/srv", "--config is not used with --ports"},
+        {{"--ports", "COM5"}, ProgramOptions::Invalid, "", "unknown argument with --ports: COM5"},
+        {{"--status", "--headless"}, ProgramOptions::Invalid, "", "--status and --headless do not go together"},
     };
     for (const auto& c : cases) {
         ProgramOptions options = parse(c.args);
@@ -54,7 +62,7 @@ TEST(ProgramOptions, ModesFromTheArguments)
 TEST(ProgramOptions, UsageNamesEveryOption)
 {
     const std::string usage = usageText();
-    for (const char* word : {"--headless", "--config DIR", "--help", "--version", "SIGHUP", "vantrel(1)"})
+    for (const char* word : {"--headless", "--config DIR", "--status", "--ports", "--help", "--version", "SIGHUP", "vantrel(1)"})
         EXPECT_NE(usage.find(word), std::string::npos) << word;
     EXPECT_EQ(usage.back(), '\n');
 }
@@ -126,14 +134,39 @@ TEST(StoredServices, ReadAsLoadingDoesAndComparedWithRecords)
         {COLUMN_NAME, "A renamed", false}, {COLUMN_TCPIP, "2002", true},  {COLUMN_COMPORT, "COM4", true},
         {COLUMN_BAUDRATE, "9600", true},   {COLUMN_HANDSHAKE, "RTS/CTS", true}, {COLUMN_PARITY, "Even", true},
         {COLUMN_STOPBITS, "2", true},      {COLUMN_DTRO, "Yes", true},    {COLUMN_DTRC, "Yes", true},
-        {COLUMN_STATUS, "Error: gone", false},
+        {COLUMN_BUSY, "Refuse", true},     {COLUMN_LISTEN, "::1", true},  {COLUMN_ALLOW, "10.0.0.0/8", true},
+        {COLUMN_STATUS, "Error: gone", false}, {COLUMN_CLIENT, "10.1.2.3 since 14:02", false},
     };
     for (const auto& change : changes) {
         const std::unique_ptr<ServiceRecord> changed = newServiceRecord(services[0]);
         changed->field(change.column) = change.value;
-        EXPECT_EQ(hasStoredSettings(*changed, services[0]), change.column == COLUMN_STATUS) << change.column;
+        const bool shownOnly = change.column == COLUMN_STATUS || change.column == COLUMN_CLIENT;
+        EXPECT_EQ(hasStoredSettings(*changed, services[0]), shownOnly) << change.column;
         EXPECT_EQ(hasStoredSettings(*changed, services[0], false), !change.restarts) << change.column;
     }
+}
+
+// The commented example the package installs reads as it says: every
+// value as written, each one its setting accepts.
+TEST(StoredServices, TheExampleFileHoldsOnlyValuesItsSettingsTake)
+{
+    port::Profile profile;
+    std::string error;
+    ASSERT_TRUE(profile.read_file(std::string(VANTREL_SOURCE_DIR) + "/packaging/vantrel.ini", error)) << error;
+    const std::vector<StoredService> services = readStoredServices(profile);
+    ASSERT_EQ(services.size(), 3u);
+    for (size_t i = 0; i < services.size(); ++i) {
+        const std::string section = "Service" + std::to_string(i + 1);
+        for (const ServiceSetting& setting : serviceSettings) {
+            if (!setting.key)
+                continue;
+            const std::string& value = services[i].fields[setting.column];
+            EXPECT_EQ(value, profile.get_string(section.c_str(), setting.key, setting.readDefault)) << section;
+            EXPECT_TRUE(settingAccepts(setting, value)) << section << " " << setting.key << " = " << value;
+        }
+    }
+    EXPECT_EQ(services[1].fields[COLUMN_BUSY], "Refuse");
+    EXPECT_EQ(services[2].fields[COLUMN_LISTEN], "localhost");
 }
 
 TEST(StoredServices, AFileThatCannotBeReadSaysWhy)

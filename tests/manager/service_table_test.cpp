@@ -48,7 +48,8 @@ TEST_F(Table, NewRecordsHaveTheDefaultsAndNumberedStopEvents)
     std::vector<std::string> fields;
     for (int column = 0; column < SERVICE_COLUMNS; ++column)
         fields.push_back(first->field(column));
-    EXPECT_EQ(fields, (std::vector<std::string>{"Service", "", "telnet", "", "19200", "None", "None", "1", "No", "No"}));
+    EXPECT_EQ(fields, (std::vector<std::string>{"Service", "", "telnet", "", "19200", "None", "None", "1", "No", "No",
+                                                "", "Queue", "", ""}));
     EXPECT_FALSE(first->active);
     EXPECT_FALSE(first->errorReported);
     EXPECT_FALSE(first->stopEvent.valid());
@@ -313,7 +314,7 @@ TEST_F(Table, MenuGreyingAndButtons)
 
     frontEnd.widths.assign(SERVICE_COLUMNS, 5);
     table.runMenuCommand(CMD_RESET_COLUMNS, -1);
-    EXPECT_EQ(frontEnd.widths, (std::vector<int>{70, 60, 70, 60, 55, 70, 50, 55, 45, 45}));
+    EXPECT_EQ(frontEnd.widths, (std::vector<int>{70, 60, 70, 60, 55, 70, 50, 55, 45, 45, 110, 65, 80, 100}));
     table.runMenuCommand(CMD_DELETE_SERVICE, 0);
     EXPECT_EQ(table.count(), 0);
 }

@@ -185,6 +185,10 @@ TEST_F(Supervision, StartRunsTheWorkerWithTheNineWords)
     record.field(COLUMN_PARITY) = "Odd";
     record.field(COLUMN_STOPBITS) = "2";
     record.field(COLUMN_DTRO) = "Yes";
+    record.field(COLUMN_BUSY) = "Take over";
+    record.field(COLUMN_ALLOW) = "10.1.0.0/16, ::1";
+    // The manager's own value never reaches a worker whose setting is empty.
+    ScopedEnv managersOwn("VANTREL_LISTEN", "192.0.2.1");
     int refreshes = frontEnd.refreshes;
 
     EXPECT_NE(table.startService(0), 0);
@@ -198,9 +202,11 @@ TEST_F(Supervision, StartRunsTheWorkerWithTheNineWords)
     EXPECT_FALSE(record.stopEvent.is_set());
 
     ASSERT_TRUE(waitForFile(marker(0, ".args"), 10000));
-    std::string expected = FAKE_WORKER + "\n" + record.eventName + "\nobey\nCOM1\n9600\n226\n1\n0\n" +
+    // 226 the line settings, 0x2000 Take over.
+    std::string expected = FAKE_WORKER + "\n" + record.eventName + "\nobey\nCOM1\n9600\n8418\n1\n0\n" +
                            std::to_string(frontEnd.target) + "\n";
     EXPECT_EQ(read_file(marker(0, ".args")), expected);
+    EXPECT_EQ(read_file(marker(0, ".env")), "VANTREL_LISTEN\nVANTREL_ALLOW=10.1.0.0/16, ::1\n");
 
     // Starting it again changes nothing; a second service reuses the timer.
     uint32_t pid = record.processInfo.id();
@@ -215,6 +221,94 @@ TEST_F(Supervision, StartRunsTheWorkerWithTheNineWords)
     EXPECT_FALSE(record.active);
     EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "");
     EXPECT_TRUE(table.record(1)->active);
+}
+
+// A setting that a start refuses comes from the file as it was written
+// (the editors take no such value); the start says which.
+TEST_F(Supervision, AStartRefusesAWrongSharingSetting)
+{
+    const struct {
+        int column;
+        const char* value;
+        const char* status;
+    } refusals[] = {
+        {COLUMN_BUSY, "refuse", "Error: Invalid When busy setting specified"},
+        {COLUMN_LISTEN, "10.0.0.256", "Error: Invalid Listen address specified"},
+        {COLUMN_LISTEN, "eth0", "Error: Invalid Listen address specified"},
+        {COLUMN_LISTEN, "[::1]", "Error: Invalid Listen address specified"},
+        {COLUMN_ALLOW, "10.0.0.0/33", "Error: Invalid Allow list specified"},
+        {COLUMN_ALLOW, "::1/129", "Error: Invalid Allow list specified"},
+        {COLUMN_ALLOW, "10.1.2.3,", "Error: Invalid Allow list specified"},
+        {COLUMN_ALLOW, "10.1.2.3 10.1.2.4", "Error: Invalid Allow list specified"},
+        {COLUMN_ALLOW, "lab.example.com", "Error: Invalid Allow list specified"},
+        {COLUMN_ALLOW, "10.1.2.3/", "Error: Invalid Allow list specified"},
+    };
+    addFake("obey");
+    for (const auto& refusal : refusals) {
+        ServiceRecord& record = *table.record(0);
+        const std::string kept = record.field(refusal.column);
+        record.field(refusal.column) = refusal.value;
+        EXPECT_EQ(table.startService(0), 0) << refusal.value;
+        EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], refusal.status) << refusal.value;
+        record.field(refusal.column) = kept;
+    }
+    ServiceRecord& record = *table.record(0);
+    record.field(COLUMN_LISTEN) = "localhost";
+    record.field(COLUMN_ALLOW) = " 2001:db8::/32 ,192.0.2.7,::ffff:10.0.0.0/104";
+    EXPECT_NE(table.startService(0), 0) << frontEnd.rows[0][COLUMN_STATUS];
+    EXPECT_FALSE(fs::exists(marker(0, ".done")));
+}
+
+// What a worker reports of its clients sets the Client column and reaches
+// the front end; a report from another process counts for nothing; a
+// client still served when its worker ends leaves with it, with the counts
+// last reported.
+TEST_F(Supervision, ClientReportsSetTheClientColumn)
+{
+    addFake("clients");
+    ASSERT_NE(table.startService(0), 0);
+    ASSERT_TRUE(waitForFile(marker(0, ".reported"), 10000));
+    // Another process (this one) that names the worker's address.
+    port::ClientReportSender forger(std::stoul(read_file(marker(0, ".reported"))));
+    port::ClientReport forged;
+    port::parse_ip_address("192.0.2.66", forged.address);
+    ASSERT_TRUE(forger.send(forged));
+    const std::vector<std::string> expected = {
+        "0: client 127.0.0.1 port 40000 served",
+        "0: client 127.0.0.2 port 40001 refused: not in the allow list",
+        "0: client 10.0.0.9 port 40003 refused: busy, held by 127.0.0.1 since " + sinceText(1700000000, unixNow()),
+        "0: client 127.0.0.1 port 40000 left, taken over by the next client: 5 bytes to the board, 7 to the client",
+        "0: client ::1 port 40002 served",
+    };
+    ASSERT_TRUE(wait_until([&] {
+        table.deliverClientReports();
+        return frontEnd.clientEvents.size() >= expected.size() && table.record(0)->client
+               && table.record(0)->client->toBoard == 11;
+    }, 10000)) << frontEnd.clientEvents.size();
+    table.deliverClientReports();
+    EXPECT_EQ(frontEnd.clientEvents, expected) << "nothing of the forged report";
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_CLIENT], "::1 since " + sinceText(1700000000, unixNow()));
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_STATUS], "Active");
+
+    // The worker tells of its client's end on its way out.
+    table.stopService(0);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_CLIENT], "");
+    ASSERT_EQ(frontEnd.clientEvents.size(), expected.size() + 1);
+    EXPECT_EQ(frontEnd.clientEvents.back(), "0: client ::1 port 40002 left: 21 bytes to the board, 34 to the client");
+
+    // A client still served when its worker ends without a word leaves
+    // with it, with the counts last reported.
+    table.record(0)->field(COLUMN_TCPIP) = "clients";
+    ASSERT_NE(table.startService(0), 0);
+    ASSERT_TRUE(wait_until([&] {
+        table.deliverClientReports();
+        return table.record(0)->client && table.record(0)->client->toBoard == 11;
+    }, 10000));
+    table.record(0)->processInfo.terminate(9);
+    ASSERT_TRUE(waitForEnd(0, 10000));
+    table.onWorkerTimer(WORKER_TIMER_ID);
+    EXPECT_EQ(frontEnd.rows[0][COLUMN_CLIENT], "");
+    EXPECT_EQ(frontEnd.clientEvents.back(), "0: client ::1 port 40002 left: 11 bytes to the board, 13 to the client");
 }
 
 TEST_F(Supervision, AnEndedWorkerIsNoticedByTheNextPass)

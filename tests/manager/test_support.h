@@ -86,6 +86,10 @@ public:
     WindowFields& windowFields() override { return fields; }
     WindowRect normalRect() const override { return rect; }
     uintptr_t reportTarget() const override { return target; }
+    void showClientEvent(int row, const ClientEvent& event) override
+    {
+        clientEvents.push_back(std::to_string(row) + ": " + clientEventText(event, unixNow()));
+    }
 
     std::vector<std::vector<std::string>> rows;
     int selected = -1;
@@ -103,6 +107,7 @@ public:
     WindowFields fields;
     WindowRect rect;
     uintptr_t target = 0;
+    std::vector<std::string> clientEvents; // "row: what headless mode says"
 };
 
 // Every cell of the front end equals its record field.

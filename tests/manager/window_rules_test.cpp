@@ -31,7 +31,9 @@ TEST(CellEditing, TabWalksRightSkippingTheStatusAndEndsAfterTheLastColumn)
         {COLUMN_COMPORT, COLUMN_BAUDRATE}, {COLUMN_BAUDRATE, COLUMN_HANDSHAKE},
         {COLUMN_HANDSHAKE, COLUMN_PARITY}, {COLUMN_PARITY, COLUMN_STOPBITS},
         {COLUMN_STOPBITS, COLUMN_DTRO},    {COLUMN_DTRO, COLUMN_DTRC},
-        {COLUMN_DTRC, -1},                 {-1, -1},
+        {COLUMN_DTRC, COLUMN_BUSY},        {COLUMN_BUSY, COLUMN_LISTEN},
+        {COLUMN_LISTEN, COLUMN_ALLOW},     {COLUMN_ALLOW, -1},
+        {COLUMN_CLIENT, COLUMN_BUSY},      {-1, -1},
         {SERVICE_COLUMNS, -1},
     };
     for (const auto& step : walk)
@@ -106,10 +108,11 @@ protected:
 
 TEST_F(Editing, EachCellGetsItsEditorWithTheChoiceItHolds)
 {
-    EXPECT_EQ(table.cellEditor(0, COLUMN_NAME).kind, CellEditorKind::Text);
-    EXPECT_EQ(table.cellEditor(0, COLUMN_TCPIP).kind, CellEditorKind::Text);
+    for (int column : {COLUMN_NAME, COLUMN_TCPIP, COLUMN_LISTEN, COLUMN_ALLOW})
+        EXPECT_EQ(table.cellEditor(0, column).kind, CellEditorKind::Text) << "column " << column;
     EXPECT_TRUE(table.cellEditor(0, COLUMN_NAME).choices.empty());
-    EXPECT_EQ(table.cellEditor(0, COLUMN_STATUS).kind, CellEditorKind::None);
+    for (int column : {COLUMN_STATUS, COLUMN_CLIENT})
+        EXPECT_EQ(table.cellEditor(0, column).kind, CellEditorKind::None) << "shown only: column " << column;
     EXPECT_EQ(table.cellEditor(1, COLUMN_NAME).kind, CellEditorKind::None) << "no such row";
     EXPECT_EQ(table.cellEditor(-1, COLUMN_NAME).kind, CellEditorKind::None);
     EXPECT_EQ(table.cellEditor(0, SERVICE_COLUMNS).kind, CellEditorKind::None);
@@ -126,6 +129,7 @@ TEST_F(Editing, EachCellGetsItsEditorWithTheChoiceItHolds)
         {COLUMN_STOPBITS, {"1", "2"}, 0},
         {COLUMN_DTRO, {"No", "Yes"}, 0},
         {COLUMN_DTRC, {"No", "Yes"}, 0},
+        {COLUMN_BUSY, {"Queue", "Refuse", "Take over"}, 0},
     };
     for (const auto& cell : dropDowns) {
         CellEditorSetup setup = table.cellEditor(0, cell.column);
@@ -156,9 +160,11 @@ TEST_F(Editing, AnEndedEditIsAppliedAndTabNamesTheNextEditor)
         << "Tab moves also without a text";
     EXPECT_EQ(table.record(0)->field(COLUMN_BAUDRATE), "19200");
 
-    EXPECT_EQ(table.applyCellEdit({0, COLUMN_DTRC, std::string("Yes"), END_KEY_TAB}), -1)
-        << "Tab on the last column just ends";
+    EXPECT_EQ(table.applyCellEdit({0, COLUMN_DTRC, std::string("Yes"), END_KEY_TAB}), COLUMN_BUSY);
     EXPECT_EQ(table.record(0)->field(COLUMN_DTRC), "Yes");
+    EXPECT_EQ(table.applyCellEdit({0, COLUMN_ALLOW, std::string("10.1.0.0/16"), END_KEY_TAB}), -1)
+        << "Tab on the last edited column just ends";
+    EXPECT_EQ(table.record(0)->field(COLUMN_ALLOW), "10.1.0.0/16");
 
     EXPECT_EQ(table.applyCellEdit({0, COLUMN_STATUS, std::string("Active"), END_KEY_NONE}), -1);
     EXPECT_EQ(table.record(0)->field(COLUMN_STATUS), "") << "the status is never edited";

@@ -37,6 +37,7 @@ has -rw-r--r-- usr/share/icons/hicolor/scalable/apps/vantrel.svg
 has -rw-r--r-- usr/share/man/man1/vantrel.1.gz
 has -rw-r--r-- lib/systemd/system/vantrel.service
 has -rw-r--r-- usr/share/doc/vantrel/README.md
+has -rw-r--r-- usr/share/doc/vantrel/vantrel.ini
 # Nothing outside the places a package may use, nothing under /usr/local,
 # no enabled unit.
 if grep -Ev ' \./(usr/(bin|share|lib/vantrel)/|lib/systemd/system/)|/$' "$tmp/list"; then
@@ -78,6 +79,7 @@ cmp "$tmp/root/usr/share/applications/vantrel.desktop" "$src/packaging/vantrel.d
 cmp "$tmp/root/lib/systemd/system/vantrel.service" "$src/packaging/vantrel.service" || fail "unit differs"
 gzip -dc "$tmp/root/usr/share/man/man1/vantrel.1.gz" | cmp - "$src/packaging/vantrel.1" || fail "manual page differs"
 cmp "$tmp/root/usr/share/doc/vantrel/README.md" "$src/README.md" || fail "README differs"
+cmp "$tmp/root/usr/share/doc/vantrel/vantrel.ini" "$src/packaging/vantrel.ini" || fail "example configuration differs"
 for size in 16 256; do
     cmp "$tmp/root/usr/share/icons/hicolor/${size}x${size}/apps/vantrel.png" "$src/resources/icons/vantrel-$size.png" \
         || fail "icon $size differs"

@@ -153,8 +153,10 @@ private slots:
         QTRY_VERIFY(choiceEditor(list_));
         QCOMPARE(list_->cellText(1, COLUMN_TCPIP), QStringLiteral("2002"));
 
-        // Through the drop-downs: Serial Port ... DTRC; Tab on DTRC ends.
-        for (int column = COLUMN_COMPORT; column <= COLUMN_DTRC; ++column) {
+        // Through the drop-downs: Serial Port ... DTRC, then When busy (the
+        // Client is not edited).
+        for (int column : {COLUMN_COMPORT, COLUMN_BAUDRATE, COLUMN_HANDSHAKE, COLUMN_PARITY, COLUMN_STOPBITS,
+                           COLUMN_DTRO, COLUMN_DTRC, COLUMN_BUSY}) {
             CellChoiceEditor* editor = choiceEditor(list_);
             QVERIFY2(editor, qPrintable(QString::number(column)));
             QTRY_VERIFY(editor->view()->isVisible());
@@ -162,9 +164,16 @@ private slots:
             QTest::keyClick(editor->view(), Qt::Key_Tab);
             QTRY_VERIFY(list_->openEditor() != editor);
         }
+        // Listen and Allow take only what their checks accept; Tab on Allow
+        // ends, and the Client is never edited.
+        for (const char* typed : {" ::1 ", "10.0.0.0/33"}) {
+            QTRY_VERIFY(textEditor(list_));
+            QTest::keyClicks(textEditor(list_), QString::fromLatin1(typed));
+            QTest::keyClick(textEditor(list_), Qt::Key_Tab);
+        }
         QTRY_VERIFY(!list_->openEditor());
-        QCOMPARE(rowTexts(list_, 1),
-                 QStringList({"XAlpha", "", "2002", "COM5", "19200", "None", "None", "1", "No", "No"}));
+        QCOMPARE(rowTexts(list_, 1), QStringList({"XAlpha", "", "2002", "COM5", "19200", "None", "None", "1", "No", "No",
+                                                  "", "Queue", "::1", ""}));
     }
 
     void dropDownsOfferTheirChoices()
@@ -571,7 +580,7 @@ private slots:
         // Right of the last column there is no cell either.
         for (int column = 0; column < SERVICE_COLUMNS; ++column)
             list_->setColumnWidth(column, 20);
-        const QPoint right = cellCentre(list_, 0, COLUMN_DTRC) + QPoint(40, 0);
+        const QPoint right = cellCentre(list_, 0, SERVICE_COLUMNS - 1) + QPoint(40, 0);
         QVERIFY(list_->viewport()->rect().contains(right));
         QVERIFY(!list_->indexAt(right).isValid());
         QTest::mouseClick(list_->viewport(), Qt::LeftButton, Qt::NoModifier, right);

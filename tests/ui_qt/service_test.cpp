@@ -8,6 +8,7 @@
 #include "support/loopback.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTextStream>
 
@@ -129,6 +130,15 @@ private slots:
         QCOMPARE(menuState(menu).mid(0, 3),
                  QStringList({"&Start Service (grey)", "St&op Service", "&Restart Service"}));
         QVERIFY(menuState(menu).contains(QStringLiteral("&Delete Service (grey)")));
+
+        // The Client column shows who is served, while it is.
+        int client = connectWithin(port, 15000);
+        QVERIFY(client >= 0);
+        const QRegularExpression held(QStringLiteral("^127\\.0\\.0\\.1 since \\d\\d:\\d\\d$"));
+        QTRY_VERIFY_WITH_TIMEOUT(held.match(list->cellText(0, COLUMN_CLIENT)).hasMatch(), 10000);
+        close(client);
+        QTRY_COMPARE_WITH_TIMEOUT(list->cellText(0, COLUMN_CLIENT), QString(), 10000);
+        QCOMPARE(list->cellText(0, COLUMN_STATUS), QStringLiteral("Active"));
 
         exchange(port, "hello board", "hello client");
 

@@ -119,7 +119,7 @@ DWORD WINAPI ManagerWindow::threadMain(void* arg)
     return 0;
 }
 
-bool ManagerWindow::open()
+bool ManagerWindow::open(bool untilVisible)
 {
     static bool loaded = [] {
         LoadLibraryA("riched32.dll");
@@ -136,7 +136,7 @@ bool ManagerWindow::open()
         DWORD_PTR result = 0;
         std::function<void()> call = [&] { hwnd_ = dialog_ ? dialog_->hwnd() : nullptr; };
         SendMessageTimeoutA(invoker_, WM_INVOKE, 0, reinterpret_cast<LPARAM>(&call), SMTO_NORMAL, 2000, &result);
-        return hwnd_ && IsWindowVisible(hwnd_);
+        return hwnd_ && (!untilVisible || IsWindowVisible(hwnd_));
     });
 }
 

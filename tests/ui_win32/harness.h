@@ -48,8 +48,9 @@ public:
     ManagerWindow(const ManagerWindow&) = delete;
     ManagerWindow& operator=(const ManagerWindow&) = delete;
 
-    // Opens the window on its thread; true once it is up.
-    bool open();
+    // Opens the window on its thread; true once it is up (and, with
+    // untilVisible, shown: a window that starts in the tray never is).
+    bool open(bool untilVisible = true);
     // Ends it with Cancel, as Escape or the close box do; true once the
     // dialog's thread has ended.
     bool close();
@@ -139,10 +140,10 @@ protected:
         EXPECT_TRUE(window.close());
         removeConfiguration();
     }
-    void openWith(const std::string& configuration)
+    void openWith(const std::string& configuration, bool untilVisible = true)
     {
         write_file(configPath(), configuration);
-        ASSERT_TRUE(window.open());
+        ASSERT_TRUE(window.open(untilVisible));
     }
 
     ManagerWindow window;

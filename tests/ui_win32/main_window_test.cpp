@@ -200,15 +200,16 @@ TEST_F(MainWindowTest, FirstStartShowsTheEmptyWindowCentredWithOnlyAddAndHelpEna
     EXPECT_EQ(window.onUi([] { return GetDlgCtrlID(GetFocus()); }), IDC_ADD);
 }
 
-TEST_F(MainWindowTest, ListHasTenColumnsWithDefaultWidthsAndItsStyles)
+TEST_F(MainWindowTest, ListHasItsColumnsWithDefaultWidthsAndItsStyles)
 {
     ASSERT_TRUE(window.open());
     HWND header = reinterpret_cast<HWND>(SendMessageA(window.list(), LVM_GETHEADER, 0, 0));
     const char* const headers[] = {"Name", "Status", "TCP/IP Port", "Serial Port", "Baud Rate",
-                                   "Handshake", "Parity", "Stop Bits", "DTRO", "DTRC"};
-    const int widths[] = {70, 60, 70, 60, 55, 70, 50, 55, 45, 45};
-    ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 10);
-    for (int column = 0; column < 10; ++column) {
+                                   "Handshake", "Parity", "Stop Bits", "DTRO", "DTRC",
+                                   "Client", "When busy", "Listen", "Allow"};
+    const int widths[] = {70, 60, 70, 60, 55, 70, 50, 55, 45, 45, 110, 65, 80, 100};
+    ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 14);
+    for (int column = 0; column < 14; ++column) {
         char text[32] = {};
         LVCOLUMNA info{};
         info.mask = LVCF_TEXT | LVCF_FMT;
@@ -443,7 +444,8 @@ TEST_F(MainWindowTest, TrayMenuExitEndsTheManagerAndSavesWithoutTheMinimisedStat
 
 TEST_F(MainWindowTest, StoredMinimisedStateStartsInTheTray)
 {
-    openWith(generalSection("minimized = 1\n"));
+    // It may be in the tray before it is seen.
+    openWith(generalSection("minimized = 1\n"), false);
     HWND main = window.hwnd();
     ASSERT_TRUE(wait_until([&] { return window.onUi([&] { return window.dialog().trayIcon() != nullptr; }); }));
     EXPECT_TRUE(wait_until([&] { return !IsWindowVisible(main); }));

@@ -11,6 +11,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <functional>
 #include <iterator>
 #include <utility>
 #include <vector>
@@ -38,7 +39,9 @@ std::string configuration(int services, const std::string& sections)
 
 // Connects to 127.0.0.1:port and reads the first line the service sends,
 // within the time given. Empty when nothing came.
-std::string firstLineFrom(int port, int timeout_ms)
+// The first line a client of the port gets; `whileConnected` runs after it
+// has come, before the client closes.
+std::string firstLineFrom(int port, int timeout_ms, const std::function<void()>& whileConnected = {})
 {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
@@ -73,6 +76,8 @@ std::string firstLineFrom(int port, int timeout_ms)
             line.append(buffer, static_cast<size_t>(n));
         }
     }
+    if (whileConnected)
+        whileConnected();
     closesocket(s);
     return line;
 }
@@ -153,7 +158,8 @@ TEST_F(ServiceListTest, AddAppendsDefaultServicesWithoutSelectingThem)
     window.command(IDC_ADD);
     window.command(IDC_ADD);
     ASSERT_TRUE(wait_until([&] { return window.rowCount() == 2; }));
-    const char* expected[] = {"Service", "", "telnet", "COM1", "19200", "None", "None", "1", "No", "No"};
+    const char* expected[SERVICE_COLUMNS] = {"Service", "", "telnet", "COM1", "19200", "None", "None",
+                                             "1",       "No", "No",     "",      "Queue", "",     ""};
     for (int column = 0; column < SERVICE_COLUMNS; ++column) {
         EXPECT_EQ(window.cell(1, column), expected[column]) << column;
         EXPECT_EQ(field(1, column), expected[column]) << column;
@@ -253,17 +259,20 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
     EXPECT_STREQ(text, "telnet");
     window.key(editor, VK_TAB);
 
-    // Serial Port, then the fixed choice lists up to DTRC.
-    const int counts[] = {-1, 9, 3, 3, 2, 2, 2};
-    const int current[] = {0, 4, 2, 2, 0, 0, 0};
+    // Serial Port, then the fixed choice lists up to DTRC, then When busy
+    // (the Client is not edited).
+    const int columns[] = {COLUMN_COMPORT, COLUMN_BAUDRATE, COLUMN_HANDSHAKE, COLUMN_PARITY,
+                           COLUMN_STOPBITS, COLUMN_DTRO, COLUMN_DTRC, COLUMN_BUSY};
+    const int counts[] = {-1, 9, 3, 3, 2, 2, 2, 3};
+    const int current[] = {0, 4, 2, 2, 0, 0, 0, 0};
     HWND combo = nullptr;
-    for (int column = COLUMN_COMPORT; column <= COLUMN_DTRC; ++column) {
+    for (int index = 0; index < static_cast<int>(std::size(columns)); ++index) {
+        const int column = columns[index];
         HWND previous = combo;
         ASSERT_TRUE(wait_until([&] {
             combo = window.editor(IDC_CELL_CHOICE_EDITOR);
             return combo && combo != previous && window.onUi([] { return GetFocus(); }) == combo;
         })) << column;
-        const int index = column - COLUMN_COMPORT;
         if (counts[index] > 0) {
             EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), counts[index]) << column;
         }
@@ -271,11 +280,25 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
         EXPECT_TRUE(SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0)) << column;
         window.key(combo, VK_TAB);
     }
-    // Tab on DTRC ends editing with the value kept.
+    // Listen and Allow take only what their checks accept; Tab on Allow
+    // ends editing, and the Client is never edited.
+    HWND line = nullptr;
+    for (const char* typed : {" ::1 ", "10.0.0.0/33"}) {
+        HWND previous = line;
+        ASSERT_TRUE(wait_until([&] {
+            line = window.editor(IDC_CELL_TEXT_EDITOR);
+            return line && line != previous && window.onUi([] { return GetFocus(); }) == line;
+        })) << typed;
+        window.type(line, typed);
+        window.key(line, VK_TAB);
+    }
     EXPECT_TRUE(wait_until([&] {
         return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr && window.editor(IDC_CELL_TEXT_EDITOR) == nullptr;
     }));
     EXPECT_EQ(window.cell(0, COLUMN_DTRC), "No");
+    EXPECT_EQ(window.cell(0, COLUMN_BUSY), "Queue");
+    EXPECT_EQ(window.cell(0, COLUMN_LISTEN), "::1");
+    EXPECT_EQ(window.cell(0, COLUMN_ALLOW), "");
     EXPECT_EQ(window.cell(0, COLUMN_BAUDRATE), "19200");
 }
 
@@ -830,9 +853,14 @@ TEST_F(ServiceListTest, StartRunsAWorkerOnLoopbackAndStopEndsIt)
     EXPECT_FALSE(window.enabled(IDC_DELETE));
     EXPECT_NE(window.onUi([&] { return window.dialog().table().workerTimer(); }), 0);
 
-    // The serial side cannot open COM9; the client is told so.
-    const std::string line = firstLineFrom(port, 30000);
+    // The serial side cannot open COM9; the client is told so. The Client
+    // column shows it while it is connected.
+    const std::string line = firstLineFrom(port, 30000, [&] {
+        EXPECT_TRUE(wait_until([&] { return window.cell(0, COLUMN_CLIENT).rfind("127.0.0.1 since ", 0) == 0; }))
+            << window.cell(0, COLUMN_CLIENT);
+    });
     EXPECT_EQ(line.rfind("Error", 0), 0u) << line;
+    EXPECT_TRUE(cellBecomes(0, COLUMN_CLIENT, ""));
 
     // Restart runs a new worker for the same service.
     const DWORD first = window.onUi([&] { return window.dialog().table().record(0)->processInfo.id(); });

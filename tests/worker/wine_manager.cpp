@@ -5,11 +5,15 @@
 //
 //   wine_manager <vantrel.exe> <event name> <tcp> <serial> <baud> <flags> <dtro> <dtrc>
 //
-// Writes "started <pid>" (or "failed"), then, once the worker has ended,
-// "report <text>" for every report it sent and "ended <exit code>". Reads
+// Writes "started <pid>" (or "failed"); "client <kind> <address> <port>
+// <to board> <to client> <reason>" for each client report as it comes (the
+// worker finds the receiver through its environment); once the worker has
+// ended, "report <text>" for every status report it sent and "ended <exit
+// code>". Reads
 // "stop" lines: each sets the stop event; the end of its input does too,
 // and a worker still running 5 s later is ended.
 
+#include "port/client_report.h"
 #include "port/named_event.h"
 #include "port/process.h"
 #include "port/report.h"
@@ -36,12 +40,25 @@ int main(int argc, char** argv)
         return 2;
     }
     port::ReportReceiver receiver;
+    port::ClientReportReceiver clients;
+    static const char* const kinds[] = {"", "served", "progress", "left", "refused"};
+    static const char* const reasons[] = {"none", "taken-over", "busy", "not-allowed"};
+    const bool clientsOpen = clients.open([](uint32_t, const port::ClientReport& r) {
+        std::printf("client %s %s %u %llu %llu %s\n", kinds[static_cast<int>(r.kind)],
+                    port::format_ip_address(r.address).c_str(), static_cast<unsigned>(r.port),
+                    static_cast<unsigned long long>(r.to_board), static_cast<unsigned long long>(r.to_client),
+                    reasons[static_cast<int>(r.reason)]);
+        std::fflush(stdout);
+    });
     port::NamedEvent stop = port::NamedEvent::create(argv[2]);
     port::Process worker;
     std::string line = quote(argv[1]) + " " + quote(argv[2]) + " " + quote(argv[3]) + " " + quote(argv[4]);
     for (int i = 5; i < 9; ++i)
         line += std::string(" ") + argv[i];
-    if (!receiver.open() || !stop.valid() || !port::Process::start_hidden(line + " " + std::to_string(receiver.target()), worker)) {
+    const port::Process::Environment environment = {
+        {port::CLIENT_REPORT_VARIABLE, std::to_string(static_cast<uint32_t>(clients.target()))}};
+    if (!clientsOpen || !receiver.open() || !stop.valid()
+        || !port::Process::start_hidden(line + " " + std::to_string(receiver.target()), worker, environment)) {
         std::printf("failed\n");
         std::fflush(stdout);
         return 1;
@@ -74,6 +91,7 @@ int main(int argc, char** argv)
             reports.emplace_back(text);
             return true;
         });
+        clients.dispatch();
         if (stops.load() != stops_seen) {
             stops_seen = stops.load();
             stop.set();

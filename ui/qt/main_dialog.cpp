@@ -186,6 +186,11 @@ CMainDialog::CMainDialog()
         reportNotifier_ = std::make_unique<QSocketNotifier>(receiver_.fd(), QSocketNotifier::Read);
         connect(reportNotifier_.get(), &QSocketNotifier::activated, this, &CMainDialog::deliverReports);
     }
+    if (table_->clientReportDescriptor() >= 0) {
+        clientReportNotifier_ = std::make_unique<QSocketNotifier>(table_->clientReportDescriptor(), QSocketNotifier::Read);
+        connect(clientReportNotifier_.get(), &QSocketNotifier::activated, this,
+                [this] { table_->deliverClientReports(); });
+    }
 
     // The end of the user's session.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { onEndSession(); });

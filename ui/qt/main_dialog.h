@@ -76,6 +76,7 @@ private:
     std::unique_ptr<WindowSession> session_;
     port::ReportReceiver receiver_;
     std::unique_ptr<QSocketNotifier> reportNotifier_;
+    std::unique_ptr<QSocketNotifier> clientReportNotifier_; // on the table's descriptor: goes first
     std::unique_ptr<CSystemTray> tray_;
 
     QIcon icon_;

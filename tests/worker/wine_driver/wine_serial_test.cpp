@@ -226,6 +226,8 @@ public:
     }
 
     bool ended() const { return eof_; }
+    // After finish(): its exit code, -1 when it had to be killed.
+    int exit_code() const { return exit_code_; }
 
     // Closes its input and waits for it, bounded.
     void finish()
@@ -240,6 +242,7 @@ public:
                 kill(pid_, SIGKILL);
                 waitpid(pid_, &status, 0);
             }
+            exit_code_ = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             pid_ = -1;
         }
         if (from_ >= 0)
@@ -253,6 +256,7 @@ private:
     int from_ = -1;
     std::string buffer_;
     bool eof_ = false;
+    int exit_code_ = -1;
 };
 
 // The manager stand-in under Wine: it starts the worker, sets its stop
@@ -270,6 +274,21 @@ public:
 
     // Sets the worker's stop event.
     bool stop() { return send_line("stop"); }
+
+    // The next client report, "<kind> <address> <port> <to board> <to
+    // client> <reason>"; empty at the deadline.
+    std::string client_report(int timeout_ms = 30000)
+    {
+        const Deadline deadline(timeout_ms);
+        while (!deadline.expired()) {
+            const std::string line = read_line(deadline.remaining_ms());
+            if (line.rfind("client ", 0) == 0)
+                return line.substr(7);
+            if (line.empty() && ended())
+                break;
+        }
+        return {};
+    }
 
     // Waits for the worker's end: its reports and exit code.
     bool wait_end(int timeout_ms, std::vector<std::string>& reports, unsigned& code)
@@ -297,18 +316,43 @@ public:
     Client& operator=(const Client&) = delete;
     ~Client() { close(); }
 
-    // Connects, trying again while nobody listens yet.
-    bool connect(uint16_t port, int timeout_ms)
+    // Connects, trying again while nobody listens yet: from the loopback
+    // address `from` to 127.0.0.1, or over IPv6 to ::1.
+    bool connect(uint16_t port, int timeout_ms, uint32_t from = INADDR_ANY, bool v6 = false)
     {
         return wait_until([&] {
             close();
-            fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            fd_ = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd_ < 0)
+                return false;
+            if (v6) {
+                sockaddr_in6 addr{};
+                addr.sin6_family = AF_INET6;
+                addr.sin6_port = htons(port);
+                addr.sin6_addr = in6addr_loopback;
+                return ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+            }
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            local.sin_addr.s_addr = htonl(from);
             sockaddr_in addr{};
             addr.sin_family = AF_INET;
             addr.sin_port = htons(port);
             addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            return fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+            return ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0
+                   && ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
         }, timeout_ms, 50);
+    }
+
+    // This end's port.
+    uint16_t local_port() const
+    {
+        sockaddr_storage addr{};
+        socklen_t len = sizeof addr;
+        if (getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            return 0;
+        return ntohs(addr.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(addr).sin6_port
+                                                : reinterpret_cast<sockaddr_in&>(addr).sin_port);
     }
 
     bool send(const std::string& data, int timeout_ms = 20000)
@@ -759,4 +803,112 @@ TEST_F(WineSerial, LineControlOneSettingAtATime)
     EXPECT_FALSE(set_at_break_off & TIOCM_RTS) << log_text;
     EXPECT_TRUE(last_set & TIOCM_RTS) << log_text;
     EXPECT_TRUE(last_set & TIOCM_DTR) << log_text;
+}
+
+// Sharing a board under Wine: Refuse tells a second client who holds the
+// board, the holder going on untouched; Take over ends the holder's
+// connection with the DTR hold before the close and serves the newcomer;
+// and what the manager hears of each (the client reports).
+TEST_F(WineSerial, ASecondClientIsRefusedOrTakesOver)
+{
+    for (const int busy : {0x1000, 0x2000}) {
+        SCOPED_TRACE(busy);
+        start(busy, "19200", 0, 1);
+        Client holder;
+        ASSERT_TRUE(holder.connect(tcp, 60000));
+        round_trip(holder, "first");
+        const std::string holderPort = std::to_string(holder.local_port());
+        EXPECT_EQ(manager.client_report(), "served 127.0.0.1 " + holderPort + " 0 0 none");
+
+        Client second;
+        ASSERT_TRUE(second.connect(tcp, 30000));
+        const std::string secondPort = std::to_string(second.local_port());
+        if (busy == 0x1000) {
+            const std::string line = second.recv(200, 30000);
+            EXPECT_EQ(line.rfind("Busy: held by 127.0.0.1 since ", 0), 0u) << line;
+            EXPECT_EQ(line.find("\r\n"), line.size() - 2) << line;
+            EXPECT_TRUE(second.ended(10000));
+            EXPECT_EQ(manager.client_report(), "refused 127.0.0.1 " + secondPort + " 0 0 busy");
+            round_trip(holder, "still");
+        } else {
+            EXPECT_TRUE(holder.ended(30000)) << "the holder's connection ended";
+            EXPECT_EQ(manager.client_report(), "left 127.0.0.1 " + holderPort + " 5 10 taken-over");
+            EXPECT_EQ(manager.client_report(), "served 127.0.0.1 " + secondPort + " 0 0 none");
+            round_trip(second, "taken");
+            // DTR dropped for its second before the close, raised by the
+            // newcomer's open.
+            const auto changes = read_dtr_log(dtr_log_path);
+            ASSERT_GE(changes.size(), 3u) << read_file(dtr_log_path);
+            EXPECT_EQ(changes[1].level, 0);
+            EXPECT_EQ(changes[2].level, 1);
+            EXPECT_GE(changes[2].at_ms - changes[1].at_ms, 1000);
+        }
+        stop_silently();
+        std::remove(dtr_log_path.c_str());
+    }
+}
+
+// The allow list with clients from 127.0.0.1 and 127.0.0.2 and over IPv6,
+// on a worker that listens on every interface of both families (::).
+TEST_F(WineSerial, TheAllowListAndAnIPv6ListenAddress)
+{
+    ScopedEnv allow{"VANTREL_ALLOW", "127.0.0.2, ::1"};
+    ScopedEnv listen{"VANTREL_LISTEN", "::"};
+    start(0);
+    Client outside;
+    ASSERT_TRUE(outside.connect(tcp, 60000, 0x7F000001));
+    EXPECT_TRUE(outside.ended(30000)) << "closed at once";
+    EXPECT_EQ(outside.recv(1, 100), "");
+    EXPECT_EQ(manager.client_report(), "refused 127.0.0.1 " + std::to_string(outside.local_port()) + " 0 0 not-allowed");
+    EXPECT_FALSE(file_text(dtr_log_path)) << "the serial port was never opened";
+
+    Client inside;
+    ASSERT_TRUE(inside.connect(tcp, 30000, 0x7F000002));
+    round_trip(inside, "v4");
+    EXPECT_EQ(manager.client_report(), "served 127.0.0.2 " + std::to_string(inside.local_port()) + " 0 0 none");
+    inside.close();
+    EXPECT_EQ(manager.client_report().rfind("left 127.0.0.2 ", 0), 0u);
+
+    Client v6;
+    ASSERT_TRUE(v6.connect(tcp, 30000, 0, true));
+    round_trip(v6, "v6");
+    EXPECT_EQ(manager.client_report(), "served ::1 " + std::to_string(v6.local_port()) + " 0 0 none");
+    stop_silently();
+}
+
+// A listen address that is not the machine's: the bind error, reported.
+TEST_F(WineSerial, AForeignListenAddressIsTheBindError)
+{
+    ScopedEnv listen{"VANTREL_LISTEN", "192.0.2.1"};
+    start(0);
+    std::vector<std::string> reports;
+    unsigned code = 1;
+    ASSERT_TRUE(manager.wait_end(60000, reports, code));
+    EXPECT_EQ(reports, std::vector<std::string>{"bind: Can't assign requested address"});
+    EXPECT_EQ(code, 0u);
+}
+
+// The two commands for a server under Wine: --ports names each COM port
+// present with its device path (Wine's own COM ports: it does not count a
+// pseudo-terminal behind a COM link as present); --status finds no
+// headless manager (Windows has none) and says so.
+TEST_F(WineSerial, PortsAndStatusCommands)
+{
+    WineProgram ports;
+    ASSERT_TRUE(ports.run(env("VANTREL_WINDOWS_EXE"), {"--ports"}));
+    int listed = 0;
+    for (std::string line = ports.read_line(60000); !line.empty(); line = ports.read_line(30000), ++listed) {
+        const std::string name = line.substr(0, line.find(' '));
+        EXPECT_EQ(line, name + " -> \\\\.\\" + name);
+    }
+    EXPECT_GT(listed, 0);
+
+    ports.finish();
+    EXPECT_EQ(ports.exit_code(), 0);
+
+    WineProgram status;
+    ASSERT_TRUE(status.run(env("VANTREL_WINDOWS_EXE"), {"--status"}));
+    EXPECT_EQ(status.read_line(60000), "") << "nothing on standard output";
+    status.finish();
+    EXPECT_EQ(status.exit_code(), 1);
 }
