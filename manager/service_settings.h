@@ -21,6 +21,13 @@
 #include <string_view>
 #include <vector>
 
+// The worker's own bit of the flags word for the protocol on the
+// connection, above the serial_line_flags bits: Telnet with the COM-PORT
+// option when set, the board's bytes as they are otherwise.
+enum : uint32_t {
+    WORKER_PROTOCOL_RFC2217 = 0x0100,
+};
+
 // The list's columns in their order; each names one row of the table.
 enum ServiceColumn {
     COLUMN_NAME,
@@ -33,6 +40,7 @@ enum ServiceColumn {
     COLUMN_STOPBITS,
     COLUMN_DTRO,
     COLUMN_DTRC,
+    COLUMN_PROTOCOL, // Raw, or RFC 2217: the client sets the line
     SERVICE_COLUMNS // how many there are
 };
 
@@ -133,6 +141,7 @@ inline constexpr SettingChoice parityChoices[] = {
 };
 inline constexpr SettingChoice stopBitsChoices[] = {{"1"}, {"2", port::SERIAL_LINE_TWO_STOP}};
 inline constexpr SettingChoice noYesChoices[] = {{"No", 0}, {"Yes", 1}};
+inline constexpr SettingChoice protocolChoices[] = {{"Raw"}, {"RFC 2217", WORKER_PROTOCOL_RFC2217}};
 
 inline constexpr std::array<ServiceSetting, SERVICE_COLUMNS> serviceSettings = {{
     {.column = COLUMN_NAME, .header = "Name", .width = 70, .editor = SettingEditor::Text,
@@ -162,6 +171,9 @@ inline constexpr std::array<ServiceSetting, SERVICE_COLUMNS> serviceSettings = {
     {.column = COLUMN_DTRC, .header = "DTRC", .width = 45, .editor = SettingEditor::Choice,
      .choices = noYesChoices, .key = "dtrc", .newValue = "No", .readDefault = "No",
      .toWorker = {.how = ToWorker::Word, .word = WORD_DTR_ON_CLOSE, .form = WordForm::ChoiceCode}},
+    {.column = COLUMN_PROTOCOL, .header = "Protocol", .width = 65, .editor = SettingEditor::Choice,
+     .choices = protocolChoices, .key = "protocol", .newValue = "Raw", .readDefault = "Raw",
+     .writtenWhenDefault = false, .toWorker = {.how = ToWorker::FlagBits}},
 }};
 
 // Keys are padded with blanks to this width before their "= " in the file.

@@ -5,6 +5,7 @@
 
 #include "manager/window_placement.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -67,7 +68,8 @@ protected:
     {
         frontEnd.autostart = true;
         frontEnd.rect = {120, 80, 800, 320};
-        frontEnd.widths = {70, 160, 70, 60, 55, 70, 50, 55, 45, 45};
+        const int stored[] = {70, 160, 70, 60, 55, 70, 50, 55, 45, 45};
+        std::copy(std::begin(stored), std::end(stored), frontEnd.widths.begin());
         auto first = newServiceRecord();
         first->field(COLUMN_COMPORT) = "COM1";
         table.addService(std::move(first));
@@ -111,6 +113,21 @@ TEST_F(Configuration, WritesTheKnownFileByteForByte)
     withMinimized.insert(withMinimized.find(after) + after.size(), "minimized = 1\n");
     withMinimized.replace(withMinimized.find("active    = 1"), 13, "active    = 0");
     EXPECT_EQ(ConfigPlace::fileText(place.machinePath()), ConfigPlace::platformText(withMinimized));
+
+    // Read and saved again, byte for byte: a file without the keys that
+    // are written only away from their defaults (protocol) reads as those
+    // defaults and gains no line.
+    std::string stopped = EXAMPLE_FILE;
+    stopped.replace(stopped.find("active    = 1"), 13, "active    = 0");
+    write_file(place.machinePath(), ConfigPlace::platformText(stopped));
+    FakeFrontEnd again;
+    again.rect = frontEnd.rect;
+    ServiceTable reread(again);
+    reread.loadConfiguration();
+    ASSERT_EQ(reread.count(), 2);
+    EXPECT_EQ(reread.record(1)->field(COLUMN_PROTOCOL), "Raw");
+    reread.saveConfiguration(false);
+    EXPECT_EQ(ConfigPlace::fileText(place.machinePath()), ConfigPlace::platformText(stopped));
 }
 
 TEST_F(Configuration, ReadsBackTheSameServicesInTheSameOrder)
@@ -156,7 +173,8 @@ TEST_F(Configuration, ReadsBackTheSameServicesInTheSameOrder)
     EXPECT_EQ(frontEnd.fields.width, 680);
     EXPECT_EQ(frontEnd.fields.height, 240);
     EXPECT_EQ(frontEnd.fields.minimized, 0);
-    EXPECT_EQ(frontEnd.widths, (std::vector<int>{70, 160, 70, 0, 55, 70, 50, 55, 45, 45}));
+    EXPECT_EQ(frontEnd.widths, (std::vector<int>{70, 160, 70, 0, 55, 70, 50, 55, 45, 45, 1}))
+        << "the later columns are stored while they are not at their default width";
     // Loading takes a fresh stop-event name per service, from the counter.
     EXPECT_EQ(table.record(2)->eventName, "BRAMBLEVantrelServer7_6");
 }
@@ -295,7 +313,7 @@ TEST_F(Configuration, ColumnWidthsAreReadOnlyWithTenColumns)
     // most a column is given.
     ASSERT_GT(70000 & 0xFFFF, MAX_COLUMN_WIDTH);
     EXPECT_EQ(frontEnd.widths,
-              (std::vector<int>{11, 12, 13, defaults[3], MAX_COLUMN_WIDTH, 16, 17, 18, 19, defaults[9]}));
+              (std::vector<int>{11, 12, 13, defaults[3], MAX_COLUMN_WIDTH, 16, 17, 18, 19, defaults[9], defaults[10]}));
 }
 
 // Each checked setting: a value its list does not hold (compared byte for
@@ -315,6 +333,7 @@ TEST_F(Configuration, ValuesOutsideTheirListsReadAsDefaults)
         {COLUMN_STOPBITS, "stopbits", "1.5", "1", "2"},
         {COLUMN_DTRO, "dtro", "yes", "No", "Yes"},
         {COLUMN_DTRC, "dtrc", "YES", "No", "Yes"},
+        {COLUMN_PROTOCOL, "protocol", "RFC2217", "Raw", "RFC 2217"},
     };
     std::string refused = "[Service1]\n", kept = "[Service2]\n", written;
     for (const auto& setting : settings) {

@@ -126,7 +126,7 @@ TEST(StoredServices, ReadAsLoadingDoesAndComparedWithRecords)
         {COLUMN_NAME, "A renamed", false}, {COLUMN_TCPIP, "2002", true},  {COLUMN_COMPORT, "COM4", true},
         {COLUMN_BAUDRATE, "9600", true},   {COLUMN_HANDSHAKE, "RTS/CTS", true}, {COLUMN_PARITY, "Even", true},
         {COLUMN_STOPBITS, "2", true},      {COLUMN_DTRO, "Yes", true},    {COLUMN_DTRC, "Yes", true},
-        {COLUMN_STATUS, "Error: gone", false},
+        {COLUMN_PROTOCOL, "RFC 2217", true}, {COLUMN_STATUS, "Error: gone", false},
     };
     for (const auto& change : changes) {
         const std::unique_ptr<ServiceRecord> changed = newServiceRecord(services[0]);

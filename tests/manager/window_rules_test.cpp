@@ -31,7 +31,8 @@ TEST(CellEditing, TabWalksRightSkippingTheStatusAndEndsAfterTheLastColumn)
         {COLUMN_COMPORT, COLUMN_BAUDRATE}, {COLUMN_BAUDRATE, COLUMN_HANDSHAKE},
         {COLUMN_HANDSHAKE, COLUMN_PARITY}, {COLUMN_PARITY, COLUMN_STOPBITS},
         {COLUMN_STOPBITS, COLUMN_DTRO},    {COLUMN_DTRO, COLUMN_DTRC},
-        {COLUMN_DTRC, -1},                 {-1, -1},
+        {COLUMN_DTRC, COLUMN_PROTOCOL},    {COLUMN_PROTOCOL, -1},
+        {-1, -1},
         {SERVICE_COLUMNS, -1},
     };
     for (const auto& step : walk)
@@ -126,6 +127,7 @@ TEST_F(Editing, EachCellGetsItsEditorWithTheChoiceItHolds)
         {COLUMN_STOPBITS, {"1", "2"}, 0},
         {COLUMN_DTRO, {"No", "Yes"}, 0},
         {COLUMN_DTRC, {"No", "Yes"}, 0},
+        {COLUMN_PROTOCOL, {"Raw", "RFC 2217"}, 0},
     };
     for (const auto& cell : dropDowns) {
         CellEditorSetup setup = table.cellEditor(0, cell.column);
@@ -156,9 +158,11 @@ TEST_F(Editing, AnEndedEditIsAppliedAndTabNamesTheNextEditor)
         << "Tab moves also without a text";
     EXPECT_EQ(table.record(0)->field(COLUMN_BAUDRATE), "19200");
 
-    EXPECT_EQ(table.applyCellEdit({0, COLUMN_DTRC, std::string("Yes"), END_KEY_TAB}), -1)
-        << "Tab on the last column just ends";
+    EXPECT_EQ(table.applyCellEdit({0, COLUMN_DTRC, std::string("Yes"), END_KEY_TAB}), COLUMN_PROTOCOL);
     EXPECT_EQ(table.record(0)->field(COLUMN_DTRC), "Yes");
+    EXPECT_EQ(table.applyCellEdit({0, COLUMN_PROTOCOL, std::string("RFC 2217"), END_KEY_TAB}), -1)
+        << "Tab on the last edited column just ends";
+    EXPECT_EQ(table.record(0)->field(COLUMN_PROTOCOL), "RFC 2217");
 
     EXPECT_EQ(table.applyCellEdit({0, COLUMN_STATUS, std::string("Active"), END_KEY_NONE}), -1);
     EXPECT_EQ(table.record(0)->field(COLUMN_STATUS), "") << "the status is never edited";

@@ -153,8 +153,8 @@ private slots:
         QTRY_VERIFY(choiceEditor(list_));
         QCOMPARE(list_->cellText(1, COLUMN_TCPIP), QStringLiteral("2002"));
 
-        // Through the drop-downs: Serial Port ... DTRC; Tab on DTRC ends.
-        for (int column = COLUMN_COMPORT; column <= COLUMN_DTRC; ++column) {
+        // Through the drop-downs: Serial Port ... Protocol; Tab on the last ends.
+        for (int column = COLUMN_COMPORT; column <= COLUMN_PROTOCOL; ++column) {
             CellChoiceEditor* editor = choiceEditor(list_);
             QVERIFY2(editor, qPrintable(QString::number(column)));
             QTRY_VERIFY(editor->view()->isVisible());
@@ -164,7 +164,7 @@ private slots:
         }
         QTRY_VERIFY(!list_->openEditor());
         QCOMPARE(rowTexts(list_, 1),
-                 QStringList({"XAlpha", "", "2002", "COM5", "19200", "None", "None", "1", "No", "No"}));
+                 QStringList({"XAlpha", "", "2002", "COM5", "19200", "None", "None", "1", "No", "No", "Raw"}));
     }
 
     void dropDownsOfferTheirChoices()
@@ -571,7 +571,7 @@ private slots:
         // Right of the last column there is no cell either.
         for (int column = 0; column < SERVICE_COLUMNS; ++column)
             list_->setColumnWidth(column, 20);
-        const QPoint right = cellCentre(list_, 0, COLUMN_DTRC) + QPoint(40, 0);
+        const QPoint right = cellCentre(list_, 0, SERVICE_COLUMNS - 1) + QPoint(40, 0);
         QVERIFY(list_->viewport()->rect().contains(right));
         QVERIFY(!list_->indexAt(right).isValid());
         QTest::mouseClick(list_->viewport(), Qt::LeftButton, Qt::NoModifier, right);

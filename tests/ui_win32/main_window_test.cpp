@@ -200,15 +200,16 @@ TEST_F(MainWindowTest, FirstStartShowsTheEmptyWindowCentredWithOnlyAddAndHelpEna
     EXPECT_EQ(window.onUi([] { return GetDlgCtrlID(GetFocus()); }), IDC_ADD);
 }
 
-TEST_F(MainWindowTest, ListHasTenColumnsWithDefaultWidthsAndItsStyles)
+TEST_F(MainWindowTest, ListHasItsColumnsWithDefaultWidthsAndItsStyles)
 {
     ASSERT_TRUE(window.open());
     HWND header = reinterpret_cast<HWND>(SendMessageA(window.list(), LVM_GETHEADER, 0, 0));
     const char* const headers[] = {"Name", "Status", "TCP/IP Port", "Serial Port", "Baud Rate",
-                                   "Handshake", "Parity", "Stop Bits", "DTRO", "DTRC"};
-    const int widths[] = {70, 60, 70, 60, 55, 70, 50, 55, 45, 45};
-    ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 10);
-    for (int column = 0; column < 10; ++column) {
+                                   "Handshake", "Parity", "Stop Bits", "DTRO", "DTRC",
+                                   "Protocol"};
+    const int widths[] = {70, 60, 70, 60, 55, 70, 50, 55, 45, 45, 65};
+    ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 11);
+    for (int column = 0; column < 11; ++column) {
         char text[32] = {};
         LVCOLUMNA info{};
         info.mask = LVCF_TEXT | LVCF_FMT;

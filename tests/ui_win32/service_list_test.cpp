@@ -153,7 +153,8 @@ TEST_F(ServiceListTest, AddAppendsDefaultServicesWithoutSelectingThem)
     window.command(IDC_ADD);
     window.command(IDC_ADD);
     ASSERT_TRUE(wait_until([&] { return window.rowCount() == 2; }));
-    const char* expected[] = {"Service", "", "telnet", "COM1", "19200", "None", "None", "1", "No", "No"};
+    const char* expected[SERVICE_COLUMNS] = {"Service", "", "telnet", "COM1", "19200", "None", "None",
+                                             "1",       "No", "No",     "Raw"};
     for (int column = 0; column < SERVICE_COLUMNS; ++column) {
         EXPECT_EQ(window.cell(1, column), expected[column]) << column;
         EXPECT_EQ(field(1, column), expected[column]) << column;
@@ -253,11 +254,11 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
     EXPECT_STREQ(text, "telnet");
     window.key(editor, VK_TAB);
 
-    // Serial Port, then the fixed choice lists up to DTRC.
-    const int counts[] = {-1, 9, 3, 3, 2, 2, 2};
-    const int current[] = {0, 4, 2, 2, 0, 0, 0};
+    // Serial Port, then the fixed choice lists up to Protocol.
+    const int counts[] = {-1, 9, 3, 3, 2, 2, 2, 2};
+    const int current[] = {0, 4, 2, 2, 0, 0, 0, 0};
     HWND combo = nullptr;
-    for (int column = COLUMN_COMPORT; column <= COLUMN_DTRC; ++column) {
+    for (int column = COLUMN_COMPORT; column <= COLUMN_PROTOCOL; ++column) {
         HWND previous = combo;
         ASSERT_TRUE(wait_until([&] {
             combo = window.editor(IDC_CELL_CHOICE_EDITOR);
@@ -271,11 +272,12 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
         EXPECT_TRUE(SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0)) << column;
         window.key(combo, VK_TAB);
     }
-    // Tab on DTRC ends editing with the value kept.
+    // Tab on Protocol ends editing with the value kept.
     EXPECT_TRUE(wait_until([&] {
         return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr && window.editor(IDC_CELL_TEXT_EDITOR) == nullptr;
     }));
     EXPECT_EQ(window.cell(0, COLUMN_DTRC), "No");
+    EXPECT_EQ(window.cell(0, COLUMN_PROTOCOL), "Raw");
     EXPECT_EQ(window.cell(0, COLUMN_BAUDRATE), "19200");
 }
 
