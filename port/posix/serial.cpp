@@ -167,6 +167,7 @@ struct SerialPort::State {
     std::mutex status_lock;    // guards the driver counters below
     uint32_t counters[5] = {}; // the last TIOCGICOUNT (brk, frame, overrun, parity, buf_overrun)
     bool have_counters = false;
+    bool have_modem_lines = false; // TIOCMGET answered at open
     // Line control: what was last set where the driver cannot tell, and
     // whether open() turned low latency on.
     bool rts = true;
@@ -217,6 +218,8 @@ bool SerialPort::open(const std::string& name)
     s.rts = true;
     s.dtr = true;
     s.break_on = false;
+    int modem = 0;
+    s.have_modem_lines = ::ioctl(fd, TIOCMGET, &modem) == 0;
     s.low_latency_set = request_low_latency(fd);
     return true;
 }
@@ -444,6 +447,11 @@ bool SerialPort::modem_lines(uint32_t& lines)
     return true;
 }
 
+SerialModemWatch SerialPort::modem_watch() const
+{
+    return is_open() && state_->have_modem_lines ? SerialModemWatch::Polling : SerialModemWatch::None;
+}
+
 bool SerialPort::fetch_status(SerialStatus& status)
 {
     if (!is_open())
@@ -570,14 +578,21 @@ bool SerialPort::set_event_mask(uint32_t mask)
 
 SerialWait SerialPort::wait_event()
 {
+    uint32_t events = 0;
+    return wait_event(events);
+}
+
+SerialWait SerialPort::wait_event(uint32_t& events)
+{
+    events = 0;
     if (!is_open())
         return SerialWait::Failed;
     State& s = *state_;
-    short events = (s.event_mask & (SERIAL_EV_RXCHAR | SERIAL_EV_ERR)) ? POLLIN : 0;
+    short wanted = (s.event_mask & (SERIAL_EV_RXCHAR | SERIAL_EV_ERR)) ? POLLIN : 0;
     for (;;) {
         if (s.cancelled)
             return SerialWait::Cancelled;
-        pollfd p[2] = {{s.fd, events, 0}, {s.wake, POLLIN, 0}};
+        pollfd p[2] = {{s.fd, wanted, 0}, {s.wake, POLLIN, 0}};
         if (::poll(p, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -590,10 +605,13 @@ SerialWait SerialPort::wait_event()
             // queued can be read, then the wait fails.
             int queued = 0;
             bool pending = ::ioctl(s.fd, FIONREAD, &queued) == 0 && queued > 0;
+            events = pending ? uint32_t{SERIAL_EV_RXCHAR} : 0u;
             return pending ? SerialWait::Event : SerialWait::Failed;
         }
-        if (p[0].revents & POLLIN)
+        if (p[0].revents & POLLIN) {
+            events = SERIAL_EV_RXCHAR;
             return SerialWait::Event;
+        }
     }
 }
 

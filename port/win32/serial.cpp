@@ -126,6 +126,7 @@ struct SerialPort::State {
     // byte themselves, which the next read hands over first.
     bool reads_wait = false;
     bool have_first = false;
+    bool modem_status = false; // GetCommModemStatus answered at open
     char first = 0;
     bool cancel_set() const { return cancelled && WaitForSingleObject(cancelled, 0) == WAIT_OBJECT_0; }
 };
@@ -175,6 +176,8 @@ bool SerialPort::open(const std::string& name)
     state_->break_on = false;
     state_->reads_wait = false;
     state_->have_first = false;
+    DWORD modem = 0;
+    state_->modem_status = GetCommModemStatus(port, &modem) != 0;
     return true;
 }
 
@@ -439,6 +442,14 @@ bool SerialPort::modem_lines(uint32_t& lines)
     return true;
 }
 
+SerialModemWatch SerialPort::modem_watch() const
+{
+    // Once the event wait has been given up, changes are learnt by asking.
+    if (!is_open() || !state_->modem_status)
+        return SerialModemWatch::None;
+    return state_->reads_wait ? SerialModemWatch::Polling : SerialModemWatch::Events;
+}
+
 bool SerialPort::fetch_status(SerialStatus& status)
 {
     DWORD errors = 0;
@@ -575,19 +586,31 @@ SerialWait wait_by_reading(HANDLE port, HANDLE cancelled, bool& have_first, char
 
 SerialWait SerialPort::wait_event()
 {
+    uint32_t events = 0;
+    return wait_event(events);
+}
+
+SerialWait SerialPort::wait_event(uint32_t& events)
+{
+    events = 0;
     if (!is_open())
         return SerialWait::Failed;
     State& s = *state_;
     if (s.cancel_set())
         return SerialWait::Cancelled;
+    // Where the port's own events are not to be had, data are what ends a
+    // wait.
+    events = SERIAL_EV_RXCHAR;
     if (s.reads_wait)
         return wait_by_reading(s.handle, s.cancelled, s.have_first, s.first);
     Overlapped o;
     if (!o.ov.hEvent)
         return SerialWait::Failed;
-    DWORD events = 0;
-    if (WaitCommEvent(s.handle, &events, &o.ov))
+    DWORD seen = 0; // written when the wait completes, also later
+    if (WaitCommEvent(s.handle, &seen, &o.ov)) {
+        events = seen;
         return SerialWait::Event;
+    }
     DWORD e = GetLastError();
     if (e == ERROR_INVALID_PARAMETER)
         return SerialWait::Event; // a driver without event waits: read what is there
@@ -595,8 +618,10 @@ SerialWait SerialPort::wait_event()
     DWORD count = 0;
     if (e == ERROR_IO_PENDING)
         r = finish(s.handle, o, s.cancelled, count);
-    if (r == Outcome::Done)
+    if (r == Outcome::Done) {
+        events = seen;
         return SerialWait::Event;
+    }
     if (r == Outcome::Cancelled)
         return SerialWait::Cancelled;
     // The event wait failed: a driver without modem status (Wine's on a
