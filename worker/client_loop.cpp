@@ -2,6 +2,7 @@
 
 #include "worker/worker.h"
 
+#include "manager/service_settings.h"
 #include "port/process.h"
 #include "port/report.h"
 #include "port/wake.h"
@@ -71,6 +72,11 @@ int worker_error_line(char* line, int size, const char* text)
     return n < size ? n : size - 1;
 }
 
+relay_protocol worker_protocol(int line_flags)
+{
+    return (static_cast<uint32_t>(line_flags) & WORKER_PROTOCOL_RFC2217) ? relay_protocol::rfc2217 : relay_protocol::raw;
+}
+
 int worker_abort_check()
 {
     if (!tarn_time_passed(&next_check))
@@ -115,7 +121,7 @@ void worker_client_loop(port::NamedEvent& stop_event, const char* tcp_port, cons
                     hold_dtr(&stop);
                     tarn_set_dtr(serial, 1);
                 }
-                tarn_relay(server, serial, stop);
+                tarn_relay(server, serial, stop, worker_protocol(line_flags));
                 if (dtrc) {
                     tarn_set_dtr(serial, 0);
                     hold_dtr();

@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+class com_port_session;
+
 // Worker mode: argv holds the program path and the eight worker words
 // (stop event name, TCP port, serial port, baud rate, line flags, DTRO,
 // DTRC, report target). Returns the process exit code (always 0).
@@ -34,6 +36,16 @@ int worker_error_line(char* line, int size, const char* text);
 // once when there is none; the event is consulted at most once a second.
 int worker_abort_check();
 
+// What a connection carries: the board's bytes as they are, or Telnet
+// with the COM-PORT option (RFC 2217), through which the client sets the
+// serial line for the length of its connection.
+enum class relay_protocol { raw, rfc2217 };
+
+// The protocol of the flags word (its WORKER_PROTOCOL_RFC2217 bit); the
+// other bits are the serial line's, and a bit that means nothing here is
+// ignored.
+relay_protocol worker_protocol(int line_flags);
+
 // One pump's view of a relay.
 struct pump_params {
     int socket_descriptor = -1;                   // a server descriptor with its current client
@@ -43,6 +55,7 @@ struct pump_params {
     std::atomic<long long>* board_moved_at = nullptr; // when the last board bytes reached the client (ms)
     std::atomic<bool>* client_ended = nullptr;    // set by the socket pump at the client's end
     port::WakeEvent* client_ended_event = nullptr; // set with it, for the relay's wait
+    com_port_session* session = nullptr;          // RFC 2217: the Telnet side; null for a raw relay
 };
 
 // Joins the client of socket_descriptor and the serial port of
@@ -51,8 +64,12 @@ struct pump_params {
 // while the board answers: until the board has been quiet for 500 ms, at
 // most 5 s, and no longer once the next client waits in the listening
 // socket's queue or the connection fails. Returns after both pumps have
-// ended. An empty stop set ends it at once.
-void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSet& stop);
+// ended. An empty stop set ends it at once. With RFC 2217 the client is
+// offered Telnet's options first, and the line settings it makes last
+// until the port is closed; a break the client left on is taken off
+// before the relay returns.
+void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSet& stop,
+                relay_protocol protocol = relay_protocol::raw);
 
 // Client to serial port; serial port to client. Thread bodies of the relay;
 // the result is the last transfer's (a count, 0 or -1).
