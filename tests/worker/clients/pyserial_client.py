@@ -1,0 +1,72 @@
+"""pyserial's rfc2217:// handler, as flashing tools and miniterm use it
+(its answers checked, no ign_set_control), against an RFC 2217 service.
+
+    pyserial_client.py TCP_PORT BOARD_FD LINE_LOG [MODEM_LINES_FILE]
+
+With a modem lines file (the worker's preloaded stand-in reads it) the
+modem lines start as CTS and CD, then change to DSR alone."""
+
+import sys
+import termios
+
+import serial
+
+from board import Board, Failed, check, line_log, run, wait_until
+
+TIOCM_CAR, TIOCM_CTS, TIOCM_DSR = 0x040, 0x020, 0x100
+
+
+def main():
+    port, board, log = int(sys.argv[1]), Board(int(sys.argv[2])), sys.argv[3]
+    modem_file = sys.argv[4] if len(sys.argv) > 4 else None
+
+    s = serial.serial_for_url("rfc2217://127.0.0.1:%d?timeout=10" % port, baudrate=57600,
+                              stopbits=serial.STOPBITS_TWO, timeout=10)
+    check(board.speed() == termios.B57600, "57600 baud: the terminal has %d" % board.speed())
+    check(board.cflag() & termios.CSTOPB, "two stop bits")
+    s.baudrate = 115200
+    s.stopbits = serial.STOPBITS_ONE
+    check(board.speed() == termios.B115200, "115200 baud: the terminal has %d" % board.speed())
+    check(not board.cflag() & termios.CSTOPB, "one stop bit")
+    check(s.bytesize == 8 and s.parity == serial.PARITY_NONE, "8N1 answered")
+    # A pseudo-terminal keeps no parity: the answer says so, and pyserial,
+    # which checks it, refuses the change; the port goes on.
+    try:
+        s.parity = serial.PARITY_EVEN
+        raise Failed("even parity answered as set on a terminal that keeps none")
+    except ValueError as refused:
+        check("rejected value for option 'parity'" in str(refused), "refused as %s" % refused)
+    s.parity = serial.PARITY_NONE
+
+    before = len(line_log(log))
+    s.dtr = False
+    s.rts = False
+    s.dtr = True
+    s.rts = True
+    s.send_break(0.25)
+    changes = line_log(log)[before:]
+    check([(level, name) for _, level, name in changes]
+          == [(0, "DTR"), (0, "RTS"), (1, "DTR"), (1, "RTS"), (1, "BREAK"), (0, "BREAK")],
+          "the line changes: %r" % changes)
+    check(changes[5][0] - changes[4][0] >= 200, "the break lasted %d ms" % (changes[5][0] - changes[4][0]))
+    s.reset_input_buffer()
+    s.reset_output_buffer()
+
+    if modem_file:
+        check((s.cts, s.dsr, s.cd) == (True, False, True), "CTS and CD: %r" % ((s.cts, s.dsr, s.cd),))
+        with open(modem_file, "w") as f:
+            f.write(str(TIOCM_DSR))
+        wait_until(lambda: (s.cts, s.dsr, s.cd) == (False, True, False), "DSR alone was not told")
+    else:
+        check((s.cts, s.dsr, s.cd) == (False, False, False), "a terminal without modem lines")
+
+    values = bytes(range(256)) * 2
+    s.write(values)
+    check(board.read(len(values)) == values, "client to board intact")
+    board.write(values)
+    got = s.read(len(values))
+    check(got == values, "board to client: %d of %d bytes intact" % (len(got), len(values)))
+    s.close()
+
+
+run(main)
