@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, if any is
 # missing (the RFC 2217 tests run real clients: pyserial, C-Kermit,
-# microcom, a telnet client). Runs apt-get as root, through sudo otherwise. With "fuzz": what
-# the fuzz targets need (clang and its libFuzzer and sanitizer runtimes).
+# microcom, a telnet client). Runs apt-get as root, through sudo
+# otherwise. With "fuzz": what the fuzz targets need (clang and its
+# libFuzzer and sanitizer runtimes).
 set -e
 if [ "${1:-}" = fuzz ]; then
   pkgs="cmake ninja-build make clang libclang-rt-14-dev"
