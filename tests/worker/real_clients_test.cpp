@@ -81,7 +81,7 @@ TEST_F(RealClients, PyserialSetsTheLineAndMovesEveryByteValue)
     ScopedEnv preload{"LD_PRELOAD", std::string(SERIAL_FLAGS_LIB)};
     ScopedEnv lines{"VANTREL_MODEM_LINES_FILE", modem};
     ASSERT_TRUE(worker.start(options));
-    EXPECT_TRUE(script("pyserial_client.py", {}, {dtr.path, modem}));
+    EXPECT_TRUE(script("pyserial_client.py", {}, {dtr.path, "--modem-file", modem}));
 }
 
 TEST_F(RealClients, PyserialOnATerminalWithoutModemLines)

@@ -1,12 +1,16 @@
 """pyserial's rfc2217:// handler, as flashing tools and miniterm use it
 (its answers checked, no ign_set_control), against an RFC 2217 service.
 
-    pyserial_client.py TCP_PORT BOARD_FD LINE_LOG [MODEM_LINES_FILE]
+    pyserial_client.py TCP_PORT BOARD_FD LINE_LOG [--modem-file FILE]
+                       [--modem-lines CTS,DSR,CD] [--refused-baud RATE]
 
 With a modem lines file (the worker's preloaded stand-in reads it) the
-modem lines start as CTS and CD, then change to DSR alone."""
+modem lines start as CTS and CD, then change to DSR alone; with
+--modem-lines they are as given throughout (0 or 1 each; none by
+default). A refused baud rate is one the device does not take: the answer
+is the rate in force, which pyserial refuses."""
 
-import sys
+import argparse
 import termios
 
 import serial
@@ -17,8 +21,16 @@ TIOCM_CAR, TIOCM_CTS, TIOCM_DSR = 0x040, 0x020, 0x100
 
 
 def main():
-    port, board, log = int(sys.argv[1]), Board(int(sys.argv[2])), sys.argv[3]
-    modem_file = sys.argv[4] if len(sys.argv) > 4 else None
+    parser = argparse.ArgumentParser()
+    parser.add_argument("port", type=int)
+    parser.add_argument("board", type=int)
+    parser.add_argument("log")
+    parser.add_argument("--modem-file")
+    parser.add_argument("--modem-lines", default="0,0,0")
+    parser.add_argument("--refused-baud", type=int)
+    args = parser.parse_args()
+    port, board, log, modem_file = args.port, Board(args.board), args.log, args.modem_file
+    fixed_lines = tuple(word == "1" for word in args.modem_lines.split(","))
 
     s = serial.serial_for_url("rfc2217://127.0.0.1:%d?timeout=10" % port, baudrate=57600,
                               stopbits=serial.STOPBITS_TWO, timeout=10)
@@ -37,6 +49,13 @@ def main():
     except ValueError as refused:
         check("rejected value for option 'parity'" in str(refused), "refused as %s" % refused)
     s.parity = serial.PARITY_NONE
+    if args.refused_baud:
+        try:
+            s.baudrate = args.refused_baud
+            raise Failed("%d baud answered as set on a device that refuses it" % args.refused_baud)
+        except ValueError as refused:
+            check("rejected value for option 'baudrate'" in str(refused), "refused as %s" % refused)
+        s.baudrate = 115200
 
     before = len(line_log(log))
     s.dtr = False
@@ -58,7 +77,7 @@ def main():
             f.write(str(TIOCM_DSR))
         wait_until(lambda: (s.cts, s.dsr, s.cd) == (False, True, False), "DSR alone was not told")
     else:
-        check((s.cts, s.dsr, s.cd) == (False, False, False), "a terminal without modem lines")
+        check((s.cts, s.dsr, s.cd) == fixed_lines, "CTS, DSR, CD: %r" % ((s.cts, s.dsr, s.cd),))
 
     values = bytes(range(256)) * 2
     s.write(values)
