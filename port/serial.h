@@ -240,6 +240,10 @@ public:
     // The same, with the events of the mask that ended it (Windows: as the
     // driver reports them; POSIX: SERIAL_EV_RXCHAR, data are waiting).
     SerialWait wait_event(uint32_t& events);
+    // Ends a wait_event() pending in another thread, or the next one, once:
+    // it returns Event with no events. Writes are not disturbed. Safe from
+    // any thread while the port is open.
+    void wake_event_wait();
     // Ends a wait_event() or write() pending in another thread and makes
     // every later one return at once, until resume(). Safe from any thread
     // while the port is open; the relay calls it before it joins its

@@ -9,6 +9,18 @@ com_port_session::com_port_session(port::SerialPort& serial, client_writer write
       encoded_(telnet_com_port::encoded_size_max(static_cast<size_t>(block_size))),
       polled_(serial.modem_watch() == port::SerialModemWatch::Polling)
 {
+    if (polled_)
+        serial_.modem_lines(polled_lines_);
+}
+
+bool com_port_session::poll_modem_lines()
+{
+    uint32_t lines = 0;
+    if (!serial_.modem_lines(lines) || lines == polled_lines_)
+        return false;
+    polled_lines_ = lines;
+    modem_report_due_.store(true);
+    return true;
 }
 
 uint32_t com_port_session::event_mask() const

@@ -11,7 +11,9 @@
 // wants to hear of them.
 //
 // Threads: the relay's own calls start() before the pumps run, and polls
-// the modem lines; the socket pump calls from_client(); the serial pump
+// the modem lines (it only asks the port: what the client is told, the
+// serial pump tells, so that a client that reads nothing never holds the
+// relay's own thread); the socket pump calls from_client(); the serial pump
 // from_board(), report_line_errors(), report_modem_lines() and
 // wait_while_suspended().
 
@@ -74,14 +76,16 @@ public:
         if (serial_errors)
             engine_.report_line_errors(com_port_line_errors(serial_errors));
     }
-    // The port's modem lines now, asked of it (the serial pump at a modem
-    // event, the relay's thread where it polls).
+    // Serial pump: the port's modem lines now, asked of it, at a modem
+    // event or when the relay's thread found them changed.
     void report_modem_lines()
     {
+        modem_report_due_.store(false);
         uint32_t lines = 0;
         if (serial_.modem_lines(lines))
             engine_.report_modem_lines(com_port_modem_lines(lines));
     }
+    bool modem_report_due() const { return modem_report_due_.load(); }
     // Serial pump: while the client has suspended the board's data, waits
     // for its resume; false when `ending` ended the wait.
     bool wait_while_suspended(const port::WakeSet& ending);
@@ -90,6 +94,11 @@ public:
     // the event set each time that may have changed (watch_seen() resets
     // it, before polls_modem_lines() is asked again).
     bool polls_modem_lines() const { return polled_ && modem_wanted_.load(); }
+    // The relay's thread, each MODEM_POLL time: asks the port for its
+    // modem lines; true when they changed since the last look, and the
+    // serial pump is then to be woken (port::SerialPort::wake_event_wait)
+    // to tell the client.
+    bool poll_modem_lines();
     intptr_t watch_event() const { return watch_event_.native(); }
     void watch_seen() { watch_event_.reset(); }
 
@@ -128,4 +137,6 @@ private:
     port::WakeEvent watch_event_;
     std::atomic<bool> modem_wanted_{false};
     const bool polled_; // the port's modem lines are learnt by asking
+    uint32_t polled_lines_ = 0; // the relay's thread: the lines at its last look
+    std::atomic<bool> modem_report_due_{false};
 };

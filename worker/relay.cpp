@@ -46,7 +46,8 @@
 // changes wake the serial pump where the port has events for them; where
 // it has not (POSIX), the relay's own thread asks every MODEM_POLL_MS, and
 // only while the client wants to hear of them, so that a raw relay and a
-// device without modem lines (a pseudo-terminal) never wake for them.
+// device without modem lines (a pseudo-terminal) never wake for them; it
+// wakes the serial pump at a change, which tells the client.
 
 #include "worker/worker.h"
 
@@ -318,7 +319,7 @@ int serial_pump(pump_params& p)
             result = -1;
             break;
         }
-        if (session && (events & port::SERIAL_EV_MODEM))
+        if (session && ((events & port::SERIAL_EV_MODEM) || session->modem_report_due()))
             session->report_modem_lines();
         // Received data or a line error: take what is queued (possibly
         // nothing after a line error).
@@ -349,9 +350,10 @@ namespace {
 // Waits for the end of the relay: one of the objects of `ends` signalled
 // or a pump's end, as port::wait_any answers. Meanwhile, for RFC 2217 on a
 // port whose modem lines are learnt by asking, asks for them every
-// MODEM_POLL_MS while the client wants to hear of their changes.
+// MODEM_POLL_MS while the client wants to hear of their changes, and wakes
+// the serial pump to tell a change.
 int wait_for_end(const port::WakeSet& ends, const port::Thread& socket_thread, const port::Thread& serial_thread,
-                 com_port_session* session)
+                 com_port_session* session, port::SerialPort* serial)
 {
     port::WakeSet wake = ends;
     if (session)
@@ -360,7 +362,8 @@ int wait_for_end(const port::WakeSet& ends, const port::Thread& socket_thread, c
         const int timeout = session && session->polls_modem_lines() ? MODEM_POLL_MS : -1;
         const int seen = port::wait_any(wake, {&socket_thread, &serial_thread}, timeout);
         if (seen == port::WAITED_TIMEOUT) {
-            session->report_modem_lines();
+            if (session->poll_modem_lines() && serial)
+                serial->wake_event_wait();
         } else if (seen == port::WAITED_EVENT && session && !ends.signalled()) {
             session->watch_seen(); // the client's wish changed: ask again whether to poll
         } else {
@@ -414,7 +417,7 @@ void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSe
     if (started) {
         port::WakeSet first = stop;
         first.add(client_ended_event.native());
-        const int seen = wait_for_end(first, socket_thread, serial_thread, session ? &*session : nullptr);
+        const int seen = wait_for_end(first, socket_thread, serial_thread, session ? &*session : nullptr, serial);
         // The socket pump has ended at the client's end; nothing else has
         // happened yet.
         if (seen != port::WAITED_FAILED && client_ended.load() && !stop.signalled() && !serial_thread.ended())

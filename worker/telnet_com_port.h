@@ -46,10 +46,7 @@
 //    runs) and from_client(); the line-control calls of com_port_line and
 //    the sink's to_board() happen on it, from within from_client();
 //  - the serial pump thread calls to_client(), report_modem_lines() and
-//    report_line_errors(), and reads suspended(); the two reports take the
-//    notification lock, so that a third thread (the relay's own, which
-//    polls the modem lines where the port has no event for them) may make
-//    them as well.
+//    report_line_errors(), and reads suspended().
 // to_client() takes no lock and does not call the sink: the caller writes
 // the encoded block to the client itself. The sink's to_client() is called
 // from both threads, so the integrator serialises it with its own writes of

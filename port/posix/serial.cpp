@@ -161,6 +161,7 @@ void release_low_latency(int fd)
 struct SerialPort::State {
     int fd = -1;
     int wake = -1;             // an eventfd that cancel() makes readable
+    int poke = -1;             // an eventfd that wake_event_wait() makes readable, read by wait_event()
     std::atomic<bool> cancelled{false};
     uint32_t event_mask = 0;
     long baud = 0;             // the line's rate, for the drain at close
@@ -197,7 +198,10 @@ bool SerialPort::open(const std::string& name)
     }
     ::ioctl(fd, TIOCEXCL);
     int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake < 0) {
+    int poke = wake < 0 ? -1 : ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (poke < 0) {
+        if (wake >= 0)
+            ::close(wake);
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return false;
@@ -205,6 +209,7 @@ bool SerialPort::open(const std::string& name)
     State& s = *state_;
     s.fd = fd;
     s.wake = wake;
+    s.poke = poke;
     s.cancelled = false;
     s.event_mask = 0;
     s.baud = 0;
@@ -592,14 +597,20 @@ SerialWait SerialPort::wait_event(uint32_t& events)
     for (;;) {
         if (s.cancelled)
             return SerialWait::Cancelled;
-        pollfd p[2] = {{s.fd, wanted, 0}, {s.wake, POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
+        pollfd p[3] = {{s.fd, wanted, 0}, {s.wake, POLLIN, 0}, {s.poke, POLLIN, 0}};
+        if (::poll(p, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
             return SerialWait::Failed;
         }
         if (p[1].revents)
             return SerialWait::Cancelled;
+        if (p[2].revents) {
+            uint64_t value;
+            ssize_t r = ::read(s.poke, &value, sizeof value);
+            (void)r;
+            return SerialWait::Event;
+        }
         if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             // The other end hung up or the device went away: what is still
             // queued can be read, then the wait fails.
@@ -612,6 +623,15 @@ SerialWait SerialPort::wait_event(uint32_t& events)
             events = SERIAL_EV_RXCHAR;
             return SerialWait::Event;
         }
+    }
+}
+
+void SerialPort::wake_event_wait()
+{
+    if (state_->poke != -1) {
+        uint64_t one = 1;
+        ssize_t w = ::write(state_->poke, &one, sizeof one);
+        (void)w;
     }
 }
 
@@ -650,6 +670,10 @@ void SerialPort::close()
     if (s.wake != -1) {
         ::close(s.wake);
         s.wake = -1;
+    }
+    if (s.poke != -1) {
+        ::close(s.poke);
+        s.poke = -1;
     }
 }
 

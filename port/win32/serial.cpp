@@ -6,6 +6,7 @@
 #include "port/serial_names.h"
 #include "port/win32/line_settings.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <windows.h>
@@ -127,6 +128,7 @@ struct SerialPort::State {
     bool reads_wait = false;
     bool have_first = false;
     bool modem_status = false; // GetCommModemStatus answered at open
+    std::atomic<bool> poked{false}; // wake_event_wait() since the last wait
     char first = 0;
     bool cancel_set() const { return cancelled && WaitForSingleObject(cancelled, 0) == WAIT_OBJECT_0; }
 };
@@ -555,10 +557,10 @@ namespace {
 
 // The event wait's stand-in where the driver's own fails: a read of one
 // byte that waits for it, repeated while none comes.
-SerialWait wait_by_reading(HANDLE port, HANDLE cancelled, bool& have_first, char& first)
+SerialWait wait_by_reading(HANDLE port, HANDLE cancelled, bool& have_first, char& first, std::atomic<bool>& poked)
 {
     for (;;) {
-        if (have_first)
+        if (have_first || poked.exchange(false))
             return SerialWait::Event;
         if (WaitForSingleObject(cancelled, 0) == WAIT_OBJECT_0)
             return SerialWait::Cancelled;
@@ -598,11 +600,13 @@ SerialWait SerialPort::wait_event(uint32_t& events)
     State& s = *state_;
     if (s.cancel_set())
         return SerialWait::Cancelled;
+    if (s.poked.exchange(false))
+        return SerialWait::Event;
     // Where the port's own events are not to be had, data are what ends a
     // wait.
     events = SERIAL_EV_RXCHAR;
     if (s.reads_wait)
-        return wait_by_reading(s.handle, s.cancelled, s.have_first, s.first);
+        return wait_by_reading(s.handle, s.cancelled, s.have_first, s.first, s.poked);
     Overlapped o;
     if (!o.ov.hEvent)
         return SerialWait::Failed;
@@ -630,7 +634,17 @@ SerialWait SerialPort::wait_event(uint32_t& events)
     if (!set_reads_that_wait(s.handle))
         return SerialWait::Failed;
     s.reads_wait = true;
-    return wait_by_reading(s.handle, s.cancelled, s.have_first, s.first);
+    return wait_by_reading(s.handle, s.cancelled, s.have_first, s.first, s.poked);
+}
+
+void SerialPort::wake_event_wait()
+{
+    // Setting the event mask again ends a pending event wait; a wait by
+    // reading sees the flag after its read, within FIRST_BYTE_WAIT_MS.
+    state_->poked.store(true);
+    DWORD mask = 0;
+    if (is_open() && GetCommMask(state_->handle, &mask))
+        SetCommMask(state_->handle, mask);
 }
 
 void SerialPort::cancel()
