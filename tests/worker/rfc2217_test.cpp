@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sys/ioctl.h>
 #include <termios.h>
 
@@ -142,8 +143,16 @@ struct DriverStandIn {
     ScopedEnv counters_env{"VANTREL_ICOUNT_FILE", counters};
 
     explicit DriverStandIn(int modem_lines = 0) { set_lines(modem_lines); }
-    void set_lines(int bits) { write_file(lines, std::to_string(bits)); }
-    void set_counters(const std::string& counts) { write_file(counters, counts); }
+    void set_lines(int bits) { replace(lines, std::to_string(bits)); }
+    void set_counters(const std::string& counts) { replace(counters, counts); }
+
+private:
+    // Whole at once: the stand-in may read the file at any moment.
+    void replace(const std::string& path, const std::string& text)
+    {
+        ASSERT_TRUE(write_file(path + ".new", text));
+        std::filesystem::rename(path + ".new", path);
+    }
 };
 
 long long switches_while_idle(uint32_t pid, int ms)

@@ -11,6 +11,7 @@ default). A refused baud rate is one the device does not take: the answer
 is the rate in force, which pyserial refuses."""
 
 import argparse
+import os
 import termios
 
 import serial
@@ -73,8 +74,9 @@ def main():
 
     if modem_file:
         check((s.cts, s.dsr, s.cd) == (True, False, True), "CTS and CD: %r" % ((s.cts, s.dsr, s.cd),))
-        with open(modem_file, "w") as f:
+        with open(modem_file + ".new", "w") as f:  # replaced whole: the stand-in reads it at any time
             f.write(str(TIOCM_DSR))
+        os.replace(modem_file + ".new", modem_file)
         wait_until(lambda: (s.cts, s.dsr, s.cd) == (False, True, False), "DSR alone was not told")
     else:
         check((s.cts, s.dsr, s.cd) == fixed_lines, "CTS, DSR, CD: %r" % ((s.cts, s.dsr, s.cd),))
