@@ -337,10 +337,10 @@ int serial_pump(pump_params& p)
             }
             p.board_moved_at->store(now_ms());
         }
-        if (session && session->client_failed())
-            result = -1; // a notification could not be sent
         else if (result == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1)); // no spin on empty events
+        if (session && session->client_failed())
+            result = -1; // a notification could not be sent
     }
     return result;
 }
