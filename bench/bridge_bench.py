@@ -15,6 +15,12 @@ Per bridge and round, in two runs of the bridge:
 - serving one client after another: from a client's close to the next
   client's first byte through both ways, the board silent meanwhile.
 
+The worker runs raw (vantrel) and as an RFC 2217 service (rfc2217), whose
+client takes the Telnet offers, doubles 0xFF on its way out and undoes
+the doubling on its way in. Both serve one client as above and, beside
+that, move all-0xFF data each way; the second table sets the RFC 2217
+figures beside the raw ones.
+
 Rounds alternate the order of the bridges; the table shows the median of
 the rounds.
 """
@@ -183,6 +189,8 @@ def event_path(name):
 
 class Vantrel:
     name = "vantrel"
+    flags = "0"
+    telnet = False
 
     def __init__(self, exe, board, devices):
         self.exe, self.board, self.devices = exe, board, devices
@@ -198,7 +206,7 @@ class Vantrel:
         self.port = free_port()
         env = dict(os.environ, VANTREL_DEVICE_DIR=self.devices)
         return start_and_time(
-            self, [self.exe, event, str(self.port), "COM5", "115200", "0", "0", "0", "0"], env, connect_client)
+            self, [self.exe, event, str(self.port), "COM5", "115200", self.flags, "0", "0", "0"], env, connect_client)
 
     def signal_stop(self):
         os.write(self.event_fd, b"\x01")
@@ -214,8 +222,16 @@ class Vantrel:
         os.unlink(self.event_path)
 
 
+class Rfc2217(Vantrel):
+    """The worker as an RFC 2217 service (WORKER_PROTOCOL_RFC2217)."""
+    name = "rfc2217"
+    flags = str(0x0100)
+    telnet = True
+
+
 class Socat:
     name = "socat"
+    telnet = False
 
     def __init__(self, board):
         self.board = board
@@ -245,11 +261,51 @@ class Socat:
             self.process.wait()
 
 
+# --- Telnet, for the RFC 2217 service -----------------------------------------
+
+IAC, SB, SE = 0xFF, 0xFA, 0xF0
+WILL, WONT, DO, DONT = 0xFB, 0xFC, 0xFD, 0xFE
+BINARY, ECHO, SGA, COM_PORT = 0, 1, 3, 44
+
+
+def agree(client):
+    """Takes the service's offers as an RFC 2217 client does (BINARY both
+    ways, SGA, ECHO, COM-PORT) and waits for the modem state that follows
+    the agreement."""
+    client.sendall(bytes([IAC, DO, BINARY, IAC, DO, SGA, IAC, DO, ECHO, IAC, DO, COM_PORT, IAC, WILL, BINARY]))
+    seen = b""
+    modem_state = bytes([IAC, SB, COM_PORT, 107])
+    while modem_state not in seen or not seen.endswith(bytes([IAC, SE])):
+        chunk = client.recv(4096)
+        if not chunk:
+            raise RuntimeError("the RFC 2217 service closed the connection")
+        seen += chunk
+
+
+class Decoder:
+    """Undoes the doubling of 0xFF across any split of the stream (after
+    the agreement nothing else comes from a board without modem lines)."""
+
+    def __init__(self):
+        self.carry = False
+
+    def __call__(self, chunk):
+        if self.carry:
+            chunk = b"\xff" + chunk
+        run = len(chunk) - len(chunk.rstrip(b"\xff"))
+        self.carry = run % 2 == 1
+        if self.carry:
+            chunk = chunk[:-1]
+        return chunk.replace(b"\xff\xff", b"\xff")
+
+
 # --- measurements ------------------------------------------------------------
 
 def handshake(client, board):
     """Returns once the bridge relays: a byte from the client reached the board."""
-    finish = board.run(lambda m: os.read(m, 1))
+    # The bridge opens the terminal once the client is there: until then a
+    # read of the board may fail (board_byte waits for it).
+    finish = board.run(lambda m: board_byte(board))
     client.sendall(b"!")
     return finish(30) == b"!"
 
@@ -273,9 +329,10 @@ def latency(client, board, count):
     return statistics.median(samples), samples[int(len(samples) * 0.99) - 1]
 
 
-def transfer(client, board, up, down):
+def transfer(client, board, up, down, telnet=False):
     """Sends `up` from the client and `down` from the board at the same time;
-    returns (seconds, bytes intact in both directions)."""
+    returns (seconds, bytes intact in both directions). With telnet the
+    client doubles 0xFF on the way out and undoes it on the way in."""
     def board_side(master):
         os.set_blocking(master, False)
         got, sent = bytearray(), 0
@@ -298,19 +355,21 @@ def transfer(client, board, up, down):
         os.set_blocking(master, True)
         return (time.monotonic(), bytes(got) == up)
 
+    wire = up.replace(b"\xff", b"\xff\xff") if telnet else up  # made before the clock starts
+    decode = Decoder() if telnet else None
     start = time.monotonic()
     finish = board.run(board_side)
     client.setblocking(False)
     got, sent, end = bytearray(), 0, start
-    while len(got) < len(down) or sent < len(up):
-        want_w = [client] if sent < len(up) else []
+    while len(got) < len(down) or sent < len(wire):
+        want_w = [client] if sent < len(wire) else []
         want_r = [client] if len(got) < len(down) else []
         r, w, _ = select.select(want_r, want_w, [], 30)
         if not r and not w:
             break
         if w:
             try:
-                sent += client.send(up[sent:sent + 65536])
+                sent += client.send(wire[sent:sent + 65536])
             except BlockingIOError:
                 pass
         if r:
@@ -321,7 +380,7 @@ def transfer(client, board, up, down):
             if chunk == b"":
                 break
             if chunk:
-                got += chunk
+                got += decode(chunk) if decode else chunk
                 end = time.monotonic()
     client.settimeout(30)
     board_end, up_ok = finish(120) or (start, False)
@@ -461,19 +520,28 @@ def serving_run(bridge, board, args, data, result):
     try:
         result["start"] = started
         client, pid = bridge.client, bridge.process.pid
+        if bridge.telnet:
+            agree(client)
         if not handshake(client, board):
             raise RuntimeError(f"{bridge.name} relays nothing")
         result["lat_med"], result["lat_p99"] = latency(client, board, args.pings)
         mib = len(data) / (1 << 20)
         ticks = cpu_ticks(pid)
-        t, ok_up = transfer(client, board, data, b"")
+        t, ok_up = transfer(client, board, data, b"", bridge.telnet)
         result["up"] = mib / t
-        t, ok_down = transfer(client, board, b"", data)
+        t, ok_down = transfer(client, board, b"", data, bridge.telnet)
         result["down"] = mib / t
-        t, ok_both = transfer(client, board, data, data[::-1])
+        t, ok_both = transfer(client, board, data, data[::-1], bridge.telnet)
         result["both"] = 2 * mib / t
         result["cpu_per_mib"] = 1000.0 * (cpu_ticks(pid) - ticks) / CLK_TCK / (4 * mib)
         result["intact"] = ok_up and ok_down and ok_both
+        if isinstance(bridge, Vantrel):
+            ones = b"\xff" * len(data)
+            t, ok_up = transfer(client, board, ones, b"", bridge.telnet)
+            result["ff_up"] = mib / t
+            t, ok_down = transfer(client, board, b"", ones, bridge.telnet)
+            result["ff_down"] = mib / t
+            result["intact"] = result["intact"] and ok_up and ok_down
         result["wake_client"], result["cpu_client"] = idle(pid, args.idle)
         result["dirty_kb"], result["objects"], qt = memory(pid)
         result["qt_objects"] = len(qt)
@@ -520,7 +588,8 @@ def main():
     devices = tempfile.mkdtemp(prefix="vantrel-bench-")
     os.symlink(board.slave_path, os.path.join(devices, "COM5"))
     data = os.urandom(args.mib << 20)
-    bridges = [Vantrel(os.path.abspath(args.vantrel), board, devices), Socat(board)]
+    bridges = [Vantrel(os.path.abspath(args.vantrel), board, devices), Socat(board),
+               Rfc2217(os.path.abspath(args.vantrel), board, devices)]
     results = {b.name: [] for b in bridges}
     load_before = load_average()
     began = time.monotonic()
@@ -529,9 +598,11 @@ def main():
             for bridge in bridges if n % 2 == 0 else reversed(bridges):
                 print(f"round {n + 1}: {bridge.name}", file=sys.stderr, flush=True)
                 result = {}
-                waiting_run(bridge, args, result)
+                if not bridge.telnet:
+                    waiting_run(bridge, args, result)
                 serving_run(bridge, board, args, data, result)
-                reconnect_run(bridge, board, args, result)
+                if not bridge.telnet:
+                    reconnect_run(bridge, board, args, result)
                 results[bridge.name].append(result)
     finally:
         board.close()
@@ -583,6 +654,30 @@ def main():
         met = "" if check is None or a != a else ("yes" if check(a, b) else "NO")
         print(f"| {title} | {fa} | {fb} | {ratio} | {target} | {met} |")
     print(f"| bytes lost or changed | {'0' if intact else 'SOME'} | | | 0 | {'yes' if intact else 'NO'} |")
+
+    # RFC 2217 beside raw: title, key of the RFC 2217 figure, key of the
+    # raw one, format, whether more is better, the least (or most) ratio.
+    rfc_rows = [
+        ("round trip, 1 byte, median (µs)", "lat_med", "lat_med", "{:.0f}", False, 1.10),
+        ("round trip, 1 byte, p99 (µs)", "lat_p99", "lat_p99", "{:.0f}", False, None),
+        ("client → board (MiB/s)", "up", "up", "{:.1f}", True, 0.90),
+        ("board → client (MiB/s)", "down", "down", "{:.1f}", True, 0.90),
+        ("both ways (MiB/s, sum)", "both", "both", "{:.1f}", True, 0.90),
+        ("all 0xFF, client → board (MiB/s)", "ff_up", "ff_up", "{:.1f}", True, 0.50),
+        ("all 0xFF, board → client (MiB/s)", "ff_down", "ff_down", "{:.1f}", True, 0.50),
+        ("CPU per MiB moved (ms)", "cpu_per_mib", "cpu_per_mib", "{:.2f}", False, None),
+    ]
+    print("\n| RFC 2217 beside raw | raw | RFC 2217 | ratio | Target | Met |")
+    print("|---|---:|---:|---:|---|---|")
+    for title, key, raw_key, fmt, more_better, bound in rfc_rows:
+        a, b = med("rfc2217", key), med(v, raw_key)
+        fa = "—" if a != a else fmt.format(a)
+        fb = "—" if b != b else fmt.format(b)
+        ratio = a / b if a == a and b == b and b > 0 else float("nan")
+        target = "" if bound is None else (f"≥ {bound:.2f}× raw" if more_better else f"≤ {bound:.2f}× raw")
+        met = "" if bound is None or ratio != ratio else (
+            "yes" if (ratio >= bound if more_better else ratio <= bound) else "NO")
+        print(f"| {title} | {fb} | {fa} | {'' if ratio != ratio else f'{ratio:.2f}×'} | {target} | {met} |")
     if unsteady:
         print(f"\n{unsteady} idle sample(s) left out: a thread started or ended during the sample")
     return 0 if intact else 1

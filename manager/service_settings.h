@@ -34,10 +34,11 @@ enum ServiceColumn {
     COLUMN_STOPBITS,
     COLUMN_DTRO,
     COLUMN_DTRC,
-    COLUMN_CLIENT, // who is served now, from the worker's reports (first, to be in view)
-    COLUMN_BUSY,   // what a client that comes while another is served gets
-    COLUMN_LISTEN, // the address the service listens on
-    COLUMN_ALLOW,  // who may connect
+    COLUMN_PROTOCOL, // Raw, or RFC 2217: the client sets the line
+    COLUMN_CLIENT,   // who is served now, from the worker's reports
+    COLUMN_BUSY,     // what a client that comes while another is served gets
+    COLUMN_LISTEN,   // the address the service listens on
+    COLUMN_ALLOW,    // who may connect
     SERVICE_COLUMNS // how many there are
 };
 
@@ -144,6 +145,7 @@ inline constexpr SettingChoice parityChoices[] = {
 };
 inline constexpr SettingChoice stopBitsChoices[] = {{"1"}, {"2", port::SERIAL_LINE_TWO_STOP}};
 inline constexpr SettingChoice noYesChoices[] = {{"No", 0}, {"Yes", 1}};
+inline constexpr SettingChoice protocolChoices[] = {{"Raw"}, {"RFC 2217", WORKER_PROTOCOL_RFC2217}};
 inline constexpr SettingChoice busyChoices[] = {
     {"Queue"},
     {"Refuse", WORKER_BUSY_REFUSE},
@@ -184,6 +186,10 @@ inline constexpr std::array<ServiceSetting, SERVICE_COLUMNS> serviceSettings = {
     {.column = COLUMN_DTRC, .header = "DTRC", .width = 45, .editor = SettingEditor::Choice,
      .choices = noYesChoices, .key = "dtrc", .newValue = "No", .readDefault = "No",
      .toWorker = {.how = ToWorker::Word, .word = WORD_DTR_ON_CLOSE, .form = WordForm::ChoiceCode}},
+    {.column = COLUMN_PROTOCOL, .header = "Protocol", .width = 65, .editor = SettingEditor::Choice,
+     .choices = protocolChoices, .key = "protocol", .newValue = "Raw", .readDefault = "Raw",
+     .writtenWhenDefault = false, .startRefusal = "Error: Invalid Protocol specified",
+     .toWorker = {.how = ToWorker::FlagBits}},
     {.column = COLUMN_CLIENT, .header = "Client", .width = 110, .editor = SettingEditor::None,
      .onReload = OnReload::NotCompared},
     {.column = COLUMN_BUSY, .header = "When busy", .width = 65, .editor = SettingEditor::Choice,

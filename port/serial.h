@@ -53,8 +53,20 @@ enum : uint32_t {
 // Event mask bits of set_event_mask(), in the Windows numbering (EV_*).
 enum : uint32_t {
     SERIAL_EV_RXCHAR = 0x0001,
+    SERIAL_EV_CTS = 0x0008,
+    SERIAL_EV_DSR = 0x0010,
+    SERIAL_EV_RLSD = 0x0020,
     SERIAL_EV_ERR = 0x0080,
+    SERIAL_EV_RING = 0x0100,
+    SERIAL_EV_MODEM = SERIAL_EV_CTS | SERIAL_EV_DSR | SERIAL_EV_RLSD | SERIAL_EV_RING,
 };
+
+// How a port tells of changes of its modem status lines: not at all (a
+// device without them, such as a pseudo-terminal), by waking wait_event()
+// with SERIAL_EV_MODEM bits when the event mask asks for them (Windows),
+// or only when asked: the caller polls modem_lines() (POSIX, which has no
+// event for them that a wait could watch beside the data).
+enum class SerialModemWatch { None, Events, Polling };
 
 // Line settings: serial_line_flags bits.
 enum : int {
@@ -183,6 +195,9 @@ public:
     // The modem status lines now (SERIAL_MODEM_*); none on a device without
     // modem lines. False when the port cannot be asked.
     bool modem_lines(uint32_t& lines);
+    // How changes of the modem lines are learnt, as far as the open device
+    // tells (see SerialModemWatch).
+    SerialModemWatch modem_watch() const;
 
     // Fetches and clears the error flags, with the count of queued input.
     // False when the port cannot be asked (a device gone, a closed port).
@@ -222,6 +237,13 @@ public:
     // hang-up as a failure). Returns Cancelled at once while a cancel()
     // holds.
     SerialWait wait_event();
+    // The same, with the events of the mask that ended it (Windows: as the
+    // driver reports them; POSIX: SERIAL_EV_RXCHAR, data are waiting).
+    SerialWait wait_event(uint32_t& events);
+    // Ends a wait_event() pending in another thread, or the next one, once:
+    // it returns Event with no events. Writes are not disturbed. Safe from
+    // any thread while the port is open.
+    void wake_event_wait();
     // Ends a wait_event() or write() pending in another thread and makes
     // every later one return at once, until resume(). Safe from any thread
     // while the port is open; the relay calls it before it joins its

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, if any is
-# missing. Runs apt-get as root, through sudo otherwise. With "fuzz": what
-# the fuzz targets need (clang and its libFuzzer and sanitizer runtimes).
+# missing (the RFC 2217 tests run real clients: pyserial, C-Kermit,
+# microcom, a telnet client). Runs apt-get as root, through sudo
+# otherwise. With "fuzz": what the fuzz targets need (clang and its
+# libFuzzer and sanitizer runtimes).
 set -e
 if [ "${1:-}" = fuzz ]; then
   pkgs="cmake ninja-build make clang libclang-rt-14-dev"
@@ -10,6 +12,7 @@ else
         qt6-base-dev libgl-dev
         g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
         xvfb xauth socat procps
+        python3-serial ckermit microcom telnet
         dpkg-dev file zip unzip desktop-file-utils man-db groff-base"
 fi
 missing=""

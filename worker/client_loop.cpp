@@ -75,6 +75,11 @@ int worker_error_line(char* line, int size, const char* text)
     return n < size ? n : size - 1;
 }
 
+relay_protocol worker_protocol(int line_flags)
+{
+    return (static_cast<uint32_t>(line_flags) & WORKER_PROTOCOL_RFC2217) ? relay_protocol::rfc2217 : relay_protocol::raw;
+}
+
 int worker_abort_check()
 {
     if (!tarn_time_passed(&next_check))
@@ -127,7 +132,7 @@ void worker_client_loop(port::NamedEvent& stop_event, const char* tcp_port, cons
             if (sharing.admit(server)) {
                 relay_hooks hooks;
                 sharing.prepare(hooks, server, stop);
-                int serial = tarn_open(serial_port, baud_rate, line_flags & ~static_cast<int>(WORKER_BUSY_MASK),
+                int serial = tarn_open(serial_port, baud_rate, line_flags & ~static_cast<int>(WORKER_BUSY_MASK | WORKER_PROTOCOL_RFC2217),
                                        worker_abort_check, &stop);
                 if (serial < 0) {
                     refuse_client(server);
@@ -137,7 +142,7 @@ void worker_client_loop(port::NamedEvent& stop_event, const char* tcp_port, cons
                         hold_dtr(&stop);
                         tarn_set_dtr(serial, 1);
                     }
-                    tarn_relay(server, serial, stop, &hooks);
+                    tarn_relay(server, serial, stop, &hooks, worker_protocol(line_flags));
                     if (dtrc) {
                         tarn_set_dtr(serial, 0);
                         hold_dtr();

@@ -42,10 +42,25 @@
 // is served, and hands each connection that waits there to the caller,
 // which may end the relay for it (a client that takes over). The pumps go
 // on meanwhile.
+//
+// RFC 2217. A relay for such a service has a com_port_session between the
+// pumps and the client: the socket pump hands each block it reads to the
+// session, which gives the data in it to the serial port as above (in
+// order with the line control the client asks for), the serial pump hands
+// the board's blocks to the session, which encodes and sends them, and
+// holds them while the client has suspended them. A break or a line error
+// from the board is news for the client (NOTIFY-LINESTATE), not the end of
+// the relay as it is for a raw one; a mode error still ends it. Modem line
+// changes wake the serial pump where the port has events for them; where
+// it has not (POSIX), the relay's own thread asks every MODEM_POLL_MS, and
+// only while the client wants to hear of them, so that a raw relay and a
+// device without modem lines (a pseudo-terminal) never wake for them; it
+// wakes the serial pump at a change, which tells the client.
 
 #include "worker/worker.h"
 
 #include "port/thread.h"
+#include "worker/com_port_session.h"
 #include "tarn/tarn_internal.h"
 
 #include <algorithm>
@@ -70,6 +85,9 @@ constexpr long long CLIENT_END_MAX_MS = 5000;
 constexpr long long HELD_LINE_MARGIN_MS = 1000;
 // The board's last-moved time while a block is on its way to the client.
 constexpr long long BOARD_WRITING = std::numeric_limits<long long>::max() / 2;
+// RFC 2217 on a port without events for its modem lines: how often they
+// are asked while the client wants to hear of their changes.
+constexpr int MODEM_POLL_MS = 200;
 
 long long now_ms()
 {
@@ -104,6 +122,21 @@ void report_client_end(pump_params& p)
 
 enum class Written { All, Stopped, Held, Failed };
 
+// One write attempt to the serial port. A raw relay goes through the
+// library's serial driver, which fails on a break or mode error the port
+// holds; for RFC 2217 those are the board's news for the client, which the
+// serial pump fetches and tells, so the write goes to the port as it is.
+int write_board(pump_params& p, port::SerialPort* serial, const char* data, int count, const port::WakeSet& watch,
+                int limit)
+{
+    if (!p.session || !serial)
+        return tarn_slot_write_watched(p.serial_descriptor, data, count, watch, limit);
+    const int n = serial->write(data, static_cast<uint32_t>(count), watch, limit);
+    if (n < 0)
+        tarn_error = TARN_ERR_COMMUNICATION;
+    return n;
+}
+
 // Writes all count bytes to the serial port. The driver waits while its
 // queue is full or flow control holds the line, until the relay cancels;
 // meanwhile the client's end is watched, unless it has been seen already
@@ -126,7 +159,7 @@ Written write_serial(pump_params& p, port::Socket& client, port::SocketWatch& cl
             if (line >= 0)
                 limit = static_cast<int>(std::min<long long>(line + HELD_LINE_MARGIN_MS, std::numeric_limits<int>::max()));
         }
-        const int n = tarn_slot_write_watched(p.serial_descriptor, data + done, count - done, watch, limit);
+        const int n = write_board(p, serial, data + done, count - done, watch, limit);
         if (n < 0)
             return Written::Failed; // a failed serial write ends the pump, whatever went before
         done += n;
@@ -148,6 +181,40 @@ Written write_serial(pump_params& p, port::Socket& client, port::SocketWatch& cl
         }
     }
     return Written::All;
+}
+
+// RFC 2217: the client's block through the Telnet engine, the data in it
+// to the serial port as write_serial writes them.
+Written write_decoded(pump_params& p, port::Socket& client, port::SocketWatch& client_end, bool& client_gone,
+                      char* data, int count)
+{
+    Written written = Written::All;
+    auto to_board = [&](const char* board, int size) {
+        written = write_serial(p, client, client_end, client_gone, board, size);
+        return written == Written::All;
+    };
+    p.session->from_client(data, count, to_board);
+    return p.session->client_failed() ? Written::Failed : written;
+}
+
+// RFC 2217: what the board sent, with the line errors the port reports
+// told the client. A break is news, not a failure: the read after it takes
+// what came with it. A mode error fails.
+int read_board(port::SerialPort& serial, com_port_session& session, char* buffer)
+{
+    uint32_t errors = 0;
+    int got = serial.read_checked(buffer, BLOCK, errors);
+    if (got == 0 && (errors & port::SERIAL_ERR_BREAK) && !(errors & port::SERIAL_ERR_MODE)) {
+        uint32_t more = 0;
+        got = serial.read_checked(buffer, BLOCK, more);
+        errors |= more;
+    }
+    if (got < 0 || (errors & port::SERIAL_ERR_MODE)) {
+        tarn_error = TARN_ERR_COMMUNICATION;
+        return -1;
+    }
+    session.report_line_errors(errors);
+    return got;
 }
 
 // Sends all count bytes to the client, waiting while its socket
@@ -232,7 +299,10 @@ int socket_pump(pump_params& p)
         } else {
             result = tarn_slot_read(p.socket_descriptor, buffer, BLOCK);
             if (result > 0) {
-                switch (write_serial(p, *client, client_end, client_gone, buffer, result)) {
+                const Written written = p.session
+                                            ? write_decoded(p, *client, client_end, client_gone, buffer, result)
+                                            : write_serial(p, *client, client_end, client_gone, buffer, result);
+                switch (written) {
                 case Written::All: count_moved(p, &relay_hooks::to_board, result); break;
                 case Written::Stopped: return result;
                 case Written::Held: report_client_end(p); return 0;
@@ -258,15 +328,20 @@ int serial_pump(pump_params& p)
         tarn_error = TARN_ERR_COMMUNICATION;
         return -1;
     }
+    com_port_session* session = p.session;
     uint32_t errors = 0;
-    if (!serial->check_errors(errors) || (errors & (port::SERIAL_ERR_BREAK | port::SERIAL_ERR_MODE))) {
+    const uint32_t fatal = session ? port::SERIAL_ERR_MODE : port::SERIAL_ERR_BREAK | port::SERIAL_ERR_MODE;
+    if (!serial->check_errors(errors) || (errors & fatal)) {
         tarn_error = TARN_ERR_COMMUNICATION;
         return -1;
     }
-    serial->set_event_mask(port::SERIAL_EV_RXCHAR | port::SERIAL_EV_ERR);
+    if (session)
+        session->report_line_errors(errors);
+    serial->set_event_mask(session ? session->event_mask() : port::SERIAL_EV_RXCHAR | port::SERIAL_EV_ERR);
     int result = 0;
     while (!p.stop && result != -1) {
-        port::SerialWait w = serial->wait_event();
+        uint32_t events = 0;
+        port::SerialWait w = serial->wait_event(events);
         if (w == port::SerialWait::Cancelled)
             break;
         if (w == port::SerialWait::Failed) {
@@ -274,24 +349,78 @@ int serial_pump(pump_params& p)
             result = -1;
             break;
         }
+        if (session && ((events & port::SERIAL_EV_MODEM) || session->modem_report_due()))
+            session->report_modem_lines();
         // Received data or a line error: take what is queued (possibly
         // nothing after a line error).
-        result = tarn_slot_read(p.serial_descriptor, buffer, BLOCK);
+        result = session ? read_board(*serial, *session, buffer) : tarn_slot_read(p.serial_descriptor, buffer, BLOCK);
         if (result > 0) {
             // A slow client is not a quiet board: the block counts as
             // moving until it is out.
             p.board_moved_at->store(BOARD_WRITING);
-            result = write_client(p, *client, buffer, result);
+            if (!session) {
+                result = write_client(p, *client, buffer, result);
+            } else if (!session->wait_while_suspended(*p.ending)) {
+                break; // the relay is ending
+            } else if (!session->from_board(buffer, result)) {
+                result = -1;
+            }
             p.board_moved_at->store(now_ms());
             count_moved(p, &relay_hooks::to_client, result);
         }
         else if (result == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1)); // no spin on empty events
+        if (session && session->client_failed())
+            result = -1; // a notification could not be sent
     }
     return result;
 }
 
-void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSet& stop, relay_hooks* hooks)
+namespace {
+
+// Waits for the end of the relay: one of the objects of `ends` signalled
+// or a pump's end, as port::wait_any answers. Meanwhile it hands each
+// connection that waits at `listener` to the hooks' newcomer, when there
+// is one, and ends when that says so; and for RFC 2217 on a port whose
+// modem lines are learnt by asking, it asks for them every MODEM_POLL_MS
+// while the client wants to hear of their changes, and wakes the serial
+// pump to tell a change. The pumps go on meanwhile.
+int wait_for_end(const port::WakeSet& ends, const port::Thread& socket_thread, const port::Thread& serial_thread,
+                 relay_hooks* hooks, port::Socket* listener, com_port_session* session, port::SerialPort* serial)
+{
+    port::WakeSet wake = ends;
+    std::optional<port::SocketWatch> newcomers;
+    if (hooks && hooks->newcomer && listener) {
+        newcomers.emplace(*listener, port::SocketWatch::Condition::Readable);
+        wake.add(newcomers->native());
+    }
+    if (session)
+        wake.add(session->watch_event());
+    for (;;) {
+        if (newcomers)
+            newcomers->arm();
+        const int timeout = session && session->polls_modem_lines() ? MODEM_POLL_MS : -1;
+        const int seen = port::wait_any(wake, {&socket_thread, &serial_thread}, timeout);
+        if (seen == port::WAITED_TIMEOUT) {
+            if (session->poll_modem_lines() && serial)
+                serial->wake_event_wait();
+            continue;
+        }
+        if (seen != port::WAITED_EVENT || ends.signalled())
+            return seen;
+        if (session)
+            session->watch_seen(); // the client's wish may have changed: ask again whether to poll
+        if (newcomers && listener->wait_readable(0) == 1 && hooks->newcomer()) {
+            hooks->ended_by_newcomer = true;
+            return seen;
+        }
+    }
+}
+
+} // namespace
+
+void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSet& stop, relay_hooks* hooks,
+                relay_protocol protocol)
 {
     if (hooks) {
         hooks->ended_by_newcomer = false;
@@ -316,36 +445,31 @@ void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSe
         p->hooks = hooks;
     }
 
+    // RFC 2217: the Telnet side, which writes to the client as the serial
+    // pump does; its offers go first.
+    port::SerialPort* serial = tarn_slot_serial(serial_descriptor);
+    std::optional<com_port_session> session;
+    if (protocol == relay_protocol::rfc2217 && serial) {
+        session.emplace(*serial, [&to_client](const char* data, int size) {
+            port::Socket* client = tarn_slot_socket(to_client.socket_descriptor);
+            return client && write_client(to_client, *client, data, size) >= 0;
+        }, BLOCK);
+        to_serial.session = to_client.session = &*session;
+    }
+    const bool session_ready = !session || session->valid();
+    if (session && session_ready)
+        session->start();
+
     port::Thread socket_thread, serial_thread;
-    bool started = ending.valid() && client_ended_event.valid()
+    bool started = ending.valid() && client_ended_event.valid() && session_ready
                    && socket_thread.start([&] { socket_pump(to_serial); }, "socket_pump")
                    && serial_thread.start([&] { serial_pump(to_client); }, "serial_pump");
     // Without a stop object the wait fails and the relay ends at once.
     if (started) {
         port::WakeSet first = stop;
         first.add(client_ended_event.native());
-        // Clients that connect while this one is served, when the caller
-        // wants to hear of them.
-        std::optional<port::SocketWatch> newcomers;
-        port::Socket* listener = tarn_slot_listener(socket_descriptor);
-        if (hooks && hooks->newcomer && listener) {
-            newcomers.emplace(*listener, port::SocketWatch::Condition::Readable);
-            first.add(newcomers->native());
-        }
-        int seen = port::WAITED_FAILED;
-        for (;;) {
-            if (newcomers)
-                newcomers->arm();
-            seen = port::wait_any(first, {&socket_thread, &serial_thread}, -1);
-            if (seen != port::WAITED_EVENT || !newcomers || stop.signalled() || client_ended.load())
-                break;
-            // A newcomer only: the pumps go on whatever the caller does with it.
-            if (listener->wait_readable(0) == 1 && hooks->newcomer()) {
-                hooks->ended_by_newcomer = true;
-                break;
-            }
-        }
-        newcomers.reset();
+        const int seen = wait_for_end(first, socket_thread, serial_thread, hooks,
+                                      tarn_slot_listener(socket_descriptor), session ? &*session : nullptr, serial);
         // The socket pump has ended at the client's end; nothing else has
         // happened yet.
         if (!hooks_ended(hooks) && seen != port::WAITED_FAILED && client_ended.load() && !stop.signalled()
@@ -357,11 +481,12 @@ void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSe
     to_serial.stop = 1;
     ending.set();
     // Ends a pending serial event wait or a write held by flow control.
-    port::SerialPort* serial = tarn_slot_serial(serial_descriptor);
     if (serial)
         serial->cancel();
     socket_thread.join();
     serial_thread.join();
     if (serial)
         serial->resume();
+    if (session)
+        session->finish();
 }

@@ -209,6 +209,7 @@ void telnet_com_port::enabled_changed(uint8_t option)
             return;
         std::lock_guard lock(notify_lock_);
         com_port_.store(agreed, std::memory_order_release);
+        sink_.modem_watch_changed(agreed && modem_mask_ != 0);
         if (!agreed)
             return;
         // Agreed: the client learns the modem lines once, after the
@@ -304,6 +305,7 @@ void telnet_com_port::com_port_command(uint8_t code, const uint8_t* value, size_
         reply_sub(answer_code, nullptr, 0);
         std::lock_guard lock(notify_lock_);
         suspended_.store(false, std::memory_order_release);
+        sink_.resumed();
         flush_replies();
         // What changed meanwhile.
         send_modem_state_locked(lines_now_, false);
@@ -319,8 +321,10 @@ void telnet_com_port::com_port_command(uint8_t code, const uint8_t* value, size_
     }
     case COM_PORT_SET_MODEMSTATE_MASK: {
         std::lock_guard lock(notify_lock_);
-        if (one)
+        if (one) {
             modem_mask_ = v;
+            sink_.modem_watch_changed(com_port_.load(std::memory_order_relaxed) && v != 0);
+        }
         answer = modem_mask_;
         break;
     }

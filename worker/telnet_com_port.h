@@ -195,12 +195,23 @@ public:
     virtual ~telnet_sink() = default;
     virtual void to_board(const uint8_t* data, size_t size) = 0;
     virtual void to_client(const uint8_t* data, size_t size) = 0;
+    // On the socket pump thread, with the notification lock held: whether
+    // the client now wants to hear of modem line changes (the COM-PORT
+    // option agreed and a modem-state mask other than 0), each time that
+    // may have changed; and the client's FLOWCONTROL-RESUME, once
+    // suspended() answers false again. Neither may call the engine.
+    virtual void modem_watch_changed(bool wanted) { (void)wanted; }
+    virtual void resumed() {}
 };
 
 class telnet_com_port {
 public:
     // The longest subnegotiation kept (option byte and value).
     static constexpr size_t SUBNEGOTIATION_MAX = 256;
+    // RFC 2217's masks at the start of a connection: every modem line
+    // change is told, no line error.
+    static constexpr uint8_t MODEM_MASK_INITIAL = 0xFF;
+    static constexpr uint8_t LINE_MASK_INITIAL = 0;
 
     // Both stay the caller's and must outlive the engine.
     telnet_com_port(com_port_line& line, telnet_sink& sink);
@@ -288,8 +299,8 @@ private:
 
     // Shared notification state.
     std::mutex notify_lock_;
-    uint8_t modem_mask_ = 0xFF;   // RFC 2217's initial masks
-    uint8_t line_mask_ = 0;
+    uint8_t modem_mask_ = MODEM_MASK_INITIAL;
+    uint8_t line_mask_ = LINE_MASK_INITIAL;
     uint8_t lines_now_ = 0;       // the modem lines last seen
     uint8_t lines_reported_ = 0;  // the lines the client was last told
     uint8_t line_errors_ = 0;     // errors not yet told

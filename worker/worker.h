@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 
+class com_port_session;
+
 // Worker mode: argv holds the program path and the eight worker words
 // (stop event name, TCP port, serial port, baud rate, line flags, DTRO,
 // DTRC, report target). Returns the process exit code (always 0).
@@ -56,6 +58,16 @@ struct relay_hooks {
 // The least time between two progress calls of a relay.
 inline constexpr long long RELAY_PROGRESS_MS = 2000;
 
+// What a connection carries: the board's bytes as they are, or Telnet
+// with the COM-PORT option (RFC 2217), through which the client sets the
+// serial line for the length of its connection.
+enum class relay_protocol { raw, rfc2217 };
+
+// The protocol of the flags word (its WORKER_PROTOCOL_RFC2217 bit); the
+// other bits are the serial line's, and a bit that means nothing here is
+// ignored.
+relay_protocol worker_protocol(int line_flags);
+
 // One pump's view of a relay.
 struct pump_params {
     int socket_descriptor = -1;                   // a server descriptor with its current client
@@ -66,6 +78,7 @@ struct pump_params {
     std::atomic<bool>* client_ended = nullptr;    // set by the socket pump at the client's end
     port::WakeEvent* client_ended_event = nullptr; // set with it, for the relay's wait
     relay_hooks* hooks = nullptr;                 // the caller's, or none
+    com_port_session* session = nullptr;          // RFC 2217: the Telnet side; null for a raw relay
 };
 
 // Joins the client of socket_descriptor and the serial port of
@@ -75,9 +88,12 @@ struct pump_params {
 // most 5 s, and no longer once the next client waits in the listening
 // socket's queue or the connection fails. Returns after both pumps have
 // ended. An empty stop set ends it at once. `hooks`, when given, count the
-// bytes, hear of progress and of clients that connect meanwhile.
+// bytes, hear of progress and of clients that connect meanwhile. With RFC
+// 2217 the client is offered Telnet's options first, and the line settings
+// it makes last until the port is closed; a break the client left on is
+// taken off before the relay returns.
 void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSet& stop,
-                relay_hooks* hooks = nullptr);
+                relay_hooks* hooks = nullptr, relay_protocol protocol = relay_protocol::raw);
 
 // Client to serial port; serial port to client. Thread bodies of the relay;
 // the result is the last transfer's (a count, 0 or -1).

@@ -4,10 +4,13 @@
 #include <cstdint>
 
 // The worker's own bits of the flags word, above the serial_line_flags
-// bits of port/serial.h (the serial driver ignores them): what a client
-// that comes while another is served gets. Neither: it waits in the
-// listening socket's queue.
+// bits of port/serial.h (the serial driver ignores them): the protocol on
+// the connection (set: Telnet with the COM-PORT option; clear: the board's
+// bytes as they are), and what a client that comes while another is served
+// gets (neither busy bit: it waits in the listening socket's queue). A bit
+// that means nothing here is ignored.
 enum : uint32_t {
+    WORKER_PROTOCOL_RFC2217 = 0x0100,
     WORKER_BUSY_REFUSE = 0x1000,    // one line "Busy: ..." and closed
     WORKER_BUSY_TAKE_OVER = 0x2000, // ends the served client's connection and is served
     WORKER_BUSY_MASK = WORKER_BUSY_REFUSE | WORKER_BUSY_TAKE_OVER,

@@ -161,12 +161,14 @@ void release_low_latency(int fd)
 struct SerialPort::State {
     int fd = -1;
     int wake = -1;             // an eventfd that cancel() makes readable
+    int poke = -1;             // an eventfd that wake_event_wait() makes readable, read by wait_event()
     std::atomic<bool> cancelled{false};
     uint32_t event_mask = 0;
     long baud = 0;             // the line's rate, for the drain at close
     std::mutex status_lock;    // guards the driver counters below
     uint32_t counters[5] = {}; // the last TIOCGICOUNT (brk, frame, overrun, parity, buf_overrun)
     bool have_counters = false;
+    bool have_modem_lines = false; // TIOCMGET answered at open
     // Line control: what was last set where the driver cannot tell, and
     // whether open() turned low latency on.
     bool rts = true;
@@ -196,7 +198,10 @@ bool SerialPort::open(const std::string& name)
     }
     ::ioctl(fd, TIOCEXCL);
     int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake < 0) {
+    int poke = wake < 0 ? -1 : ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (poke < 0) {
+        if (wake >= 0)
+            ::close(wake);
         ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return false;
@@ -204,6 +209,7 @@ bool SerialPort::open(const std::string& name)
     State& s = *state_;
     s.fd = fd;
     s.wake = wake;
+    s.poke = poke;
     s.cancelled = false;
     s.event_mask = 0;
     s.baud = 0;
@@ -217,6 +223,8 @@ bool SerialPort::open(const std::string& name)
     s.rts = true;
     s.dtr = true;
     s.break_on = false;
+    int modem = 0;
+    s.have_modem_lines = ::ioctl(fd, TIOCMGET, &modem) == 0;
     s.low_latency_set = request_low_latency(fd);
     return true;
 }
@@ -444,6 +452,11 @@ bool SerialPort::modem_lines(uint32_t& lines)
     return true;
 }
 
+SerialModemWatch SerialPort::modem_watch() const
+{
+    return is_open() && state_->have_modem_lines ? SerialModemWatch::Polling : SerialModemWatch::None;
+}
+
 bool SerialPort::fetch_status(SerialStatus& status)
 {
     if (!is_open())
@@ -570,30 +583,55 @@ bool SerialPort::set_event_mask(uint32_t mask)
 
 SerialWait SerialPort::wait_event()
 {
+    uint32_t events = 0;
+    return wait_event(events);
+}
+
+SerialWait SerialPort::wait_event(uint32_t& events)
+{
+    events = 0;
     if (!is_open())
         return SerialWait::Failed;
     State& s = *state_;
-    short events = (s.event_mask & (SERIAL_EV_RXCHAR | SERIAL_EV_ERR)) ? POLLIN : 0;
+    short wanted = (s.event_mask & (SERIAL_EV_RXCHAR | SERIAL_EV_ERR)) ? POLLIN : 0;
     for (;;) {
         if (s.cancelled)
             return SerialWait::Cancelled;
-        pollfd p[2] = {{s.fd, events, 0}, {s.wake, POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
+        pollfd p[3] = {{s.fd, wanted, 0}, {s.wake, POLLIN, 0}, {s.poke, POLLIN, 0}};
+        if (::poll(p, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
             return SerialWait::Failed;
         }
         if (p[1].revents)
             return SerialWait::Cancelled;
+        if (p[2].revents) {
+            uint64_t value;
+            ssize_t r = ::read(s.poke, &value, sizeof value);
+            (void)r;
+            return SerialWait::Event;
+        }
         if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             // The other end hung up or the device went away: what is still
             // queued can be read, then the wait fails.
             int queued = 0;
             bool pending = ::ioctl(s.fd, FIONREAD, &queued) == 0 && queued > 0;
+            events = pending ? uint32_t{SERIAL_EV_RXCHAR} : 0u;
             return pending ? SerialWait::Event : SerialWait::Failed;
         }
-        if (p[0].revents & POLLIN)
+        if (p[0].revents & POLLIN) {
+            events = SERIAL_EV_RXCHAR;
             return SerialWait::Event;
+        }
+    }
+}
+
+void SerialPort::wake_event_wait()
+{
+    if (state_->poke != -1) {
+        uint64_t one = 1;
+        ssize_t w = ::write(state_->poke, &one, sizeof one);
+        (void)w;
     }
 }
 
@@ -632,6 +670,10 @@ void SerialPort::close()
     if (s.wake != -1) {
         ::close(s.wake);
         s.wake = -1;
+    }
+    if (s.poke != -1) {
+        ::close(s.poke);
+        s.poke = -1;
     }
 }
 

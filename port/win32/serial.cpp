@@ -6,6 +6,7 @@
 #include "port/serial_names.h"
 #include "port/win32/line_settings.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <windows.h>
@@ -126,6 +127,8 @@ struct SerialPort::State {
     // byte themselves, which the next read hands over first.
     bool reads_wait = false;
     bool have_first = false;
+    bool modem_status = false; // GetCommModemStatus answered at open
+    std::atomic<bool> poked{false}; // wake_event_wait() since the last wait
     char first = 0;
     bool cancel_set() const { return cancelled && WaitForSingleObject(cancelled, 0) == WAIT_OBJECT_0; }
 };
@@ -175,6 +178,8 @@ bool SerialPort::open(const std::string& name)
     state_->break_on = false;
     state_->reads_wait = false;
     state_->have_first = false;
+    DWORD modem = 0;
+    state_->modem_status = GetCommModemStatus(port, &modem) != 0;
     return true;
 }
 
@@ -439,6 +444,14 @@ bool SerialPort::modem_lines(uint32_t& lines)
     return true;
 }
 
+SerialModemWatch SerialPort::modem_watch() const
+{
+    // Once the event wait has been given up, changes are learnt by asking.
+    if (!is_open() || !state_->modem_status)
+        return SerialModemWatch::None;
+    return state_->reads_wait ? SerialModemWatch::Polling : SerialModemWatch::Events;
+}
+
 bool SerialPort::fetch_status(SerialStatus& status)
 {
     DWORD errors = 0;
@@ -544,10 +557,10 @@ namespace {
 
 // The event wait's stand-in where the driver's own fails: a read of one
 // byte that waits for it, repeated while none comes.
-SerialWait wait_by_reading(HANDLE port, HANDLE cancelled, bool& have_first, char& first)
+SerialWait wait_by_reading(HANDLE port, HANDLE cancelled, bool& have_first, char& first, std::atomic<bool>& poked)
 {
     for (;;) {
-        if (have_first)
+        if (have_first || poked.exchange(false))
             return SerialWait::Event;
         if (WaitForSingleObject(cancelled, 0) == WAIT_OBJECT_0)
             return SerialWait::Cancelled;
@@ -575,19 +588,33 @@ SerialWait wait_by_reading(HANDLE port, HANDLE cancelled, bool& have_first, char
 
 SerialWait SerialPort::wait_event()
 {
+    uint32_t events = 0;
+    return wait_event(events);
+}
+
+SerialWait SerialPort::wait_event(uint32_t& events)
+{
+    events = 0;
     if (!is_open())
         return SerialWait::Failed;
     State& s = *state_;
     if (s.cancel_set())
         return SerialWait::Cancelled;
+    if (s.poked.exchange(false))
+        return SerialWait::Event;
+    // Where the port's own events are not to be had, data are what ends a
+    // wait.
+    events = SERIAL_EV_RXCHAR;
     if (s.reads_wait)
-        return wait_by_reading(s.handle, s.cancelled, s.have_first, s.first);
+        return wait_by_reading(s.handle, s.cancelled, s.have_first, s.first, s.poked);
     Overlapped o;
     if (!o.ov.hEvent)
         return SerialWait::Failed;
-    DWORD events = 0;
-    if (WaitCommEvent(s.handle, &events, &o.ov))
+    DWORD seen = 0; // written when the wait completes, also later
+    if (WaitCommEvent(s.handle, &seen, &o.ov)) {
+        events = seen;
         return SerialWait::Event;
+    }
     DWORD e = GetLastError();
     if (e == ERROR_INVALID_PARAMETER)
         return SerialWait::Event; // a driver without event waits: read what is there
@@ -595,8 +622,10 @@ SerialWait SerialPort::wait_event()
     DWORD count = 0;
     if (e == ERROR_IO_PENDING)
         r = finish(s.handle, o, s.cancelled, count);
-    if (r == Outcome::Done)
+    if (r == Outcome::Done) {
+        events = seen;
         return SerialWait::Event;
+    }
     if (r == Outcome::Cancelled)
         return SerialWait::Cancelled;
     // The event wait failed: a driver without modem status (Wine's on a
@@ -605,7 +634,17 @@ SerialWait SerialPort::wait_event()
     if (!set_reads_that_wait(s.handle))
         return SerialWait::Failed;
     s.reads_wait = true;
-    return wait_by_reading(s.handle, s.cancelled, s.have_first, s.first);
+    return wait_by_reading(s.handle, s.cancelled, s.have_first, s.first, s.poked);
+}
+
+void SerialPort::wake_event_wait()
+{
+    // Setting the event mask again ends a pending event wait; a wait by
+    // reading sees the flag after its read, within FIRST_BYTE_WAIT_MS.
+    state_->poked.store(true);
+    DWORD mask = 0;
+    if (is_open() && GetCommMask(state_->handle, &mask))
+        SetCommMask(state_->handle, mask);
 }
 
 void SerialPort::cancel()

@@ -5,6 +5,7 @@
 
 #include "manager/window_placement.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -112,6 +113,21 @@ TEST_F(Configuration, WritesTheKnownFileByteForByte)
     withMinimized.insert(withMinimized.find(after) + after.size(), "minimized = 1\n");
     withMinimized.replace(withMinimized.find("active    = 1"), 13, "active    = 0");
     EXPECT_EQ(ConfigPlace::fileText(place.machinePath()), ConfigPlace::platformText(withMinimized));
+
+    // Read and saved again, byte for byte: a file without the keys that
+    // are written only away from their defaults (protocol) reads as those
+    // defaults and gains no line.
+    std::string stopped = EXAMPLE_FILE;
+    stopped.replace(stopped.find("active    = 1"), 13, "active    = 0");
+    write_file(place.machinePath(), ConfigPlace::platformText(stopped));
+    FakeFrontEnd again;
+    again.rect = frontEnd.rect;
+    ServiceTable reread(again);
+    reread.loadConfiguration();
+    ASSERT_EQ(reread.count(), 2);
+    EXPECT_EQ(reread.record(1)->field(COLUMN_PROTOCOL), "Raw");
+    reread.saveConfiguration(false);
+    EXPECT_EQ(ConfigPlace::fileText(place.machinePath()), ConfigPlace::platformText(stopped));
 }
 
 TEST_F(Configuration, ReadsBackTheSameServicesInTheSameOrder)
@@ -157,7 +173,7 @@ TEST_F(Configuration, ReadsBackTheSameServicesInTheSameOrder)
     EXPECT_EQ(frontEnd.fields.width, 680);
     EXPECT_EQ(frontEnd.fields.height, 240);
     EXPECT_EQ(frontEnd.fields.minimized, 0);
-    EXPECT_EQ(frontEnd.widths, (std::vector<int>{70, 160, 70, 0, 55, 70, 50, 55, 45, 45, 1, 1, 1, 1}))
+    EXPECT_EQ(frontEnd.widths, (std::vector<int>{70, 160, 70, 0, 55, 70, 50, 55, 45, 45, 1, 1, 1, 1, 1}))
         << "the later columns are stored while they are not at their default width";
     // Loading takes a fresh stop-event name per service, from the counter.
     EXPECT_EQ(table.record(2)->eventName, "BRAMBLEVantrelServer7_6");
@@ -298,7 +314,7 @@ TEST_F(Configuration, ColumnWidthsAreReadOnlyWithTenColumns)
     ASSERT_GT(70000 & 0xFFFF, MAX_COLUMN_WIDTH);
     EXPECT_EQ(frontEnd.widths,
               (std::vector<int>{11, 12, 13, defaults[3], MAX_COLUMN_WIDTH, 16, 17, 18, 19, defaults[9], defaults[10],
-                                defaults[11], defaults[12], defaults[13]}));
+                                defaults[11], defaults[12], defaults[13], defaults[14]}));
 }
 
 // Each checked setting: a value its list does not hold (compared byte for
@@ -337,26 +353,29 @@ TEST_F(Configuration, ValuesOutsideTheirListsReadAsDefaults)
     EXPECT_NE(read_file(place.machinePath()).find(ConfigPlace::platformText(written)), std::string::npos);
 }
 
-// The sharing settings: a file without them reads and saves as before
-// (the example file is compared byte for byte above); a service that has
-// them gets their lines after "dtrc", only while they are not at their
-// defaults. A value they refuse is kept as it was written, for the start
-// to refuse, never replaced by a default: a mistyped allow list must not
-// let everybody in.
-TEST_F(Configuration, SharingKeysAreWrittenWhenSetAndWrongValuesKept)
+// The protocol and sharing settings: a file without them reads and saves
+// as before (the example file is compared byte for byte above); a service
+// that has them gets their lines after "dtrc", only while they are not at
+// their defaults. A value they refuse is kept as it was written, for the
+// start to refuse, never replaced by a default: a mistyped allow list
+// must not let everybody in, nor a mistyped protocol serve raw bytes to a
+// Telnet client.
+TEST_F(Configuration, LaterKeysAreWrittenWhenSetAndWrongValuesKept)
 {
     const std::string plain = "name      = Plain\ndtrc      = No\n";
-    const std::string set = "name      = Shared\ndtrc      = No\nbusy      = Take over\nlisten    = ::1\n"
-                            "allow     = 10.1.0.0/16, 192.0.2.7\n";
-    const std::string wrong = "name      = Wrong\ndtrc      = No\nbusy      = refuse\nlisten    = 10.0.0.300\n"
-                              "allow     = 10.0.0.0/33\n";
+    const std::string set = "name      = Shared\ndtrc      = No\nprotocol  = RFC 2217\nbusy      = Take over\n"
+                            "listen    = ::1\nallow     = 10.1.0.0/16, 192.0.2.7\n";
+    const std::string wrong = "name      = Wrong\ndtrc      = No\nprotocol  = RFC2217\nbusy      = refuse\n"
+                              "listen    = 10.0.0.300\nallow     = 10.0.0.0/33\n";
     FakeFrontEnd frontEnd;
     ServiceTable table(frontEnd);
     load(frontEnd, table, "[General]\n\n[Service1]\n" + plain + "\n[Service2]\n" + set + "\n[Service3]\n" + wrong);
     ASSERT_EQ(table.count(), 3);
     const char* expected[3][3] = {
         {"Queue", "", ""}, {"Take over", "::1", "10.1.0.0/16, 192.0.2.7"}, {"refuse", "10.0.0.300", "10.0.0.0/33"}};
+    const char* protocols[3] = {"Raw", "RFC 2217", "RFC2217"};
     for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(table.record(row)->field(COLUMN_PROTOCOL), protocols[row]) << row;
         EXPECT_EQ(table.record(row)->field(COLUMN_BUSY), expected[row][0]) << row;
         EXPECT_EQ(table.record(row)->field(COLUMN_LISTEN), expected[row][1]) << row;
         EXPECT_EQ(table.record(row)->field(COLUMN_ALLOW), expected[row][2]) << row;

@@ -253,6 +253,35 @@ TEST_F(Headless, HangupAfterAMiddleSectionIsRemovedKeepsTheServicesAfterIt)
     EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
 }
 
+// The protocol is among the settings a reload restarts a service for: the
+// client of the raw service is let go, the next one is offered Telnet's
+// options as it connects.
+TEST_F(Headless, AHangupThatChangesTheProtocolRestartsTheService)
+{
+    support::Board board(true);
+    ASSERT_TRUE(board.valid());
+    const uint16_t p = port();
+    auto manager = startBench(board, p);
+    ASSERT_TRUE(manager);
+    port::Socket raw = support::connect_loopback(p);
+    ASSERT_TRUE(raw.valid());
+    expectBridged(raw, board, "raw");
+
+    std::string text = "[General]\nservices = 1\n" + service(1, "Bench", p, "COM5", true);
+    text.insert(text.find("active"), "protocol  = RFC 2217\n");
+    ASSERT_TRUE(support::write_file(file(), text));
+    ASSERT_TRUE(manager->signal(SIGHUP));
+    ASSERT_TRUE(support::wait_until([&] { return manager->countErr(line("Bench", p, "COM5", "Active")) == 2; }))
+        << manager->err();
+    EXPECT_EQ(support::recv_exactly(raw, 1, 10000), "") << "the raw service's client was let go";
+    port::Socket telnet = support::connect_loopback(p);
+    ASSERT_TRUE(telnet.valid());
+    EXPECT_EQ(support::recv_exactly(telnet, 3), std::string("\xff\xfb\x00", 3)) << "IAC WILL BINARY first";
+
+    ASSERT_TRUE(manager->signal(SIGTERM));
+    EXPECT_EQ(manager->exitCode(25000), 0) << manager->err();
+}
+
 // Ctrl+C in the terminal goes to its whole foreground job: the workers
 // never get it, the manager stops them in order, and a service that drops
 // DTR before the close holds it for its second.

@@ -134,6 +134,7 @@ TEST(StoredServices, ReadAsLoadingDoesAndComparedWithRecords)
         {COLUMN_NAME, "A renamed", false}, {COLUMN_TCPIP, "2002", true},  {COLUMN_COMPORT, "COM4", true},
         {COLUMN_BAUDRATE, "9600", true},   {COLUMN_HANDSHAKE, "RTS/CTS", true}, {COLUMN_PARITY, "Even", true},
         {COLUMN_STOPBITS, "2", true},      {COLUMN_DTRO, "Yes", true},    {COLUMN_DTRC, "Yes", true},
+        {COLUMN_PROTOCOL, "RFC 2217", true},
         {COLUMN_BUSY, "Refuse", true},     {COLUMN_LISTEN, "::1", true},  {COLUMN_ALLOW, "10.0.0.0/8", true},
         {COLUMN_STATUS, "Error: gone", false}, {COLUMN_CLIENT, "10.1.2.3 since 14:02", false},
     };

@@ -49,7 +49,7 @@ TEST_F(Table, NewRecordsHaveTheDefaultsAndNumberedStopEvents)
     for (int column = 0; column < SERVICE_COLUMNS; ++column)
         fields.push_back(first->field(column));
     EXPECT_EQ(fields, (std::vector<std::string>{"Service", "", "telnet", "", "19200", "None", "None", "1", "No", "No",
-                                                "", "Queue", "", ""}));
+                                                "Raw", "", "Queue", "", ""}));
     EXPECT_FALSE(first->active);
     EXPECT_FALSE(first->errorReported);
     EXPECT_FALSE(first->stopEvent.valid());
@@ -255,7 +255,7 @@ TEST_F(Table, EditorsPerColumnAndAppliedEdits)
     EXPECT_FALSE(table.prepareCellEdit(1, COLUMN_NAME));
     EXPECT_FALSE(table.prepareCellEdit(0, SERVICE_COLUMNS));
     for (int column : {COLUMN_NAME, COLUMN_TCPIP, COLUMN_BAUDRATE, COLUMN_HANDSHAKE, COLUMN_PARITY, COLUMN_STOPBITS,
-                       COLUMN_DTRO, COLUMN_DTRC})
+                       COLUMN_DTRO, COLUMN_DTRC, COLUMN_PROTOCOL})
         EXPECT_TRUE(table.prepareCellEdit(0, column)) << "column " << column;
     EXPECT_EQ(frontEnd.busyShown, 0) << "only the Serial Port's editor scans";
 
@@ -314,7 +314,7 @@ TEST_F(Table, MenuGreyingAndButtons)
 
     frontEnd.widths.assign(SERVICE_COLUMNS, 5);
     table.runMenuCommand(CMD_RESET_COLUMNS, -1);
-    EXPECT_EQ(frontEnd.widths, (std::vector<int>{70, 60, 70, 60, 55, 70, 50, 55, 45, 45, 110, 65, 80, 100}));
+    EXPECT_EQ(frontEnd.widths, (std::vector<int>{70, 60, 70, 60, 55, 70, 50, 55, 45, 45, 65, 110, 65, 80, 100}));
     table.runMenuCommand(CMD_DELETE_SERVICE, 0);
     EXPECT_EQ(table.count(), 0);
 }

@@ -224,14 +224,16 @@ TEST_F(Supervision, StartRunsTheWorkerWithTheNineWords)
 }
 
 // A setting that a start refuses comes from the file as it was written
-// (the editors take no such value); the start says which.
-TEST_F(Supervision, AStartRefusesAWrongSharingSetting)
+// (the editors take no such value); the start says which. A client that
+// expects Telnet must not be served the board's raw bytes on a guess.
+TEST_F(Supervision, AStartRefusesAWrongSharingOrProtocolSetting)
 {
     const struct {
         int column;
         const char* value;
         const char* status;
     } refusals[] = {
+        {COLUMN_PROTOCOL, "rfc2217", "Error: Invalid Protocol specified"},
         {COLUMN_BUSY, "refuse", "Error: Invalid When busy setting specified"},
         {COLUMN_LISTEN, "10.0.0.256", "Error: Invalid Listen address specified"},
         {COLUMN_LISTEN, "eth0", "Error: Invalid Listen address specified"},

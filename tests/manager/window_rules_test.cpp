@@ -31,9 +31,10 @@ TEST(CellEditing, TabWalksRightSkippingTheStatusAndEndsAfterTheLastColumn)
         {COLUMN_COMPORT, COLUMN_BAUDRATE}, {COLUMN_BAUDRATE, COLUMN_HANDSHAKE},
         {COLUMN_HANDSHAKE, COLUMN_PARITY}, {COLUMN_PARITY, COLUMN_STOPBITS},
         {COLUMN_STOPBITS, COLUMN_DTRO},    {COLUMN_DTRO, COLUMN_DTRC},
-        {COLUMN_DTRC, COLUMN_BUSY},        {COLUMN_BUSY, COLUMN_LISTEN},
-        {COLUMN_LISTEN, COLUMN_ALLOW},     {COLUMN_ALLOW, -1},
-        {COLUMN_CLIENT, COLUMN_BUSY},      {-1, -1},
+        {COLUMN_DTRC, COLUMN_PROTOCOL},    {COLUMN_PROTOCOL, COLUMN_BUSY},
+        {COLUMN_BUSY, COLUMN_LISTEN},      {COLUMN_LISTEN, COLUMN_ALLOW},
+        {COLUMN_ALLOW, -1},                {COLUMN_CLIENT, COLUMN_BUSY},
+        {-1, -1},
         {SERVICE_COLUMNS, -1},
     };
     for (const auto& step : walk)
@@ -129,6 +130,7 @@ TEST_F(Editing, EachCellGetsItsEditorWithTheChoiceItHolds)
         {COLUMN_STOPBITS, {"1", "2"}, 0},
         {COLUMN_DTRO, {"No", "Yes"}, 0},
         {COLUMN_DTRC, {"No", "Yes"}, 0},
+        {COLUMN_PROTOCOL, {"Raw", "RFC 2217"}, 0},
         {COLUMN_BUSY, {"Queue", "Refuse", "Take over"}, 0},
     };
     for (const auto& cell : dropDowns) {
@@ -160,8 +162,11 @@ TEST_F(Editing, AnEndedEditIsAppliedAndTabNamesTheNextEditor)
         << "Tab moves also without a text";
     EXPECT_EQ(table.record(0)->field(COLUMN_BAUDRATE), "19200");
 
-    EXPECT_EQ(table.applyCellEdit({0, COLUMN_DTRC, std::string("Yes"), END_KEY_TAB}), COLUMN_BUSY);
+    EXPECT_EQ(table.applyCellEdit({0, COLUMN_DTRC, std::string("Yes"), END_KEY_TAB}), COLUMN_PROTOCOL);
     EXPECT_EQ(table.record(0)->field(COLUMN_DTRC), "Yes");
+    EXPECT_EQ(table.applyCellEdit({0, COLUMN_PROTOCOL, std::string("RFC 2217"), END_KEY_TAB}), COLUMN_BUSY)
+        << "Tab skips the Client, which is not edited";
+    EXPECT_EQ(table.record(0)->field(COLUMN_PROTOCOL), "RFC 2217");
     EXPECT_EQ(table.applyCellEdit({0, COLUMN_ALLOW, std::string("10.1.0.0/16"), END_KEY_TAB}), -1)
         << "Tab on the last edited column just ends";
     EXPECT_EQ(table.record(0)->field(COLUMN_ALLOW), "10.1.0.0/16");

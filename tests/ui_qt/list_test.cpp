@@ -153,10 +153,10 @@ private slots:
         QTRY_VERIFY(choiceEditor(list_));
         QCOMPARE(list_->cellText(1, COLUMN_TCPIP), QStringLiteral("2002"));
 
-        // Through the drop-downs: Serial Port ... DTRC, then When busy (the
-        // Client is not edited).
+        // Through the drop-downs: Serial Port ... Protocol, then When busy
+        // (the Client is not edited).
         for (int column : {COLUMN_COMPORT, COLUMN_BAUDRATE, COLUMN_HANDSHAKE, COLUMN_PARITY, COLUMN_STOPBITS,
-                           COLUMN_DTRO, COLUMN_DTRC, COLUMN_BUSY}) {
+                           COLUMN_DTRO, COLUMN_DTRC, COLUMN_PROTOCOL, COLUMN_BUSY}) {
             CellChoiceEditor* editor = choiceEditor(list_);
             QVERIFY2(editor, qPrintable(QString::number(column)));
             QTRY_VERIFY(editor->view()->isVisible());
@@ -173,7 +173,7 @@ private slots:
         }
         QTRY_VERIFY(!list_->openEditor());
         QCOMPARE(rowTexts(list_, 1), QStringList({"XAlpha", "", "2002", "COM5", "19200", "None", "None", "1", "No", "No",
-                                                  "", "Queue", "::1", ""}));
+                                                  "Raw", "", "Queue", "::1", ""}));
     }
 
     void dropDownsOfferTheirChoices()

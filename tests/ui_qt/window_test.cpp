@@ -384,8 +384,8 @@ private slots:
         QTest::keyClick(window->autostartBox(), Qt::Key_Return);
         QTRY_COMPARE(window->listView()->rowCount(), 1);
         QCOMPARE(rowTexts(window->listView(), 0),
-                 QStringList({"Service", "", "telnet", "COM2", "19200", "None", "None", "1", "No", "No", "", "Queue",
-                              "", ""}));
+                 QStringList({"Service", "", "telnet", "COM2", "19200", "None", "None", "1", "No", "No", "Raw", "",
+                              "Queue", "", ""}));
         // Help has the focus: Enter presses Help, not Add.
         window->button(IDC_HELP_BUTTON)->setFocus();
         QTest::keyClick(window->button(IDC_HELP_BUTTON), Qt::Key_Return);

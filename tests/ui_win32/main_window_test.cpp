@@ -206,10 +206,10 @@ TEST_F(MainWindowTest, ListHasItsColumnsWithDefaultWidthsAndItsStyles)
     HWND header = reinterpret_cast<HWND>(SendMessageA(window.list(), LVM_GETHEADER, 0, 0));
     const char* const headers[] = {"Name", "Status", "TCP/IP Port", "Serial Port", "Baud Rate",
                                    "Handshake", "Parity", "Stop Bits", "DTRO", "DTRC",
-                                   "Client", "When busy", "Listen", "Allow"};
-    const int widths[] = {70, 60, 70, 60, 55, 70, 50, 55, 45, 45, 110, 65, 80, 100};
-    ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 14);
-    for (int column = 0; column < 14; ++column) {
+                                   "Protocol", "Client", "When busy", "Listen", "Allow"};
+    const int widths[] = {70, 60, 70, 60, 55, 70, 50, 55, 45, 45, 65, 110, 65, 80, 100};
+    ASSERT_EQ(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 15);
+    for (int column = 0; column < 15; ++column) {
         char text[32] = {};
         LVCOLUMNA info{};
         info.mask = LVCF_TEXT | LVCF_FMT;

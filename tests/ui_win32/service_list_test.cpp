@@ -159,7 +159,7 @@ TEST_F(ServiceListTest, AddAppendsDefaultServicesWithoutSelectingThem)
     window.command(IDC_ADD);
     ASSERT_TRUE(wait_until([&] { return window.rowCount() == 2; }));
     const char* expected[SERVICE_COLUMNS] = {"Service", "", "telnet", "COM1", "19200", "None", "None",
-                                             "1",       "No", "No",     "",      "Queue", "",     ""};
+                                             "1",       "No", "No",     "Raw",   "",      "Queue", "", ""};
     for (int column = 0; column < SERVICE_COLUMNS; ++column) {
         EXPECT_EQ(window.cell(1, column), expected[column]) << column;
         EXPECT_EQ(field(1, column), expected[column]) << column;
@@ -259,12 +259,12 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
     EXPECT_STREQ(text, "telnet");
     window.key(editor, VK_TAB);
 
-    // Serial Port, then the fixed choice lists up to DTRC, then When busy
-    // (the Client is not edited).
-    const int columns[] = {COLUMN_COMPORT, COLUMN_BAUDRATE, COLUMN_HANDSHAKE, COLUMN_PARITY,
-                           COLUMN_STOPBITS, COLUMN_DTRO, COLUMN_DTRC, COLUMN_BUSY};
-    const int counts[] = {-1, 9, 3, 3, 2, 2, 2, 3};
-    const int current[] = {0, 4, 2, 2, 0, 0, 0, 0};
+    // Serial Port, then the fixed choice lists up to Protocol, then When
+    // busy (the Client is not edited).
+    const int columns[] = {COLUMN_COMPORT, COLUMN_BAUDRATE, COLUMN_HANDSHAKE, COLUMN_PARITY, COLUMN_STOPBITS,
+                           COLUMN_DTRO,    COLUMN_DTRC,     COLUMN_PROTOCOL,  COLUMN_BUSY};
+    const int counts[] = {-1, 9, 3, 3, 2, 2, 2, 2, 3};
+    const int current[] = {0, 4, 2, 2, 0, 0, 0, 0, 0};
     HWND combo = nullptr;
     for (int index = 0; index < static_cast<int>(std::size(columns)); ++index) {
         const int column = columns[index];
@@ -296,6 +296,7 @@ TEST_F(ServiceListTest, TabWalksAlongTheRowSkippingTheStatus)
         return window.editor(IDC_CELL_CHOICE_EDITOR) == nullptr && window.editor(IDC_CELL_TEXT_EDITOR) == nullptr;
     }));
     EXPECT_EQ(window.cell(0, COLUMN_DTRC), "No");
+    EXPECT_EQ(window.cell(0, COLUMN_PROTOCOL), "Raw");
     EXPECT_EQ(window.cell(0, COLUMN_BUSY), "Queue");
     EXPECT_EQ(window.cell(0, COLUMN_LISTEN), "::1");
     EXPECT_EQ(window.cell(0, COLUMN_ALLOW), "");

@@ -137,6 +137,7 @@ TEST_F(Bridge, LineFlagsAreReadFromTheFifthWord)
         {"227", PARODD | CSTOPB | CRTSCTS, 0, IXON | IXOFF, 0},             // 0xE3: all of them
         {"flow", 0, PARODD | CSTOPB | CRTSCTS, 0, IXON | IXOFF},            // no number: 0
         {"+129abc", CSTOPB, PARODD | CRTSCTS, IXON | IXOFF, 0},             // 0x81, read as atoi does
+        {"16480", PARODD, CSTOPB | CRTSCTS, 0, IXON | IXOFF},               // 0x4060: a bit it does not know
     };
     for (const Case& c : cases) {
         // The opposite of what is expected beforehand, so that nothing

@@ -21,7 +21,9 @@
 // traffic from the board.
 //
 // The serial layer's line control is driven through wine_line_control.exe,
-// one command at a time, with the terminal looked at after each.
+// one command at a time, with the terminal looked at after each. An RFC
+// 2217 service is driven by pyserial's rfc2217:// handler, from the script
+// the Linux tests run it with.
 //
 // The environment names the programs: VANTREL_WINE_RUN (the script that
 // runs a Windows program under Wine), VANTREL_WINDOWS_EXE (vantrel.exe),
@@ -29,6 +31,7 @@
 // (wine_line_control.exe).
 
 #include "support/board.h"
+#include "support/child.h"
 #include "support/deadline.h"
 #include "support/files.h"
 #include "support/scoped_env.h"
@@ -37,11 +40,13 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
@@ -436,6 +441,21 @@ uint16_t free_loopback_port()
     if (fd >= 0)
         close(fd);
     return port;
+}
+
+// True while some socket listens on the TCP port (from /proc/net/tcp).
+bool listening(uint16_t port)
+{
+    std::istringstream table(read_file("/proc/net/tcp"));
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        unsigned local_port = 0, state = 0;
+        if (std::sscanf(line.c_str(), "%*d: %*x:%x %*x:%*x %x", &local_port, &state) == 2 && local_port == port
+            && state == 0x0A)
+            return true;
+    }
+    return false;
 }
 
 // Bytes that do not repeat within a pty's or a socket's buffer.
@@ -911,4 +931,36 @@ TEST_F(WineSerial, PortsAndStatusCommands)
     EXPECT_EQ(status.read_line(60000), "") << "nothing on standard output";
     status.finish();
     EXPECT_EQ(status.exit_code(), 1);
+}
+
+// RFC 2217 through the Win32 serial driver: pyserial sets the line, DTR,
+// RTS and the break (recorded by the test log), purges and moves every
+// byte value both ways, as on Linux, as far as Wine lets it. Wine takes no
+// rate without a B constant (250000 becomes 38400, which the answer says
+// and pyserial refuses). With modem_lines.c CTS, DSR and CD read as up and
+// the serial pump waits for the port's events; under plain Wine the
+// driver has no modem status (the lines read as down, and the pump falls
+// back to reads that wait).
+TEST_F(WineSerial, Rfc2217ClientSetsTheLineThroughTheWin32Driver)
+{
+    constexpr int WORKER_PROTOCOL_RFC2217 = 0x0100;
+    for (bool plain_wine : {false, true}) {
+        SCOPED_TRACE(plain_wine ? "plain Wine" : "with modem lines");
+        std::optional<ScopedEnv> no_preload;
+        if (plain_wine)
+            no_preload.emplace("LD_PRELOAD", std::nullopt);
+        ASSERT_NO_FATAL_FAILURE(start(WORKER_PROTOCOL_RFC2217, "19200"));
+        ASSERT_TRUE(wait_until([&] { return listening(tcp); }, 60000));
+        // The board's descriptor is inherited by the script alone.
+        fcntl(board.fd(), F_SETFD, 0);
+        Child script("/usr/bin/python3",
+                     {std::string(CLIENTS_DIR) + "pyserial_client.py", std::to_string(tcp), std::to_string(board.fd()),
+                      dtr_log_path, "--modem-lines", plain_wine ? "0,0,0" : "1,1,1", "--refused-baud", "250000"},
+                     {{"LD_PRELOAD", std::nullopt}});
+        fcntl(board.fd(), F_SETFD, FD_CLOEXEC);
+        const int code = script.exitCode(180000);
+        EXPECT_EQ(code, 0) << script.out() << script.err();
+        manager.finish();
+        link.reset();
+    }
 }
