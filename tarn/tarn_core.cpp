@@ -35,13 +35,17 @@ void format_message(const char* format, va_list args)
     tarn_error = TARN_ERR_FORMATTED;
 }
 
-const char* const error_texts[] = {
-    nullptr,
+// The tables hold their texts in place rather than pointers to them: a
+// table of pointers is rewritten by the loader in every process, a page of
+// private memory in each worker.
+constexpr size_t ERROR_TEXT_SIZE = 48;
+const char error_texts[][ERROR_TEXT_SIZE] = {
+    "",
     "illegal or unsupported baudrate",
     "operation aborted",
     "connection closed by peer",
     "no more tarn file descriptors",
-    nullptr, // TARN_ERR_FORMATTED: the message buffer
+    "", // TARN_ERR_FORMATTED: the message buffer
     "can not get tty port attributes",
     "communication error",
     "not enough memory",
@@ -60,7 +64,7 @@ const char* const error_texts[] = {
     "no more sockets available",
     "can not set socket in nonblocking mode",
     "can not set TCP NODELAY option",
-    nullptr, // TARN_ERR_MESSAGE: the message buffer
+    "", // TARN_ERR_MESSAGE: the message buffer
     "WINSOCK version out of range",
     "WINSOCK version too old",
     "WINSOCK found but TCP/IP not enabled",
@@ -69,7 +73,7 @@ static_assert(std::size(error_texts) == TARN_ERR_LAST + 1, "one text per code");
 
 struct socket_text {
     int code;
-    const char* text;
+    char text[52];
 };
 
 const socket_text socket_texts[] = {

@@ -99,7 +99,10 @@ bool worker_sharing::admit(int server)
     holder_ = port::unmapped(address);
     holder_port_ = port;
     since_ = std::time(nullptr);
-    busy_line_ = busy_line(holder_, since_);
+    // Only Refuse tells it; the local time costs a read of the time zone
+    // (and its buffers) that no other service needs.
+    if (busy_ & WORKER_BUSY_REFUSE)
+        busy_line_ = busy_line(holder_, since_);
     report(port::ClientReport::Kind::Served, port::ClientReport::Reason::None, holder_, holder_port_, since_);
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <memory>
@@ -21,9 +22,14 @@ std::string device_map_dir()
     return base + "/devices";
 }
 
-// The entry of `dir` whose name equals `name` ignoring letter case.
+// The entry of `dir` whose name equals `name` ignoring letter case; one
+// spelt exactly so is found without reading the folder (whose reading
+// buffer would stay in each worker's memory).
 std::string find_entry(const std::string& dir, const std::string& name)
 {
+    struct stat entry;
+    if (std::string exact = dir + "/" + name; ::lstat(exact.c_str(), &entry) == 0)
+        return exact;
     std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
     if (!d)
         return {};
@@ -60,7 +66,7 @@ std::string serial_device_path(const std::string& name)
     int n = builtin_number(name);
     if (n == 0)
         return {};
-    static const char* const families[] = {"/dev/ttyS", "/dev/ttyUSB", "/dev/ttyACM"};
+    static const char families[][12] = {"/dev/ttyS", "/dev/ttyUSB", "/dev/ttyACM"};
     return families[(n - 1) / 32] + std::to_string((n - 1) % 32);
 }
 
