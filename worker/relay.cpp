@@ -66,6 +66,7 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -448,13 +449,14 @@ void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSe
     // RFC 2217: the Telnet side, which writes to the client as the serial
     // pump does; its offers go first.
     port::SerialPort* serial = tarn_slot_serial(serial_descriptor);
-    std::optional<com_port_session> session;
+    // On the heap: a raw relay's stack stays as small as it was.
+    std::unique_ptr<com_port_session> session;
     if (protocol == relay_protocol::rfc2217 && serial) {
-        session.emplace(*serial, [&to_client](const char* data, int size) {
+        session = std::make_unique<com_port_session>(*serial, [&to_client](const char* data, int size) {
             port::Socket* client = tarn_slot_socket(to_client.socket_descriptor);
             return client && write_client(to_client, *client, data, size) >= 0;
         }, BLOCK);
-        to_serial.session = to_client.session = &*session;
+        to_serial.session = to_client.session = session.get();
     }
     const bool session_ready = !session || session->valid();
     if (session && session_ready)
@@ -469,7 +471,7 @@ void tarn_relay(int socket_descriptor, int serial_descriptor, const port::WakeSe
         port::WakeSet first = stop;
         first.add(client_ended_event.native());
         const int seen = wait_for_end(first, socket_thread, serial_thread, hooks,
-                                      tarn_slot_listener(socket_descriptor), session ? &*session : nullptr, serial);
+                                      tarn_slot_listener(socket_descriptor), session.get(), serial);
         // The socket pump has ended at the client's end; nothing else has
         // happened yet.
         if (!hooks_ended(hooks) && seen != port::WAITED_FAILED && client_ended.load() && !stop.signalled()
