@@ -222,6 +222,12 @@ class Vantrel:
         os.unlink(self.event_path)
 
 
+class Before(Vantrel):
+    """Another build of the worker (--before), raw, for a change's figures
+    side by side with this one's."""
+    name = "before"
+
+
 class Rfc2217(Vantrel):
     """The worker as an RFC 2217 service (WORKER_PROTOCOL_RFC2217)."""
     name = "rfc2217"
@@ -532,16 +538,19 @@ def idle(pid, seconds):
 
 
 def memory(pid):
-    """Private_Dirty in kB (smaps_rollup) summed over the process tree, the
-    shared objects the serving process (the tree's last) maps, and those of
-    them that are Qt's."""
+    """Private_Dirty and Pss_Dirty in kB (smaps_rollup) summed over the
+    process tree (a forked child shares its parent's dirty pages until it
+    writes them: Private_Dirty leaves those out, Pss_Dirty counts each
+    process its share), the shared objects the serving process (the tree's
+    last) maps, and those of them that are Qt's."""
     tree = process_tree(pid)
-    dirty = 0
+    dirty = {"Private_Dirty:": 0, "Pss_Dirty:": 0}
     for p in tree:
         with open(f"/proc/{p}/smaps_rollup") as f:
             for line in f:
-                if line.startswith("Private_Dirty:"):
-                    dirty += int(line.split()[1])
+                key = line.split(None, 1)[0]
+                if key in dirty:
+                    dirty[key] += int(line.split()[1])
     objects = set()
     with open(f"/proc/{tree[-1]}/maps") as f:
         for line in f:
@@ -549,7 +558,7 @@ def memory(pid):
             if len(parts) == 6 and ".so" in os.path.basename(parts[5].strip()):
                 objects.add(parts[5].strip())
     qt = sorted(o for o in objects if os.path.basename(o).startswith("libQt"))
-    return dirty, len(objects), qt
+    return dirty["Private_Dirty:"], dirty["Pss_Dirty:"], len(objects), qt
 
 
 def stop_time(bridge):
@@ -610,7 +619,7 @@ def serving_run(bridge, board, args, data, result):
             result["ff_down"] = mib / t
             result["intact"] = result["intact"] and ok_up and ok_down
         result["wake_client"], result["cpu_client"] = idle(pid, args.idle)
-        result["dirty_kb"], result["objects"], qt = memory(pid)
+        result["dirty_kb"], result["pss_dirty_kb"], result["objects"], qt = memory(pid)
         result["qt_objects"] = len(qt)
         result["stop_connected"] = stop_time(bridge)
     finally:
@@ -645,6 +654,7 @@ def main():
     parser.add_argument("--idle", type=float, default=20.0,
                         help="seconds of each idle sample (wake-ups, CPU)")
     parser.add_argument("--reconnects", type=int, default=50, help="clients one after another per round")
+    parser.add_argument("--before", default="", help="another vantrel binary, run beside this one")
     parser.add_argument("--only", default="", help="comma-separated bridges to run (a quick look, not a figure)")
     args = parser.parse_args()
     if not os.access(args.vantrel, os.X_OK):
@@ -658,9 +668,11 @@ def main():
     data = os.urandom(args.mib << 20)
     bridges = [Vantrel(os.path.abspath(args.vantrel), board, devices), Socat(board), Socat(board, fork=True),
                Rfc2217(os.path.abspath(args.vantrel), board, devices)]
+    if args.before:
+        bridges.insert(1, Before(os.path.abspath(args.before), board, devices))
     if args.only:
         bridges = [b for b in bridges if b.name in args.only.split(",")]
-    results = {name: [] for name in ("vantrel", "socat", "socat fork", "rfc2217")}
+    results = {name: [] for name in ("vantrel", "before", "socat", "socat fork", "rfc2217")}
     load_before = load_average()
     began = time.monotonic()
     try:
@@ -705,6 +717,7 @@ def main():
         ("CPU, client connected, idle (%)", "cpu_client", "{:.2f}", "", None),
         ("CPU, waiting for a client (%)", "cpu_waiting", "{:.2f}", "", None),
         ("private dirty, idle with a client (kB)", "dirty_kb", "{:.0f}", "≤ 232", lambda a, b: a <= 232),
+        ("dirty memory, proportional share, idle with a client (kB)", "pss_dirty_kb", "{:.0f}", "", None),
         ("shared objects mapped", "objects", "{:.0f}", "", None),
         ("Qt libraries mapped", "qt_objects", "{:.0f}", "0", lambda a, b: a == 0),
         ("start to listening, then a client (ms)", "start", "{:.1f}", "≤ 1.2× socat", lambda a, b: a <= 1.2 * b),
@@ -770,6 +783,13 @@ def main():
         met = "" if bound is None or ratio != ratio else (
             "yes" if (ratio >= bound if more_better else ratio <= bound) else "NO")
         print(f"| {title} | {fb} | {fa} | {'' if ratio != ratio else f'{ratio:.2f}×'} | {target} | {met} |")
+    if results["before"]:
+        print("\n| This build beside the one before | before | vantrel | ratio |")
+        print("|---|---:|---:|---:|")
+        for title, key, fmt, _, _ in rows:
+            a, b = med(v, key), med("before", key)
+            ratio = f"{a / b:.2f}×" if a == a and b == b and b > 0 else ""
+            print(f"| {title} | {figure('before', key, fmt)} | {figure(v, key, fmt)} | {ratio} |")
     if unsteady:
         print(f"\n{unsteady} idle sample(s) left out: a thread started or ended during the sample")
     return 0 if intact else 1
