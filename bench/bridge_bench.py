@@ -483,45 +483,39 @@ def cpu_ticks(pid):
     return total
 
 
-def context_switches(pid):
-    """Voluntary and involuntary context switches of every thread of the
-    process tree, and the thread ids counted."""
-    total, tids = 0, set()
+def thread_lines(pid, name):
+    """(thread id, lines of /proc/.../task/<tid>/<name>) for every thread
+    of the process tree still there when read."""
     for p in process_tree(pid):
         try:
             threads = os.listdir(f"/proc/{p}/task")
         except OSError:
-            continue
+            continue  # the process ended meanwhile
         for tid in threads:
             try:
-                with open(f"/proc/{p}/task/{tid}/status") as f:
-                    for line in f:
-                        if line.startswith(("voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:")):
-                            total += int(line.split()[1])
-                tids.add(tid)
+                with open(f"/proc/{p}/task/{tid}/{name}") as f:
+                    lines = f.readlines()
             except OSError:
-                pass  # the thread ended meanwhile
+                continue  # the thread ended meanwhile
+            yield tid, lines
+
+
+def context_switches(pid):
+    """Voluntary and involuntary context switches of every thread of the
+    process tree, and the thread ids counted."""
+    total, tids = 0, set()
+    for tid, lines in thread_lines(pid, "status"):
+        total += sum(int(line.split()[1]) for line in lines
+                     if line.startswith(("voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:")))
+        tids.add(tid)
     return total, tids
 
 
 def migrations(pid):
     """Moves between cores of every thread of the process tree (the
     scheduler's own count, where the kernel keeps it; else 0)."""
-    total = 0
-    for p in process_tree(pid):
-        try:
-            threads = os.listdir(f"/proc/{p}/task")
-        except OSError:
-            continue
-        for tid in threads:
-            try:
-                with open(f"/proc/{p}/task/{tid}/sched") as f:
-                    for line in f:
-                        if line.startswith("se.nr_migrations"):
-                            total += int(line.split(":")[1])
-            except OSError:
-                pass
-    return total
+    return sum(int(line.split(":")[1]) for _, lines in thread_lines(pid, "sched")
+               for line in lines if line.startswith("se.nr_migrations"))
 
 
 def idle(pid, seconds):

@@ -124,6 +124,9 @@ public:
     // is dropped: no receiver, or a manager that has not taken what was
     // sent before for so long that the queue is full.
     bool send(const ClientReport& report);
+    // Whether a receiver was reached at all: without one every report is
+    // dropped, and a worker need not make them.
+    bool reaches_receiver() const;
 
     // The target named by CLIENT_REPORT_VARIABLE: its 32 bits (as the
     // manager writes them), sign-extended as a window handle is; 0 when it

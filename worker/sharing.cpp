@@ -109,10 +109,16 @@ bool worker_sharing::admit(int server)
 
 void worker_sharing::prepare(relay_hooks& hooks, int server, const port::WakeSet& stop)
 {
-    hooks.progress = [this](uint64_t to_board, uint64_t to_client) {
-        report(port::ClientReport::Kind::Progress, port::ClientReport::Reason::None, holder_, holder_port_, since_,
-               to_board, to_client);
-    };
+    // Progress is worth its clock reads in the pumps only where a manager
+    // hears of it.
+    if (reports_.reaches_receiver()) {
+        hooks.progress = [this](uint64_t to_board, uint64_t to_client) {
+            report(port::ClientReport::Kind::Progress, port::ClientReport::Reason::None, holder_, holder_port_,
+                   since_, to_board, to_client);
+        };
+    } else {
+        hooks.progress = nullptr;
+    }
     if (busy_ != 0)
         hooks.newcomer = [this, server, &stop] { return newcomer(server, stop); };
     else

@@ -75,6 +75,11 @@ ClientReportSender::~ClientReportSender()
         ::close(state_->fd);
 }
 
+bool ClientReportSender::reaches_receiver() const
+{
+    return state_->fd >= 0;
+}
+
 bool ClientReportSender::send(const ClientReport& report)
 {
     if (state_->fd < 0)

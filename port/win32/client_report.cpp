@@ -159,6 +159,11 @@ ClientReportSender::~ClientReportSender()
     WaitForSingleObject(state_->done, END_WAIT_MS);
 }
 
+bool ClientReportSender::reaches_receiver() const
+{
+    return state_->target != nullptr;
+}
+
 bool ClientReportSender::send(const ClientReport& report)
 {
     if (!state_->running)

@@ -1,8 +1,14 @@
-// IP address texts on Linux: inet_pton and inet_ntop.
+// IP address texts: inet_pton and inet_ntop, the same on both platforms
+// (ws2_32's need no started socket library).
 
 #include "port/ip_address.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 namespace port {
 
@@ -29,7 +35,8 @@ bool parse_ip_address(std::string_view text, IpAddress& out)
 std::string format_ip_address(const IpAddress& address)
 {
     char buffer[INET6_ADDRSTRLEN];
-    if (!inet_ntop(address.v6 ? AF_INET6 : AF_INET, address.bytes.data(), buffer, sizeof buffer))
+    // MinGW's inet_ntop takes a pointer to non-const.
+    if (!inet_ntop(address.v6 ? AF_INET6 : AF_INET, const_cast<uint8_t*>(address.bytes.data()), buffer, sizeof buffer))
         return {};
     return buffer;
 }
