@@ -16,8 +16,8 @@ Per bridge and round, in two runs of the bridge:
   client's first byte through both ways, the board silent meanwhile.
 
 The worker runs raw (vantrel) and as an RFC 2217 service (rfc2217), whose
-client takes the Telnet offers, doubles 0xFF on its way out and undoes
-the doubling on its way in. Both serve one client as above and, beside
+client takes the Telnet offers and sends and expects 0xFF doubled. Both
+serve one client as above and, beside
 that, move all-0xFF data each way; the second table sets the RFC 2217
 figures beside the raw ones.
 
@@ -26,6 +26,8 @@ the rounds.
 """
 
 import argparse
+import itertools
+import json
 import os
 import platform
 import select
@@ -187,6 +189,11 @@ def event_path(name):
     return f"{folder}/event-{name}"
 
 
+# Stop events are named apart for every start of every worker bridge, also
+# when several run at once.
+EVENT_NUMBERS = itertools.count(1)
+
+
 class Vantrel:
     name = "vantrel"
     flags = "0"
@@ -194,12 +201,10 @@ class Vantrel:
 
     def __init__(self, exe, board, devices):
         self.exe, self.board, self.devices = exe, board, devices
-        self.counter = 0
         self.process = self.client = None
 
     def start(self, connect_client=False, clients=1):
-        self.counter += 1
-        event = f"VantrelBench{os.getpid()}_{self.counter}"
+        event = f"VantrelBench{os.getpid()}_{next(EVENT_NUMBERS)}"
         self.event_path = event_path(event)
         os.mkfifo(self.event_path, 0o600)
         self.event_fd = os.open(self.event_path, os.O_RDWR | os.O_NONBLOCK)
@@ -303,23 +308,6 @@ def agree(client):
         seen += chunk
 
 
-class Decoder:
-    """Undoes the doubling of 0xFF across any split of the stream (after
-    the agreement nothing else comes from a board without modem lines)."""
-
-    def __init__(self):
-        self.carry = False
-
-    def __call__(self, chunk):
-        if self.carry:
-            chunk = b"\xff" + chunk
-        run = len(chunk) - len(chunk.rstrip(b"\xff"))
-        self.carry = run % 2 == 1
-        if self.carry:
-            chunk = chunk[:-1]
-        return chunk.replace(b"\xff\xff", b"\xff")
-
-
 # --- measurements ------------------------------------------------------------
 
 def handshake(client, board):
@@ -332,28 +320,45 @@ def handshake(client, board):
 
 
 def latency(client, board, count):
+    """1-byte round trips: median, 99th percentile, maximum, how many took
+    over 1 ms per 10,000, and the medians of the two halves (client to
+    board, board to client), from the moment the board's read returned
+    (one clock for both processes)."""
     def echo(master):
+        arrived = []
         for _ in range(count):
-            os.write(master, os.read(master, 1))
-        return "done"
+            byte = os.read(master, 1)
+            arrived.append(time.monotonic_ns())
+            os.write(master, byte)
+        return arrived
     finish = board.run(echo)
-    samples = []
+    sent, back = [], []
     for _ in range(count):
-        t0 = time.perf_counter_ns()
+        sent.append(time.monotonic_ns())
         client.sendall(b"p")
         if client.recv(1) != b"p":
             raise RuntimeError("ping-pong byte lost")
-        samples.append((time.perf_counter_ns() - t0) / 1000.0)
-    finish(30)
-    samples = samples[count // 10:]  # warm-up
-    samples.sort()
-    return statistics.median(samples), samples[int(len(samples) * 0.99) - 1], samples[-1]
+        back.append(time.monotonic_ns())
+    arrived = finish(30)
+    if not isinstance(arrived, list) or len(arrived) != count:
+        raise RuntimeError("the board's echo did not report")
+    warm = count // 10  # warm-up
+    samples = sorted((b - a) / 1000.0 for a, b in zip(sent[warm:], back[warm:]))
+    to_board = statistics.median((b - a) / 1000.0 for a, b in zip(sent[warm:], arrived[warm:]))
+    to_client = statistics.median((b - a) / 1000.0 for a, b in zip(arrived[warm:], back[warm:]))
+    slow = sum(s > 1000.0 for s in samples) * 10000.0 / len(samples)
+    return (statistics.median(samples), samples[int(len(samples) * 0.99) - 1], samples[-1], slow,
+            to_board, to_client)
 
 
 def transfer(client, board, up, down, telnet=False):
     """Sends `up` from the client and `down` from the board at the same time;
     returns (seconds, bytes intact in both directions). With telnet the
-    client doubles 0xFF on the way out and undoes it on the way in."""
+    client sends `up` with each 0xFF doubled and compares what comes with
+    `down` doubled the same way, both forms made before the clock starts
+    (a client that undid the doubling in Python would spend more on it than
+    the service spends on the whole stream; the comparison checks the same
+    thing)."""
     def board_side(master):
         os.set_blocking(master, False)
         got, sent = bytearray(), 0
@@ -377,14 +382,14 @@ def transfer(client, board, up, down, telnet=False):
         return (time.monotonic(), bytes(got) == up)
 
     wire = up.replace(b"\xff", b"\xff\xff") if telnet else up  # made before the clock starts
-    decode = Decoder() if telnet else None
+    expected = down.replace(b"\xff", b"\xff\xff") if telnet else down
     start = time.monotonic()
     finish = board.run(board_side)
     client.setblocking(False)
     got, sent, end = bytearray(), 0, start
-    while len(got) < len(down) or sent < len(wire):
+    while len(got) < len(expected) or sent < len(wire):
         want_w = [client] if sent < len(wire) else []
-        want_r = [client] if len(got) < len(down) else []
+        want_r = [client] if len(got) < len(expected) else []
         r, w, _ = select.select(want_r, want_w, [], 30)
         if not r and not w:
             break
@@ -401,7 +406,7 @@ def transfer(client, board, up, down, telnet=False):
             if chunk == b"":
                 break
             if chunk:
-                got += decode(chunk) if decode else chunk
+                got += chunk
                 end = time.monotonic()
     client.settimeout(30)
     board_end, up_ok = finish(120) or (start, False)
@@ -409,7 +414,7 @@ def transfer(client, board, up, down, telnet=False):
         board_end = start
     if not down:
         end = start
-    return max(board_end, end) - start, up_ok and bytes(got) == down
+    return max(board_end, end) - start, up_ok and bytes(got) == expected
 
 
 def board_byte(board, timeout=30):
@@ -592,7 +597,8 @@ def serving_run(bridge, board, args, data, result):
         if not handshake(client, board):
             raise RuntimeError(f"{bridge.name} relays nothing")
         switches0, migrated0 = context_switches(pid)[0], migrations(pid)
-        result["lat_med"], result["lat_p99"], result["lat_max"] = latency(client, board, args.pings)
+        (result["lat_med"], result["lat_p99"], result["lat_max"], result["lat_slow"], result["lat_up"],
+         result["lat_down"]) = latency(client, board, args.pings)
         result["ping_switches"] = (context_switches(pid)[0] - switches0) / args.pings
         result["ping_migrations"] = 1000.0 * (migrations(pid) - migrated0) / args.pings
         mib = len(data) / (1 << 20)
@@ -639,6 +645,96 @@ def load_average():
         return " ".join(f.read().split()[:3])
 
 
+def bridge_makers(args):
+    """The bridges asked for, in their order, each as a function of the
+    board and the device folder it is to serve."""
+    vantrel, before = os.path.abspath(args.vantrel), os.path.abspath(args.before or args.vantrel)
+    makers = [("vantrel", lambda board, folder: Vantrel(vantrel, board, folder)),
+              ("before", lambda board, folder: Before(before, board, folder)),
+              ("socat", lambda board, folder: Socat(board)),
+              ("socat fork", lambda board, folder: Socat(board, fork=True)),
+              ("rfc2217", lambda board, folder: Rfc2217(vantrel, board, folder))]
+    wanted = args.only.split(",") if args.only else None
+    return [make for name, make in makers
+            if (name != "before" or args.before) and (wanted is None or name in wanted)]
+
+
+def paired(args):
+    """Every bridge at once, each on a board of its own, measured in short
+    blocks taken in turn (the order turning from block to block): round
+    trips and a transfer each way per block. A block's ratio compares
+    bridges measured within seconds of each other, so the machine's drift
+    over minutes, which moves the rounds' medians by 10-15 %, cancels out.
+    Prints, for each bridge beside vantrel, the median of the blocks'
+    ratios, their quartiles and how many blocks vantrel was ahead in."""
+    boards, folders, bridges = [], [], []
+    try:
+        for make in bridge_makers(args):
+            board = Board()
+            folder = tempfile.mkdtemp(prefix="vantrel-bench-")
+            os.symlink(board.slave_path, os.path.join(folder, "COM5"))
+            boards.append(board)
+            folders.append(folder)
+            bridge = make(board, folder)
+            if bridge.start(connect_client=True) is None:
+                raise RuntimeError(f"{bridge.name} did not start listening")
+            bridges.append(bridge)
+            if bridge.telnet:
+                agree(bridge.client)
+            if not handshake(bridge.client, board):
+                raise RuntimeError(f"{bridge.name} relays nothing")
+        data = os.urandom(args.mib << 20)
+        mib = len(data) / (1 << 20)
+        figures = {b.name: {"lat_med": [], "lat_p99": [], "up": [], "down": []} for b in bridges}
+        ticks = {b.name: 0 for b in bridges}
+        load_before = load_average()
+        pairs = list(zip(bridges, boards))
+        for block in range(args.paired):
+            turn = block % len(pairs)
+            for bridge, board in pairs[turn:] + pairs[:turn]:
+                f = figures[bridge.name]
+                trips = latency(bridge.client, board, args.pings)
+                f["lat_med"].append(trips[0])
+                f["lat_p99"].append(trips[1])
+                before = cpu_ticks(bridge.process.pid)
+                t, ok_down = transfer(bridge.client, board, b"", data, bridge.telnet)
+                f["down"].append(mib / t)
+                t, ok_up = transfer(bridge.client, board, data, b"", bridge.telnet)
+                f["up"].append(mib / t)
+                ticks[bridge.name] += cpu_ticks(bridge.process.pid) - before
+                if not (ok_up and ok_down):
+                    raise RuntimeError(f"{bridge.name} lost or changed bytes")
+        print(f"\n{args.paired} blocks of {args.pings} pings and {args.mib} MiB each way, the bridges in turn; "
+              f"load average {load_before} before, {load_average()} after\n")
+        print("| vantrel beside | figure | vantrel | other | ratio per block, median (quartiles) | vantrel ahead |")
+        print("|---|---|---:|---:|---:|---:|")
+        mine = figures["vantrel"]
+        for other in (b.name for b in bridges if b.name != "vantrel"):
+            theirs = figures[other]
+            for key, title, lower_better in (("lat_med", "round trip median (µs)", True),
+                                             ("lat_p99", "round trip p99 (µs)", True),
+                                             ("down", "board → client (MiB/s)", False),
+                                             ("up", "client → board (MiB/s)", False)):
+                ratios = [a / b for a, b in zip(mine[key], theirs[key])]
+                q = statistics.quantiles(ratios, n=4) if len(ratios) > 1 else [ratios[0]] * 3
+                ahead = sum((r < 1) if lower_better else (r > 1) for r in ratios)
+                print(f"| {other} | {title} | {statistics.median(mine[key]):.1f} | "
+                      f"{statistics.median(theirs[key]):.1f} | {statistics.median(ratios):.3f} "
+                      f"({q[0]:.2f}–{q[2]:.2f}) | {ahead}/{len(ratios)} |")
+            cpu = {name: 1000.0 * ticks[name] / CLK_TCK / (2 * mib * args.paired) for name in ("vantrel", other)}
+            ratio = cpu["vantrel"] / cpu[other] if cpu[other] else float("nan")
+            print(f"| {other} | CPU per MiB moved, all blocks (ms) | {cpu['vantrel']:.2f} | {cpu[other]:.2f} | "
+                  f"{ratio:.3f} |  |")
+    finally:
+        for bridge in bridges:
+            bridge.signal_stop()
+            bridge.cleanup()
+        for board in boards:
+            board.close()
+        for folder in folders:
+            shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--vantrel", default="build/vantrel", help="the vantrel binary")
@@ -650,22 +746,23 @@ def main():
     parser.add_argument("--reconnects", type=int, default=50, help="clients one after another per round")
     parser.add_argument("--before", default="", help="another vantrel binary, run beside this one")
     parser.add_argument("--only", default="", help="comma-separated bridges to run (a quick look, not a figure)")
+    parser.add_argument("--json", default="", help="also write every round's figures to this file")
+    parser.add_argument("--paired", type=int, default=0, metavar="BLOCKS",
+                        help="instead: every bridge at once, in BLOCKS short blocks taken in turn")
     args = parser.parse_args()
     if not os.access(args.vantrel, os.X_OK):
         sys.exit(f"no vantrel binary at {args.vantrel}")
     if not shutil.which("socat"):
         sys.exit("socat is not installed")
+    if args.paired:
+        paired(args)
+        return
 
     board = Board()
     devices = tempfile.mkdtemp(prefix="vantrel-bench-")
     os.symlink(board.slave_path, os.path.join(devices, "COM5"))
     data = os.urandom(args.mib << 20)
-    bridges = [Vantrel(os.path.abspath(args.vantrel), board, devices), Socat(board), Socat(board, fork=True),
-               Rfc2217(os.path.abspath(args.vantrel), board, devices)]
-    if args.before:
-        bridges.insert(1, Before(os.path.abspath(args.before), board, devices))
-    if args.only:
-        bridges = [b for b in bridges if b.name in args.only.split(",")]
+    bridges = [make(board, devices) for make in bridge_makers(args)]
     results = {name: [] for name in ("vantrel", "before", "socat", "socat fork", "rfc2217")}
     load_before = load_average()
     began = time.monotonic()
@@ -684,6 +781,9 @@ def main():
         board.close()
         shutil.rmtree(devices, ignore_errors=True)
     minutes = (time.monotonic() - began) / 60
+    if args.json:
+        with open(args.json, "w") as out:
+            json.dump({"load_before": load_before, "load_after": load_average(), "rounds": results}, out, indent=1)
 
     def values(name, key):
         return [r[key] for r in results[name] if r.get(key) is not None]
@@ -720,6 +820,9 @@ def main():
         ("round trip, 1 byte, median (µs)", "lat_med", "{:.0f}", "< socat", lambda a, b: a < b),
         ("round trip, 1 byte, p99 (µs)", "lat_p99", "{:.0f}", "< socat", lambda a, b: a < b),
         ("round trip, 1 byte, max (µs)", "lat_max", "{:.0f}", "≤ socat", lambda a, b: a <= b),
+        ("round trips over 1 ms, per 10,000", "lat_slow", "{:.1f}", "", None),
+        ("one way, client → board, median (µs)", "lat_up", "{:.0f}", "", None),
+        ("one way, board → client, median (µs)", "lat_down", "{:.0f}", "", None),
         ("context switches per round trip", "ping_switches", "{:.2f}", "", None),
         ("moves between cores per 1000 round trips", "ping_migrations", "{:.0f}", "", None),
         ("CPU per MiB moved (ms)", "cpu_per_mib", "{:.2f}", "< socat", lambda a, b: a < b),
@@ -760,6 +863,8 @@ def main():
         ("round trip, 1 byte, median (µs)", "lat_med", "lat_med", "{:.0f}", False, 1.10),
         ("round trip, 1 byte, p99 (µs)", "lat_p99", "lat_p99", "{:.0f}", False, None),
         ("round trip, 1 byte, max (µs)", "lat_max", "lat_max", "{:.0f}", False, None),
+        ("one way, client → board, median (µs)", "lat_up", "lat_up", "{:.0f}", False, None),
+        ("one way, board → client, median (µs)", "lat_down", "lat_down", "{:.0f}", False, None),
         ("client → board (MiB/s)", "up", "up", "{:.1f}", True, 0.90),
         ("board → client (MiB/s)", "down", "down", "{:.1f}", True, 0.90),
         ("both ways (MiB/s, sum)", "both", "both", "{:.1f}", True, 0.90),
