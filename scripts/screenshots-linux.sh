@@ -1,7 +1,8 @@
 #!/bin/sh
 # Takes docs/manager-linux.png and docs/help-linux.png from a real X server:
 # Xvfb with IceWM for the window frames, three services (one running on a
-# pseudo-terminal board, one whose TCP port is taken, one stopped).
+# pseudo-terminal board with a client connected, one whose TCP port is
+# taken, one stopped).
 # IceWM is told to offer close, maximise and minimise buttons and draws
 # those that a window's hints allow; the script also checks the main
 # window's own hints, which must not ask for maximising.
@@ -21,7 +22,7 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir -p "$work/etc" "$work/dev" "$work/home" "$work/xdg"
-Xvfb $display -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 & pids="$pids $!"
+Xvfb $display -screen 0 1600x800x24 -nolisten tcp >/dev/null 2>&1 & pids="$pids $!"
 export DISPLAY=$display
 for i in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 mkdir -p "$work/icewm"
@@ -44,6 +45,15 @@ s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 s.bind(("127.0.0.1", 24002))
 s.listen(1)
 open(os.path.join(work, "ready"), "w").close()
+# A client of the first service, once its worker listens: the Client
+# column shows it.
+deadline = time.monotonic() + 30
+while time.monotonic() < deadline:
+    try:
+        held.append(socket.create_connection(("127.0.0.1", 24001), timeout=1))
+        break
+    except OSError:
+        time.sleep(0.1)
 time.sleep(120)
 EOF
 for i in $(seq 100); do [ -e "$work/ready" ] && break; sleep 0.1; done
@@ -58,15 +68,20 @@ width     = 0
 heigth    = 0
 columns   = 10
 column0   = 90
-column1   = 270
-column2   = 80
-column3   = 80
-column4   = 75
-column5   = 80
-column6   = 55
-column7   = 70
-column8   = 50
-column9   = 50
+column1   = 240
+column2   = 75
+column3   = 75
+column4   = 70
+column5   = 75
+column6   = 50
+column7   = 60
+column8   = 45
+column9   = 45
+column10  = 70
+column11  = 150
+column12  = 75
+column13  = 75
+column14  = 110
 
 [Service1]
 name      = Eval board A
@@ -90,6 +105,7 @@ parity    = Even
 stopbits  = 1
 dtro      = No
 dtrc      = No
+busy      = Refuse
 active    = 1
 
 [Service3]
@@ -102,6 +118,9 @@ parity    = None
 stopbits  = 2
 dtro      = No
 dtrc      = Yes
+protocol  = RFC 2217
+listen    = 127.0.0.1
+allow     = 192.168.1.0/24
 active    = 0
 EOF
 
@@ -119,7 +138,7 @@ if [ $((functions & 0x10)) -ne 0 ] || [ $((decorations & 0x40)) -ne 0 ]; then
     echo "the main window asks for a maximise button: $hints" >&2
     exit 1
 fi
-xdotool windowsize "$window" 1010 250
+xdotool windowsize "$window" 1440 250
 sleep 2 # the second worker's report arrives
 # Select the running service with a click on its Status cell.
 xdotool windowactivate --sync "$window"

@@ -3,6 +3,8 @@
 # test under Wine in a virtual desktop on a private X server, and captures
 # each window with ImageMagick's import while the test waits.
 #   scripts/screenshots-windows.sh <build folder of the MinGW build>
+# Needs wine, fonts-wine (the caption buttons and Tahoma), xvfb and
+# imagemagick; not part of the build.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
@@ -35,7 +37,7 @@ cat > "$shots/take.sh" <<'INNER'
 #!/bin/sh
 # Inside the X session: start the posing test, answer each pose.
 set -u
-wine explorer /desktop=vantrel,960x720 "$1" --gtest_also_run_disabled_tests \
+wine explorer /desktop=vantrel,1400x720 "$1" --gtest_also_run_disabled_tests \
     --gtest_filter=Screenshots.* >"$2/run.log" 2>&1 &
 wine=$!
 for name in manager help; do
@@ -51,7 +53,7 @@ wait $wine
 wineserver -w
 INNER
 chmod +x "$shots/take.sh"
-xvfb-run -a -s "-screen 0 960x720x24" "$shots/take.sh" "$exe" "$shots"
+xvfb-run -a -s "-screen 0 1400x720x24" "$shots/take.sh" "$exe" "$shots"
 cat "$shots/run.log"
 cp "$shots/manager.png" "$top/docs/manager-windows.png"
 cp "$shots/help.png" "$top/docs/help-windows.png"

@@ -36,24 +36,29 @@ TEST(Screenshots, DISABLED_MainAndHelpWindows)
     setManagerGlobals();
     const std::string port = std::to_string(freeLoopbackPort());
     auto section = [](int n, const char* name, const std::string& tcpip, const char* com, const char* baud,
-                      const char* handshake, int active) {
+                      const char* handshake, const char* more, int active) {
         char text[512];
         std::snprintf(text, sizeof text,
                       "\n[Service%d]\nname      = %s\ntcpip     = %s\ncomport   = %s\nbaudrate  = %s\n"
                       "handshake = %s\nparity    = None\nstopbits  = 1\ndtro      = Yes\ndtrc      = No\n"
-                      "active    = %d\n",
-                      n, name, tcpip.c_str(), com, baud, handshake, active);
+                      "%sactive    = %d\n",
+                      n, name, tcpip.c_str(), com, baud, handshake, more, active);
         return std::string(text);
     };
     // The second service names a TCP service that does not exist: its
-    // worker reports that.
-    write_file(configPath(), "[General]\nautostart = 1\nservices   = 3\nxpos      = 40\nypos      = 40\n"
-                            "width     = 860\nheigth    = 250\ncolumns   = 10\ncolumn0   = 90\n"
-                            "column1   = 190\ncolumn2   = 70\ncolumn3   = 62\ncolumn4   = 58\n"
-                            "column5   = 70\ncolumn6   = 50\ncolumn7   = 55\ncolumn8   = 45\ncolumn9   = 45\n"
-                                + section(1, "Eval board A", port, "COM1", "115200", "None", 1)
-                                + section(2, "Eval board B", "bdm-debug", "COM2", "38400", "RTS/CTS", 1)
-                                + section(3, "Spare board", "telnet", "COM3", "19200", "Xon/Xoff", 0));
+    // worker reports that; the second and third show the sharing and
+    // protocol settings.
+    write_file(configPath(), "[General]\nautostart = 1\nservices   = 3\nxpos      = 20\nypos      = 40\n"
+                            "width     = 1380\nheigth    = 250\ncolumns   = 10\ncolumn0   = 90\n"
+                            "column1   = 190\ncolumn2   = 80\ncolumn3   = 72\ncolumn4   = 72\n"
+                            "column5   = 75\ncolumn6   = 50\ncolumn7   = 65\ncolumn8   = 45\ncolumn9   = 45\n"
+                            "column10  = 65\ncolumn11  = 110\ncolumn12  = 75\ncolumn13  = 75\ncolumn14  = 100\n"
+                                + section(1, "Eval board A", port, "COM1", "115200", "None", "", 1)
+                                + section(2, "Eval board B", "bdm-debug", "COM2", "38400", "RTS/CTS",
+                                          "busy      = Refuse\n", 1)
+                                + section(3, "Spare board", "telnet", "COM3", "19200", "Xon/Xoff",
+                                          "protocol  = RFC 2217\nlisten    = 127.0.0.1\nallow     = 192.168.1.0/24\n",
+                                          0));
 
     uitest::ManagerWindow window;
     ASSERT_TRUE(window.open());
