@@ -287,6 +287,66 @@ class Socat:
             self.process.wait()
 
 
+class TerminalClient:
+    """The terminal's own side as a client: what a socket of the bench is
+    asked (send, recv, blocking, a file number for select) done on the
+    file descriptor."""
+
+    def __init__(self, fd):
+        self.fd = fd
+
+    def fileno(self):
+        return self.fd
+
+    def setblocking(self, flag):
+        os.set_blocking(self.fd, flag)
+
+    def settimeout(self, seconds):
+        os.set_blocking(self.fd, True)
+
+    def send(self, data):
+        return os.write(self.fd, data)
+
+    def sendall(self, data):
+        view = memoryview(data)
+        while view:
+            view = view[os.write(self.fd, view):]
+
+    def recv(self, size):
+        return os.read(self.fd, size)
+
+    def close(self):
+        os.close(self.fd)
+
+
+class Terminal:
+    """No bridge: the client writes to and reads from the terminal itself,
+    in raw mode. Its figures are what the pseudo-terminal and the bench's
+    own processes allow, the ceiling of a bridge's throughput and the floor
+    of its round trip (paired blocks only)."""
+    name = "terminal alone"
+    telnet = False
+    process = None
+
+    def __init__(self, board):
+        self.board = board
+        self.client = None
+
+    def start(self, connect_client=False, clients=1):
+        fd = os.open(self.board.slave_path, os.O_RDWR | os.O_NOCTTY)
+        tty.setraw(fd)
+        self.client = TerminalClient(fd)
+        return 0.0
+
+    def signal_stop(self):
+        pass
+
+    def cleanup(self):
+        if self.client:
+            self.client.close()
+            self.client = None
+
+
 # --- Telnet, for the RFC 2217 service -----------------------------------------
 
 IAC, SB, SE = 0xFF, 0xFA, 0xF0
@@ -653,10 +713,12 @@ def bridge_makers(args):
               ("before", lambda board, folder: Before(before, board, folder)),
               ("socat", lambda board, folder: Socat(board)),
               ("socat fork", lambda board, folder: Socat(board, fork=True)),
-              ("rfc2217", lambda board, folder: Rfc2217(vantrel, board, folder))]
+              ("rfc2217", lambda board, folder: Rfc2217(vantrel, board, folder)),
+              ("terminal alone", lambda board, folder: Terminal(board))]
     wanted = args.only.split(",") if args.only else None
     return [make for name, make in makers
-            if (name != "before" or args.before) and (wanted is None or name in wanted)]
+            if (name != "before" or args.before) and (name != "terminal alone" or args.paired)
+            and (wanted is None or name in wanted)]
 
 
 def paired(args):
@@ -685,7 +747,8 @@ def paired(args):
                 raise RuntimeError(f"{bridge.name} relays nothing")
         data = os.urandom(args.mib << 20)
         mib = len(data) / (1 << 20)
-        figures = {b.name: {"lat_med": [], "lat_p99": [], "up": [], "down": []} for b in bridges}
+        figures = {b.name: {"lat_med": [], "lat_p99": [], "lat_max": [], "lat_slow": [], "up": [], "down": []}
+                   for b in bridges}
         ticks = {b.name: 0 for b in bridges}
         load_before = load_average()
         pairs = list(zip(bridges, boards))
@@ -696,12 +759,15 @@ def paired(args):
                 trips = latency(bridge.client, board, args.pings)
                 f["lat_med"].append(trips[0])
                 f["lat_p99"].append(trips[1])
-                before = cpu_ticks(bridge.process.pid)
+                f["lat_max"].append(trips[2])
+                f["lat_slow"].append(trips[3])
+                before = cpu_ticks(bridge.process.pid) if bridge.process else 0
                 t, ok_down = transfer(bridge.client, board, b"", data, bridge.telnet)
                 f["down"].append(mib / t)
                 t, ok_up = transfer(bridge.client, board, data, b"", bridge.telnet)
                 f["up"].append(mib / t)
-                ticks[bridge.name] += cpu_ticks(bridge.process.pid) - before
+                if bridge.process:
+                    ticks[bridge.name] += cpu_ticks(bridge.process.pid) - before
                 if not (ok_up and ok_down):
                     raise RuntimeError(f"{bridge.name} lost or changed bytes")
         print(f"\n{args.paired} blocks of {args.pings} pings and {args.mib} MiB each way, the bridges in turn; "
@@ -721,10 +787,20 @@ def paired(args):
                 print(f"| {other} | {title} | {statistics.median(mine[key]):.1f} | "
                       f"{statistics.median(theirs[key]):.1f} | {statistics.median(ratios):.3f} "
                       f"({q[0]:.2f}–{q[2]:.2f}) | {ahead}/{len(ratios)} |")
+            if not next(b for b in bridges if b.name == other).process:
+                continue  # no process of its own: no CPU to count
             cpu = {name: 1000.0 * ticks[name] / CLK_TCK / (2 * mib * args.paired) for name in ("vantrel", other)}
             ratio = cpu["vantrel"] / cpu[other] if cpu[other] else float("nan")
             print(f"| {other} | CPU per MiB moved, all blocks (ms) | {cpu['vantrel']:.2f} | {cpu[other]:.2f} | "
                   f"{ratio:.3f} |  |")
+        # The rare delays, over all blocks: one maximum is one trip in
+        # tens of thousands; the count over 1 ms shows how common they are.
+        print("\n| bridge | round trip max, all blocks (µs) | block maxima, median (µs) | over 1 ms, per 10,000 |")
+        print("|---|---:|---:|---:|")
+        for bridge in bridges:
+            f = figures[bridge.name]
+            print(f"| {bridge.name} | {max(f['lat_max']):.0f} | {statistics.median(f['lat_max']):.0f} | "
+                  f"{statistics.mean(f['lat_slow']):.1f} |")
     finally:
         for bridge in bridges:
             bridge.signal_stop()
