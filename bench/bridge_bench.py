@@ -380,10 +380,10 @@ def handshake(client, board):
 
 
 def latency(client, board, count):
-    """1-byte round trips: median, 99th percentile, maximum, how many took
-    over 1 ms per 10,000, and the medians of the two halves (client to
-    board, board to client), from the moment the board's read returned
-    (one clock for both processes)."""
+    """1-byte round trips, by the names of the results: median, 99th
+    percentile, maximum, how many took over 1 ms per 10,000, and the
+    medians of the two halves (client to board, board to client), split
+    where the board's read returned (one clock for both processes)."""
     def echo(master):
         arrived = []
         for _ in range(count):
@@ -407,8 +407,8 @@ def latency(client, board, count):
     to_board = statistics.median((b - a) / 1000.0 for a, b in zip(sent[warm:], arrived[warm:]))
     to_client = statistics.median((b - a) / 1000.0 for a, b in zip(arrived[warm:], back[warm:]))
     slow = sum(s > 1000.0 for s in samples) * 10000.0 / len(samples)
-    return (statistics.median(samples), samples[int(len(samples) * 0.99) - 1], samples[-1], slow,
-            to_board, to_client)
+    return {"lat_med": statistics.median(samples), "lat_p99": samples[int(len(samples) * 0.99) - 1],
+            "lat_max": samples[-1], "lat_slow": slow, "lat_up": to_board, "lat_down": to_client}
 
 
 def transfer(client, board, up, down, telnet=False):
@@ -657,8 +657,7 @@ def serving_run(bridge, board, args, data, result):
         if not handshake(client, board):
             raise RuntimeError(f"{bridge.name} relays nothing")
         switches0, migrated0 = context_switches(pid)[0], migrations(pid)
-        (result["lat_med"], result["lat_p99"], result["lat_max"], result["lat_slow"], result["lat_up"],
-         result["lat_down"]) = latency(client, board, args.pings)
+        result.update(latency(client, board, args.pings))
         result["ping_switches"] = (context_switches(pid)[0] - switches0) / args.pings
         result["ping_migrations"] = 1000.0 * (migrations(pid) - migrated0) / args.pings
         mib = len(data) / (1 << 20)
@@ -705,6 +704,14 @@ def load_average():
         return " ".join(f.read().split()[:3])
 
 
+def board_with_device_map():
+    """A board and a device folder that offers it as COM5."""
+    board = Board()
+    folder = tempfile.mkdtemp(prefix="vantrel-bench-")
+    os.symlink(board.slave_path, os.path.join(folder, "COM5"))
+    return board, folder
+
+
 def bridge_makers(args):
     """The bridges asked for, in their order, each as a function of the
     board and the device folder it is to serve."""
@@ -732,9 +739,7 @@ def paired(args):
     boards, folders, bridges = [], [], []
     try:
         for make in bridge_makers(args):
-            board = Board()
-            folder = tempfile.mkdtemp(prefix="vantrel-bench-")
-            os.symlink(board.slave_path, os.path.join(folder, "COM5"))
+            board, folder = board_with_device_map()
             boards.append(board)
             folders.append(folder)
             bridge = make(board, folder)
@@ -757,10 +762,8 @@ def paired(args):
             for bridge, board in pairs[turn:] + pairs[:turn]:
                 f = figures[bridge.name]
                 trips = latency(bridge.client, board, args.pings)
-                f["lat_med"].append(trips[0])
-                f["lat_p99"].append(trips[1])
-                f["lat_max"].append(trips[2])
-                f["lat_slow"].append(trips[3])
+                for key in ("lat_med", "lat_p99", "lat_max", "lat_slow"):
+                    f[key].append(trips[key])
                 before = cpu_ticks(bridge.process.pid) if bridge.process else 0
                 t, ok_down = transfer(bridge.client, board, b"", data, bridge.telnet)
                 f["down"].append(mib / t)
@@ -775,7 +778,8 @@ def paired(args):
         print("| vantrel beside | figure | vantrel | other | ratio per block, median (quartiles) | vantrel ahead |")
         print("|---|---|---:|---:|---:|---:|")
         mine = figures["vantrel"]
-        for other in (b.name for b in bridges if b.name != "vantrel"):
+        for other_bridge in (b for b in bridges if b.name != "vantrel"):
+            other = other_bridge.name
             theirs = figures[other]
             for key, title, lower_better in (("lat_med", "round trip median (µs)", True),
                                              ("lat_p99", "round trip p99 (µs)", True),
@@ -787,7 +791,7 @@ def paired(args):
                 print(f"| {other} | {title} | {statistics.median(mine[key]):.1f} | "
                       f"{statistics.median(theirs[key]):.1f} | {statistics.median(ratios):.3f} "
                       f"({q[0]:.2f}–{q[2]:.2f}) | {ahead}/{len(ratios)} |")
-            if not next(b for b in bridges if b.name == other).process:
+            if not other_bridge.process:
                 continue  # no process of its own: no CPU to count
             cpu = {name: 1000.0 * ticks[name] / CLK_TCK / (2 * mib * args.paired) for name in ("vantrel", other)}
             ratio = cpu["vantrel"] / cpu[other] if cpu[other] else float("nan")
@@ -831,12 +835,12 @@ def main():
     if not shutil.which("socat"):
         sys.exit("socat is not installed")
     if args.paired:
+        if args.only and "vantrel" not in args.only.split(","):
+            sys.exit("--paired sets every bridge beside vantrel: --only must name it")
         paired(args)
         return
 
-    board = Board()
-    devices = tempfile.mkdtemp(prefix="vantrel-bench-")
-    os.symlink(board.slave_path, os.path.join(devices, "COM5"))
+    board, devices = board_with_device_map()
     data = os.urandom(args.mib << 20)
     bridges = [make(board, devices) for make in bridge_makers(args)]
     results = {name: [] for name in ("vantrel", "before", "socat", "socat fork", "rfc2217")}
