@@ -157,15 +157,26 @@ public:
         return mount(nullptr, windows().c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
     }
 
+    // Keeps the prefix's Wine server running until the object goes. Wine
+    // does not store a registry key's access rights in the prefix's files,
+    // so a server that ends between two programs (it does, a few seconds
+    // after the last one exits, on a busy machine) forgets them.
+    bool keep_wine_server() { return wine_server("-p") == 0; }
+
 private:
-    void wine_server_ends()
+    void wine_server_ends() { wine_server("-k"); }
+
+    // Runs wineserver with this option for the prefix; its exit status.
+    int wine_server(const char* option)
     {
         pid_t pid = 0;
         std::string prefix = "WINEPREFIX=" + root_;
-        char* argv[] = {const_cast<char*>("wineserver"), const_cast<char*>("-k"), nullptr};
+        char* argv[] = {const_cast<char*>("wineserver"), const_cast<char*>(option), nullptr};
         char* envp[] = {prefix.data(), nullptr};
+        int status = -1;
         if (posix_spawnp(&pid, "wineserver", nullptr, nullptr, argv, envp) == 0)
-            waitpid(pid, nullptr, 0);
+            waitpid(pid, &status, 0);
+        return status;
     }
 
     std::string shared_;
@@ -186,6 +197,7 @@ TEST(WineStandardUser, TheConfigurationGoesToTheUsersCopyAndTheAutostartToTheUse
     ASSERT_TRUE(prefix.made());
     if (!prefix.mount_windows())
         GTEST_SKIP() << "no mount namespace of our own here (" << std::strerror(errno) << "): needs root";
+    ASSERT_TRUE(prefix.keep_wine_server());
     const std::string scratch = prefix.path() + "/answer.txt";
     const std::string before = support::read_file(shared_prefix() + "/drive_c/windows/vantrel.ini");
 
