@@ -47,12 +47,13 @@ public:
     // Windows: -1 (reports arrive as messages to this thread).
     int fd() const;
     // Handles every waiting report without blocking: calls handler(process
-    // id, text) and acknowledges to the sender when it returns (the handler's
-    // answer is the message's result). Returns the number of reports
-    // handled. A report from another user, or from a process other than the
-    // one whose id it carries, is dropped unanswered (Windows: as
-    // read_report() decides). Windows: call it on the thread that opened
-    // the receiver.
+    // id, text) and returns the number of reports handled. A report from
+    // another user, or from a process other than the one whose id it
+    // carries, is dropped unanswered (Windows: as read_report() decides).
+    // POSIX: the sender is acknowledged when the handler returns. Windows:
+    // call it on the thread that opened the receiver; a report that comes
+    // while other code on that thread takes messages is acknowledged then
+    // and handled at the next call.
     int dispatch(const std::function<bool(uint32_t process_id, const char* text)>& handler);
 
 private:

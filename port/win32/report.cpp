@@ -22,6 +22,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 #include <windows.h>
 
 namespace port {
@@ -113,27 +115,30 @@ namespace {
 
 const char* const RECEIVER_CLASS = "VantrelReportReceiver";
 
-// The handler of the dispatch() in progress on this thread.
-thread_local const std::function<bool(uint32_t, const char*)>* active_handler = nullptr;
-thread_local int handled_count = 0;
+// Reports taken and not yet handed to dispatch()'s handler. A report is
+// taken whenever this thread looks at its messages, also while other code
+// on it does (another receiver's dispatch, a modal loop), and waits here
+// for the next dispatch().
+using TakenReports = std::vector<std::pair<uint32_t, std::string>>;
 
 LRESULT CALLBACK receiver_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    if (message == WM_COPYDATA) {
-        uint32_t process_id = 0;
-        std::string text;
-        if (!active_handler || !read_report(wparam, lparam, process_id, text))
-            return FALSE;
-        ++handled_count;
-        return (*active_handler)(process_id, text.c_str());
-    }
-    return DefWindowProcA(window, message, wparam, lparam);
+    auto* taken = reinterpret_cast<TakenReports*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message != WM_COPYDATA || !taken)
+        return DefWindowProcA(window, message, wparam, lparam);
+    uint32_t process_id = 0;
+    std::string text;
+    if (!read_report(wparam, lparam, process_id, text))
+        return FALSE;
+    taken->emplace_back(process_id, std::move(text));
+    return TRUE;
 }
 
 } // namespace
 
 struct ReportReceiver::State {
     HWND window = nullptr; // the message-only window; its handle is the target
+    TakenReports taken;
 };
 
 ReportReceiver::ReportReceiver() : state_(std::make_unique<State>()) {}
@@ -167,6 +172,7 @@ bool ReportReceiver::open()
                                   nullptr);
     if (!window)
         return false;
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state_->taken));
     state_->window = window;
     return true;
 }
@@ -175,15 +181,17 @@ int ReportReceiver::dispatch(const std::function<bool(uint32_t process_id, const
 {
     if (!state_->window)
         return 0;
-    active_handler = &handler;
-    handled_count = 0;
     // Peeking delivers the messages other threads and processes have sent
     // to this thread's windows.
     MSG msg;
     for (int turn = 0; turn < 256 && PeekMessageA(&msg, state_->window, 0, 0, PM_REMOVE); ++turn)
         DispatchMessageA(&msg);
-    active_handler = nullptr;
-    return handled_count;
+    // Moved out first: what comes while the handler runs waits its turn.
+    TakenReports taken;
+    taken.swap(state_->taken);
+    for (const auto& [process_id, text] : taken)
+        handler(process_id, text.c_str());
+    return static_cast<int>(taken.size());
 }
 
 } // namespace port

@@ -3,6 +3,7 @@
 // window of the named process that does not confirm the text, while a
 // process that reports for itself is.
 
+#include "port/client_report.h"
 #include "port/process.h"
 #include "port/report.h"
 #include "support/deadline.h"
@@ -13,6 +14,8 @@
 
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 #include <windows.h>
 
 using namespace support;
@@ -110,4 +113,30 @@ TEST(ReportSender, OnlyTheProcessTheReportNamesIsHeard)
     EXPECT_EQ(got[0].first, honest.id());
     EXPECT_EQ(got[0].second, "honest");
     EXPECT_EQ(honest.wait(15000), port::WaitResult::Ended);
+}
+
+// A report that comes while other code on the receiver's thread takes
+// messages (here another receiver's dispatch) waits for the next dispatch.
+TEST(ReportSender, AReportThatComesWhileAnotherReceiverDispatchesIsKept)
+{
+    port::ReportReceiver receiver;
+    port::ClientReportReceiver clients;
+    ASSERT_TRUE(receiver.open());
+    ASSERT_TRUE(clients.open([](uint32_t, const port::ClientReport&) {}));
+    port::Process worker;
+    ASSERT_TRUE(port::Process::start_hidden(
+        quote(PORT_TEST_HELPER) + " report " + std::to_string(receiver.target()) + " kept", worker));
+    const Deadline deadline(20000);
+    while (worker.wait(10) != port::WaitResult::Ended && !deadline.expired())
+        clients.dispatch();
+    ASSERT_EQ(worker.wait(0), port::WaitResult::Ended);
+    std::vector<std::pair<uint32_t, std::string>> got;
+    EXPECT_EQ(receiver.dispatch([&](uint32_t process_id, const char* text) {
+        got.emplace_back(process_id, text);
+        return true;
+    }),
+              1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].first, worker.id());
+    EXPECT_EQ(got[0].second, "kept");
 }
