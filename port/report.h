@@ -50,10 +50,10 @@ public:
     // id, text) and returns the number of reports handled. A report from
     // another user, or from a process other than the one whose id it
     // carries, is dropped unanswered (Windows: as read_report() decides).
-    // POSIX: the sender is acknowledged when the handler returns. Windows:
-    // call it on the thread that opened the receiver; a report that comes
-    // while other code on that thread takes messages is acknowledged then
-    // and handled at the next call.
+    // The sender is acknowledged when the handler returns. Windows: call it
+    // on the thread that opened the receiver; a report that comes while
+    // other code on that thread takes messages is acknowledged then and
+    // handled at the next call.
     int dispatch(const std::function<bool(uint32_t process_id, const char* text)>& handler);
 
 private:

@@ -115,30 +115,40 @@ namespace {
 
 const char* const RECEIVER_CLASS = "VantrelReportReceiver";
 
-// Reports taken and not yet handed to dispatch()'s handler. A report is
-// taken whenever this thread looks at its messages, also while other code
-// on it does (another receiver's dispatch, a modal loop), and waits here
-// for the next dispatch().
-using TakenReports = std::vector<std::pair<uint32_t, std::string>>;
+// What the receiver's window procedure reaches through the window: the
+// handler of the dispatch() in progress, and the reports that came while
+// none was. A report comes whenever this thread takes messages, also while
+// other code on it does (another receiver's dispatch, a modal loop); then
+// the sender is released at once and the report waits for the next
+// dispatch(). Otherwise it is handled while its sender waits.
+struct Receiving {
+    const std::function<bool(uint32_t, const char*)>* handler = nullptr;
+    int handled = 0;
+    std::vector<std::pair<uint32_t, std::string>> waiting;
+};
 
 LRESULT CALLBACK receiver_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    auto* taken = reinterpret_cast<TakenReports*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (message != WM_COPYDATA || !taken)
+    auto* receiving = reinterpret_cast<Receiving*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message != WM_COPYDATA || !receiving)
         return DefWindowProcA(window, message, wparam, lparam);
     uint32_t process_id = 0;
     std::string text;
     if (!read_report(wparam, lparam, process_id, text))
         return FALSE;
-    taken->emplace_back(process_id, std::move(text));
-    return TRUE;
+    if (!receiving->handler) {
+        receiving->waiting.emplace_back(process_id, std::move(text));
+        return TRUE;
+    }
+    ++receiving->handled;
+    return (*receiving->handler)(process_id, text.c_str());
 }
 
 } // namespace
 
 struct ReportReceiver::State {
     HWND window = nullptr; // the message-only window; its handle is the target
-    TakenReports taken;
+    Receiving receiving;
 };
 
 ReportReceiver::ReportReceiver() : state_(std::make_unique<State>()) {}
@@ -172,7 +182,7 @@ bool ReportReceiver::open()
                                   nullptr);
     if (!window)
         return false;
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state_->taken));
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state_->receiving));
     state_->window = window;
     return true;
 }
@@ -181,17 +191,22 @@ int ReportReceiver::dispatch(const std::function<bool(uint32_t process_id, const
 {
     if (!state_->window)
         return 0;
+    Receiving& receiving = state_->receiving;
+    receiving.handler = &handler;
+    receiving.handled = 0;
+    std::vector<std::pair<uint32_t, std::string>> waiting;
+    waiting.swap(receiving.waiting);
+    for (const auto& [process_id, text] : waiting) {
+        ++receiving.handled;
+        handler(process_id, text.c_str());
+    }
     // Peeking delivers the messages other threads and processes have sent
     // to this thread's windows.
     MSG msg;
     for (int turn = 0; turn < 256 && PeekMessageA(&msg, state_->window, 0, 0, PM_REMOVE); ++turn)
         DispatchMessageA(&msg);
-    // Moved out first: what comes while the handler runs waits its turn.
-    TakenReports taken;
-    taken.swap(state_->taken);
-    for (const auto& [process_id, text] : taken)
-        handler(process_id, text.c_str());
-    return static_cast<int>(taken.size());
+    receiving.handler = nullptr;
+    return receiving.handled;
 }
 
 } // namespace port
