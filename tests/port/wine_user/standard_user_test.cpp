@@ -159,8 +159,9 @@ public:
 
     // Keeps the prefix's Wine server running until the object goes. Wine
     // does not store a registry key's access rights in the prefix's files,
-    // so a server that ends between two programs (it does, a few seconds
-    // after the last one exits, on a busy machine) forgets them.
+    // and a server ends a few seconds after its last program exits: on a
+    // busy machine the next program may start after that, and the new
+    // server has forgotten them.
     bool keep_wine_server() { return wine_server("-p") == 0; }
 
 private:
